@@ -1,0 +1,42 @@
+#include "db/session.h"
+
+namespace cvt {
+
+long Session::setResult(SqlResult result) {
+  last_ = std::move(result);
+  return last_.code;
+}
+
+bool Session::interrupted() {
+  if (interrupt_ && interrupt_()) {
+    setResult(SqlResult::error("Interrupted by the operator before the statement was sent."));
+    return true;
+  }
+  return false;
+}
+
+long Session::selectInto(std::string_view sql, const std::vector<Value>& inputs,
+                         const std::vector<Value*>& outputs) {
+  auto cursor = openCursor(sql, inputs);
+  Row row;
+  const long code = cursor->fetch(row);
+  if (code != kSqlOk) {
+    return code;  // 100 leaves the outputs as the caller preset them
+  }
+  Row extra;
+  const long next = cursor->fetch(extra);
+  if (next == kSqlOk) {
+    return setResult(SqlResult::error("Select returned more than one row"));
+  }
+  if (next < 0) {
+    return next;
+  }
+  for (std::size_t i = 0; i < outputs.size() && i < row.size(); ++i) {
+    if (outputs[i] != nullptr) {
+      *outputs[i] = row[i];
+    }
+  }
+  return setResult(SqlResult::ok());
+}
+
+}  // namespace cvt

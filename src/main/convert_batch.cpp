@@ -1,0 +1,2 @@
+// Replaced by the batch command / demo generator.
+int main() { return 0; }

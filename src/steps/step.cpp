@@ -1,0 +1,74 @@
+#include "steps/step.h"
+
+namespace cvt {
+
+StepTexts textsForType(std::string_view ls_type, std::string_view bang) {
+  const std::string type(ls_type);
+  const std::string b(bang);
+  return StepTexts{"正在删除" + type + "信息", "删除" + type + "信息失败" + b,
+                   "正在导入" + type + "信息", "导入" + type + "信息失败" + b};
+}
+
+float shareOf(long share, long idec_count) {
+  if (idec_count == 0) {
+    return 0.0F;
+  }
+  // Both operands are whole numbers; the quotient in double precision is the
+  // correctly rounded value of the exact decimal quotient to far more digits
+  // than the single-precision real that the progress display takes.
+  return static_cast<float>(static_cast<double>(share) / static_cast<double>(idec_count));
+}
+
+void StepRunner::bar(long share, const std::string& text) {
+  ctx_.ui.wf_set_bar(shareOf(share, ctx_.idec_count), text);
+}
+
+bool StepRunner::fail(const std::string& text) {
+  ctx_.ui.messageBox(kNoticeTitle, text);
+  return false;
+}
+
+bool StepRunner::run(std::string_view sql, const std::string& failText) {
+  ctx_.SQLCA.execute(sql);
+  if (ctx_.SQLCA.SQLCode() < 0) {
+    return fail(failText);
+  }
+  return true;
+}
+
+bool StepRunner::refill(std::string_view sql, const std::string& failText) {
+  if (!run(sql, failText)) {
+    return false;
+  }
+  ctx_.rowsWritten += ctx_.SQLCA.SQLNRows();
+  return true;
+}
+
+bool runSkeleton(StepContext& ctx, const std::string& as_source, const SkeletonSpec& spec) {
+  StepRunner step(ctx);
+  step.bar(0, spec.texts.deleting);
+  if (!step.run(spec.clearSql, spec.texts.deleteFailed)) {
+    return false;
+  }
+  step.bar(spec.share1, spec.texts.importing);
+  std::string ls_sql;
+  if (as_source == kDravikPro) {
+    ls_sql = spec.refillPro;
+  } else if (as_source == kDravikStd) {
+    ls_sql = spec.refillStd;
+  } else {
+    // Only the two sources exist; anything else cannot be refilled from.
+    return step.fail(spec.texts.importFailed);
+  }
+  if (!step.refill(ls_sql, spec.texts.importFailed)) {
+    return false;
+  }
+  if (spec.repairs && !spec.repairs(step)) {
+    return false;
+  }
+  step.commit();
+  step.bar(spec.share2, "");
+  return true;
+}
+
+}  // namespace cvt

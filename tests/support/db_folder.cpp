@@ -1,0 +1,101 @@
+#include "support/db_folder.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+
+#include "db/tsql_functions.h"
+#include "demo/schema.h"
+
+namespace cvt::test {
+
+namespace {
+
+struct Db {
+  sqlite3* handle = nullptr;
+  explicit Db(const std::string& file) {
+    if (sqlite3_open(file.c_str(), &handle) != SQLITE_OK) {
+      throw std::runtime_error("cannot open " + file);
+    }
+    sqlite3_busy_timeout(handle, 5000);
+    registerTsqlFunctions(handle);
+  }
+  ~Db() { sqlite3_close(handle); }
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+};
+
+}  // namespace
+
+DbFolder::DbFolder() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "convert-test-XXXXXX").string();
+  if (mkdtemp(tmpl.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  path_ = tmpl;
+  exec("tillexv8", targetSchemaSql());
+  exec("dravik_pro", sourceSchemaSql());
+  exec("dravik_std", sourceSchemaSql());
+}
+
+DbFolder::~DbFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+void DbFolder::exec(const std::string& database, const std::string& sql) const {
+  Db db(file(database));
+  char* err = nullptr;
+  const int rc = sqlite3_exec(db.handle, sql.c_str(), nullptr, nullptr, &err);
+  const std::string msg = err != nullptr ? err : "";
+  sqlite3_free(err);
+  ASSERT_EQ(rc, SQLITE_OK) << msg << "\n" << sql;
+}
+
+std::vector<Row> DbFolder::query(const std::string& database, const std::string& sql) const {
+  Db db(file(database));
+  sqlite3_stmt* stmt = nullptr;
+  std::vector<Row> rows;
+  if (sqlite3_prepare_v2(db.handle, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sqlite3_errmsg(db.handle) << "\n" << sql;
+    return rows;
+  }
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    Row row;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
+        row.emplace_back(std::nullopt);
+      } else {
+        row.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)));
+      }
+    }
+    rows.push_back(std::move(row));
+  }
+  sqlite3_finalize(stmt);
+  return rows;
+}
+
+Value DbFolder::scalar(const std::string& database, const std::string& sql) const {
+  auto rows = query(database, sql);
+  if (rows.empty() || rows.front().empty()) {
+    return std::nullopt;
+  }
+  return rows.front().front();
+}
+
+std::unique_ptr<Session> DbFolder::connect() const {
+  auto session = makeSession("SQLite");
+  session->settings.DBMS = "SQLite";
+  session->settings.ServerName = path_;
+  session->settings.Database = "tillexv8";
+  session->settings.LogId = "sa";
+  if (session->connect() != 0) {
+    ADD_FAILURE() << "connect failed: " << session->SQLErrText();
+  }
+  return session;
+}
+
+}  // namespace cvt::test
