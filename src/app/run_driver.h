@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "db/session.h"
+#include "steps/step.h"
+
+namespace cvt {
+
+// What a front end (the window or the batch command) offers the run driver:
+// the step UI plus the integer overload of the progress display, the busy
+// pointer and a message box with details.
+class RunUi : public StepUi {
+ public:
+  using StepUi::wf_set_bar;
+  // wf_set_bar, integer overload: 0 empties the bar, 1 fills it and sets
+  // the status line to "数据传输完成", anything else does nothing.
+  virtual void wf_set_bar(int ai_value) = 0;
+  // Busy (true) or normal (false) mouse pointer, or the batch equivalent.
+  virtual void setBusy(bool busy) = 0;
+  // A message box like messageBox() whose `details` are available under
+  // the text (the completion message carries the run's summary there).
+  virtual void messageBoxWithDetails(const std::string& title, const std::string& text,
+                                     const std::string& details) = 0;
+  // Called after each step that ran, with its outcome (for summaries and
+  // event streams). Default: nothing.
+  virtual void stepFinished(const std::string& /*category*/, bool /*ok*/, long long /*rows*/,
+                            double /*seconds*/) {}
+};
+
+// The operator's choice for one run, as the window's controls hold it.
+struct RunChoice {
+  bool rb_1 = false;                // 300-series source chosen (dravik_pro)
+  std::array<bool, 9> ticked{};     // category boxes, in categories() order
+  bool cbx_sale = false;            // hidden sales box; never starts a step
+  bool cbx_subno_to_no = false;     // weighed items' number in the self code
+};
+
+enum class RunOutcome { Completed, StepFailed, NothingChosen };
+
+struct StepReport {
+  std::string category;  // key: item, cls, ...
+  bool ok = false;
+  long long rows = 0;    // rows written by the step's refill statements
+  double seconds = 0;
+};
+
+struct RunReport {
+  RunOutcome outcome = RunOutcome::NothingChosen;
+  std::string is_source;
+  long idec_count = 0;
+  bool branchPriceFailed = false;
+  std::vector<StepReport> steps;
+};
+
+// Switches off (on) all triggers of the eight target tables, in order, each
+// failure skipped silently; no commit or rollback of its own.
+void wf_disable_trigger(Session& SQLCA);
+void wf_enable_trigger(Session& SQLCA);
+
+// One conversion run: the clicked event of the convert button.
+// REQUIRES: SQLCA connected.
+RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice);
+
+// The window's close sequence: triggers on, committed, disconnect. Never
+// shows anything; safe without a connection.
+void closeSession(Session& SQLCA);
+
+}  // namespace cvt
