@@ -28,14 +28,18 @@ class RunUi : public StepUi {
   // event streams). Default: nothing.
   virtual void stepFinished(const std::string& /*category*/, bool /*ok*/, long long /*rows*/,
                             double /*seconds*/) {}
+  // True when the operator asked to stop (the batch command's Ctrl-C). The
+  // driver asks between two steps and before the branch-price fill and then
+  // ends the run as after a failed step. Default: never.
+  virtual bool interruptRequested() { return false; }
 };
 
 // The operator's choice for one run, as the window's controls hold it.
 struct RunChoice {
-  bool rb_1 = false;                // 300-series source chosen (dravik_pro)
-  std::array<bool, 9> ticked{};     // category boxes, in categories() order
-  bool cbx_sale = false;            // hidden sales box; never starts a step
-  bool cbx_subno_to_no = false;     // weighed items' number in the self code
+  bool rb_1 = false;             // 300-series source chosen (dravik_pro)
+  std::array<bool, 9> ticked{};  // category boxes, in categories() order
+  bool cbx_sale = false;         // hidden sales box; never starts a step
+  bool cbx_subno_to_no = false;  // weighed items' number in the self code
 };
 
 enum class RunOutcome { Completed, StepFailed, NothingChosen };
@@ -43,7 +47,7 @@ enum class RunOutcome { Completed, StepFailed, NothingChosen };
 struct StepReport {
   std::string category;  // key: item, cls, ...
   bool ok = false;
-  long long rows = 0;    // rows written by the step's refill statements
+  long long rows = 0;  // rows written by the step's refill statements
   double seconds = 0;
 };
 
@@ -52,8 +56,14 @@ struct RunReport {
   std::string is_source;
   long idec_count = 0;
   bool branchPriceFailed = false;
+  bool interrupted = false;  // ended by interruptRequested() or a stopped statement
   std::vector<StepReport> steps;
 };
+
+// The run's summary as a small text table, one row per step that ran
+// (category, rows written by its refill statements, seconds, ok or failed),
+// plus a line when the branch-price fill failed.
+std::string runSummary(const RunReport& report);
 
 // Switches off (on) all triggers of the eight target tables, in order, each
 // failure skipped silently; no commit or rollback of its own.
