@@ -1,0 +1,227 @@
+#include "app/settings_store.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace cvt {
+
+namespace {
+
+std::string lowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return out;
+}
+
+std::string_view trimSpace(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) {
+    return {};
+  }
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+std::string overrideFile() {
+  const char* path = std::getenv(kSettingsFileVariable);
+  return path != nullptr ? std::string(path) : std::string();
+}
+
+}  // namespace
+
+void SettingsStore::set(std::string_view name, std::string text) {
+  values_[lowerAscii(name)] = std::move(text);
+}
+
+std::optional<std::string> SettingsStore::value(std::string_view name) const {
+  const auto it = values_.find(lowerAscii(name));
+  if (it == values_.end()) {
+    return std::nullopt;
+  }
+  return it->second;
+}
+
+SettingsStore SettingsStore::fromIniText(std::string_view text) {
+  SettingsStore store;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    text.remove_prefix(3);
+  }
+  const std::string ourSection = lowerAscii(kSettingsKey);
+  bool inOurs = true;  // lines before the first [section] belong to the key
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    line = trimSpace(line);
+    if (line.empty() || line.front() == ';' || line.front() == '#') {
+      continue;
+    }
+    if (line.front() == '[') {
+      const auto close = line.find(']');
+      const auto name =
+          trimSpace(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      inOurs = lowerAscii(name) == ourSection;
+      continue;
+    }
+    const auto eq = line.find('=');
+    if (!inOurs || eq == std::string_view::npos) {
+      continue;
+    }
+    const auto name = trimSpace(line.substr(0, eq));
+    auto val = trimSpace(line.substr(eq + 1));
+    if (val.size() >= 2 && val.front() == '"' && val.back() == '"') {
+      val = val.substr(1, val.size() - 2);
+    }
+    if (!name.empty()) {
+      store.set(name, std::string(val));
+    }
+  }
+  return store;
+}
+
+SettingsStore SettingsStore::fromFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return {};
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return fromIniText(text.str());
+}
+
+// ---------------------------------------------------------------------------
+// Platform section: where the machine's store lives.
+// ---------------------------------------------------------------------------
+#ifdef _WIN32
+
+namespace {
+
+std::wstring wide(std::string_view text) {
+  if (text.empty()) {
+    return {};
+  }
+  const int n =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string utf8(const wchar_t* text, std::size_t length) {
+  if (length == 0) {
+    return {};
+  }
+  const int n =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// Owns an open registry key (or none).
+class RegistryKey {
+ public:
+  // Opens the settings key in the registry view `view`.
+  explicit RegistryKey(REGSAM view) {
+    const std::wstring path = wide(kSettingsKey.substr(kSettingsKey.find('\\') + 1));
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key_) !=
+        ERROR_SUCCESS) {
+      key_ = nullptr;
+    }
+  }
+  ~RegistryKey() {
+    if (key_ != nullptr) {
+      RegCloseKey(key_);
+    }
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  bool isOpen() const { return key_ != nullptr; }
+
+  // A string value, or nullopt when it is missing or not a string.
+  std::optional<std::string> string(const char* name) const {
+    const std::wstring wname = wide(name);
+    DWORD type = 0;
+    DWORD bytes = 0;
+    if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+      return std::nullopt;
+    }
+    std::wstring buf(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
+                         &bytes) != ERROR_SUCCESS) {
+      return std::nullopt;
+    }
+    // The stored string may or may not carry its terminating zero.
+    std::size_t len = bytes / sizeof(wchar_t);
+    while (len > 0 && buf[len - 1] == L'\0') {
+      --len;
+    }
+    return utf8(buf.data(), len);
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+SettingsStore readKey(const RegistryKey& key) {
+  SettingsStore store;
+  for (const char* name : kSettingsValueNames) {
+    if (auto text = key.string(name)) {
+      store.set(name, std::move(*text));
+    }
+  }
+  return store;
+}
+
+}  // namespace
+
+SettingsStore SettingsStore::open() {
+  if (const std::string file = overrideFile(); !file.empty()) {
+    return fromFile(file);
+  }
+  // The product's installer is a 32-bit program, so its key usually lies in
+  // the 32-bit view; a 64-bit installation writes the native one.
+  if (const RegistryKey key32(KEY_WOW64_32KEY); key32.isOpen()) {
+    return readKey(key32);
+  }
+  if (const RegistryKey key64(KEY_WOW64_64KEY); key64.isOpen()) {
+    return readKey(key64);
+  }
+  return {};
+}
+
+std::string SettingsStore::location() {
+  if (const std::string file = overrideFile(); !file.empty()) {
+    return file;
+  }
+  return std::string(kSettingsKey);
+}
+
+#else  // systems without a registry
+
+SettingsStore SettingsStore::open() { return fromFile(location()); }
+
+std::string SettingsStore::location() {
+  if (std::string file = overrideFile(); !file.empty()) {
+    return file;
+  }
+  return kDefaultSettingsFile;
+}
+
+#endif
+
+}  // namespace cvt
