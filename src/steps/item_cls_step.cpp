@@ -1,0 +1,141 @@
+// The item classes step: refills t_bd_item_cls from the source, moves
+// classes with codes longer than six characters to free six-character codes
+// (their items follow), and recomputes every class's parent.
+
+#include <cstdlib>
+
+#include "db/grid_result_set.h"
+#include "steps/catalog.h"
+#include "steps/class_code.h"
+
+namespace cvt {
+
+namespace {
+
+constexpr const char* kDeleteClasses = "delete from t_bd_item_cls where item_clsno<>'LB'";
+
+constexpr const char* kInsertClassesPro =
+    "insert into t_bd_item_cls (display_flag,item_clsname,item_clsno,item_flag) select "
+    "display_flag,item_clsname,item_clsno,item_flag from dravik_pro..bi_t_item_cls where "
+    "item_flag='0'";
+constexpr const char* kInsertClassesStd =
+    "insert into t_bd_item_cls (display_flag,item_clsname,item_clsno,item_flag) select "
+    "display_flag,item_clsname,item_clsno,item_flag from dravik_std..bi_t_item_cls where "
+    "item_flag='0'";
+
+constexpr const char* kSelectLongCodes =
+    "select item_clsno as item_clsno from t_bd_item_cls with(nolock) where len(item_clsno) > 6";
+
+// Input: a code; output: the largest six-character code sharing its first
+// four characters (NULL when there is none).
+constexpr const char* kLargestUnderPrefix =
+    "select max ( item_clsno ) from t_bd_item_cls tab_a with ( nolock ) where left ( "
+    "tab_a.item_clsno , 4 ) =left ( ? , 4 ) and len ( tab_a.item_clsno ) =6";
+
+// Input: the candidate code; a row when it is taken.
+constexpr const char* kCodeTaken =
+    "select top 1 1 from t_bd_item_cls with ( nolock ) where item_clsno =?";
+
+// Inputs: new code, old code.
+constexpr const char* kRenameClass = "update t_bd_item_cls set item_clsno =? where item_clsno =?";
+constexpr const char* kMoveItems = "update t_bd_item_info set item_clsno =? where item_clsno =?";
+
+// Fails on a one-character code (negative length for left).
+constexpr const char* kRecomputeParents =
+    "update t_bd_item_cls set cls_parent =left ( item_clsno , LEN ( item_clsno ) - 2 )";
+
+constexpr long kShareImport = 5;
+constexpr long kShareDone = 5;
+
+// Renumbers the long codes held in `lds_cls` in one transaction and then
+// recomputes the parents. A failed rename rolls back every rename and item
+// move made so far and ends the loop; the parents are still recomputed, on
+// the codes as inserted. A failed parent update rolls back the whole phase.
+// Nothing is shown: every outcome leaves the step successful.
+void renumberLongCodes(Session& SQLCA, GridResultSet& lds_cls) {
+  const auto rename = SQLCA.prepare(kRenameClass);
+  const auto moveItems = SQLCA.prepare(kMoveItems);
+  const LargestUnderPrefix largest = [&SQLCA](const std::string& code) {
+    // Preset empty: a look-up that finds no row or fails leaves it so.
+    Value found = std::string();
+    SQLCA.selectInto(kLargestUnderPrefix, {code}, {&found});
+    return found;
+  };
+
+  bool lb_commit = false;
+  for (long ll_row = 1; ll_row <= lds_cls.rowCount(); ++ll_row) {
+    const Value ls_item_clsno = lds_cls.getString(ll_row, "item_clsno");
+    if (!ls_item_clsno) {
+      continue;  // the select only yields codes longer than six characters
+    }
+    const std::string& ls_item_clsno_old = *ls_item_clsno;
+    const std::optional<std::string> ls_max_item_clsno = newClassCode(ls_item_clsno_old, largest);
+    if (!ls_max_item_clsno) {
+      continue;  // every prefix is full: the class keeps its long code
+    }
+
+    Value taken = std::string("0");
+    SQLCA.selectInto(kCodeTaken, {*ls_max_item_clsno}, {&taken});
+    const long ll_count = std::strtol(taken.value_or("0").c_str(), nullptr, 10);
+    if (ll_count == 1) {
+      continue;  // the code is taken: the class and its items stay as they are
+    }
+
+    // Here a rename that matches no row (100) fails as well as an error.
+    if (rename->execute({ls_max_item_clsno, ls_item_clsno_old}) != kSqlOk) {
+      SQLCA.rollback();
+      lb_commit = false;
+      break;
+    }
+    lb_commit = true;
+    moveItems->execute({ls_max_item_clsno, ls_item_clsno_old});  // outcome ignored
+  }
+
+  SQLCA.execute(kRecomputeParents);
+  if (SQLCA.SQLCode() != kSqlOk) {
+    SQLCA.rollback();
+    lb_commit = false;
+  } else {
+    lb_commit = true;
+  }
+  if (lb_commit) {
+    SQLCA.commit();
+  }
+}
+
+// Everything after the refill, which is committed first. Never fails.
+bool repairClasses(StepRunner& step) {
+  Session& SQLCA = step.SQLCA();
+  step.commit();
+  // The long codes are read completely before the first rename; the result
+  // set is released when this scope ends, on every path.
+  GridResultSet lds_cls;
+  const GridDefinition definition = buildGridDefinition(SQLCA, kSelectLongCodes, kGridPresentation);
+  std::string ls_err = definition.error;
+  if (ls_err.empty()) {
+    ls_err = lds_cls.create(definition.syntax);
+  }
+  if (!ls_err.empty()) {
+    return true;  // no renumbering and no parent update, silently
+  }
+  lds_cls.bind(SQLCA);
+  lds_cls.retrieve();
+  renumberLongCodes(SQLCA, lds_cls);
+  return true;
+}
+
+}  // namespace
+
+bool wf_convert_item_cls(StepContext& ctx, const std::string& as_source) {
+  SkeletonSpec spec;
+  spec.texts = textsForType("商品类别");
+  spec.clearSql = kDeleteClasses;
+  spec.share1 = kShareImport;
+  spec.refillPro = kInsertClassesPro;
+  spec.refillStd = kInsertClassesStd;
+  spec.share2 = kShareDone;
+  spec.repairs = repairClasses;
+  return runSkeleton(ctx, as_source, spec);
+}
+
+}  // namespace cvt
