@@ -27,6 +27,13 @@ namespace cvt::gui {
 
 namespace {
 
+// Room between a right-aligned label's text and the field it names.
+constexpr int kLabelGapUnits = 24;
+
+constexpr const char* kGroupBoxStyle =
+    "QGroupBox { border: 1px solid palette(mid); margin-top: 0.6em; }"
+    "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; }";
+
 QString qs(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -102,6 +109,8 @@ void w_convert3::buildControls() {
     switch (spec.kind) {
       case ControlKind::GroupBox:
         w = new QGroupBox(text, this);
+        // The title sits on the frame's top edge, as on the classic desktop.
+        w->setStyleSheet(kGroupBoxStyle);
         break;
       case ControlKind::RadioButton:
         w = new QRadioButton(text, this);
@@ -113,6 +122,12 @@ void w_convert3::buildControls() {
         auto* label = new QLabel(text, this);
         label->setWordWrap(true);
         label->setTextFormat(Qt::PlainText);
+        if (spec.alignRight) {
+          // The label reaches a little under its field; keep the text clear
+          // of the field's edge.
+          label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+          label->setContentsMargins(0, 0, px(kLabelGapUnits), 0);
+        }
         if (spec.border) {
           label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         }

@@ -46,6 +46,7 @@ struct ControlSpec {
   bool enabled = true;
   bool border = false;          // static text drawn with a frame
   bool blueBackground = false;  // the progress bar itself
+  bool alignRight = false;      // label text against the field it names
 };
 
 // The 37 controls in creation order; controls created later lie on top.
