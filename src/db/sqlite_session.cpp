@@ -1,0 +1,564 @@
+#include "db/sqlite_session.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <list>
+#include <set>
+#include <system_error>
+#include <unordered_map>
+#include <utility>
+
+#include "db/sqlite_ext/tsql_functions_impl.h"
+#include "db/tsql_functions.h"
+#include "db/tsql_rewriter.h"
+
+namespace cvt {
+
+namespace {
+
+// Statements the session itself sends, next to the step that sends them.
+constexpr const char* kBegin = "BEGIN";
+constexpr const char* kCommit = "COMMIT";
+constexpr const char* kRollback = "ROLLBACK";
+constexpr const char* kCreateTriggerOffTable =
+    "CREATE TABLE IF NOT EXISTS main.tsql_trigger_off "
+    "(table_name TEXT PRIMARY KEY COLLATE NOCASE)";
+constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
+
+constexpr const char* kDefaultDatabase = "tillexv8";
+constexpr int kBusyTimeoutMs = 5000;
+constexpr std::size_t kStatementCacheSize = 64;
+
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// close_v2 lets statements that outlive a disconnect be finalized later.
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
+
+std::string lowered(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+std::string trimmed(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && s.back() == ' ') {
+    s.remove_suffix(1);
+  }
+  return std::string(s);
+}
+
+// "folder,1433" -> "folder": a port means nothing to a folder.
+std::string folderOf(const std::string& serverName) {
+  std::string folder = trimmed(serverName);
+  const std::size_t comma = folder.rfind(',');
+  if (comma != std::string::npos) {
+    const std::string port = trimmed(std::string_view(folder).substr(comma + 1));
+    if (std::all_of(port.begin(), port.end(),
+                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+      folder = trimmed(std::string_view(folder).substr(0, comma));
+    }
+  }
+  return folder;
+}
+
+bool isPlainIdentifier(const std::string& name) {
+  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) != 0) {
+    return false;
+  }
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  });
+}
+
+Value columnValue(sqlite3_stmt* stmt, int column) {
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL:
+      return std::nullopt;
+    case SQLITE_INTEGER:
+      return std::to_string(sqlite3_column_int64(stmt, column));
+    case SQLITE_FLOAT:
+      return tsql_impl::formatReal(sqlite3_column_double(stmt, column));
+    default: {
+      const void* data = sqlite3_column_blob(stmt, column);
+      const int bytes = sqlite3_column_bytes(stmt, column);
+      if (data == nullptr) {
+        return std::string();
+      }
+      return std::string(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
+    }
+  }
+}
+
+// A translated text prepared on the connection: what execute(), prepared
+// statements and cursors run.
+struct Prepared {
+  std::vector<StmtPtr> statements;
+  SqlKind kind = SqlKind::Other;
+  SqlResult failure;  // set when the text could not be translated or prepared
+  int parameters = 0;
+};
+
+class SqliteSession final : public Session {
+ public:
+  SqliteSession() = default;
+  ~SqliteSession() override {
+    // A session dropped without disconnect() behaves like a broken
+    // connection: its pending work is rolled back by the close.
+    closeConnection();
+  }
+
+  long connect() override;
+  void disconnect() override;
+  bool connected() const override { return db_ != nullptr; }
+  long execute(std::string_view sql) override;
+  void commit() override { endTransaction(kCommit); }
+  void rollback() override { endTransaction(kRollback); }
+  std::unique_ptr<Statement> prepare(std::string_view sql) override;
+  std::unique_ptr<Cursor> openCursor(std::string_view sql,
+                                     const std::vector<Value>& inputs) override;
+
+  // For the statements and cursors of this session.
+  long report(SqlResult result) { return setResult(std::move(result)); }
+  bool stopRequested() { return interrupted(); }
+  void counted() { countStatement(); }
+  bool isCurrent(std::uint64_t generation) const {
+    return db_ != nullptr && generation == generation_;
+  }
+  std::uint64_t generation() const { return generation_; }
+  long notConnected() {
+    return report(SqlResult::error("The session is not connected to a database."));
+  }
+  std::shared_ptr<Prepared> prepareText(std::string_view sql);
+  long run(Prepared& prepared, const std::vector<Value>& inputs);
+  long engineFailure(int rc, const std::string& message, bool hadTransaction);
+  bool beginIfNeeded();
+  bool bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, std::size_t& next);
+
+ private:
+  void closeConnection();
+  void endTransaction(const char* sql);
+  bool attachFolder(const std::filesystem::path& folder, const std::string& mainName);
+
+  DbPtr db_;
+  std::uint64_t generation_ = 0;
+  std::set<std::string> attached_;  // lower-case names
+  RewriteContext context_;
+  RewriteCache rewrites_;
+  // Prepared texts of execute(), most recently used first.
+  std::list<std::pair<std::string, std::shared_ptr<Prepared>>> statementLru_;
+  std::unordered_map<std::string_view, decltype(statementLru_)::iterator> statementMap_;
+};
+
+class SqliteStatement final : public Statement {
+ public:
+  SqliteStatement(SqliteSession& session, std::shared_ptr<Prepared> prepared)
+      : session_(session), generation_(session.generation()), prepared_(std::move(prepared)) {}
+
+  long execute(const std::vector<Value>& inputs) override {
+    if (!session_.isCurrent(generation_)) {
+      return session_.report(
+          SqlResult::error("The statement belongs to a connection that has been closed."));
+    }
+    if (session_.stopRequested()) {
+      return session_.SQLCode();
+    }
+    return session_.run(*prepared_, inputs);
+  }
+
+ private:
+  SqliteSession& session_;
+  std::uint64_t generation_;
+  std::shared_ptr<Prepared> prepared_;
+};
+
+// Streams rows straight from sqlite3_step: nothing is read ahead.
+class SqliteCursor final : public Cursor {
+ public:
+  SqliteCursor(SqliteSession& session, StmtPtr stmt, SqlResult failure)
+      : session_(session),
+        generation_(session.generation()),
+        stmt_(std::move(stmt)),
+        failure_(std::move(failure)) {
+    if (stmt_ != nullptr) {
+      const int count = sqlite3_column_count(stmt_.get());
+      for (int i = 0; i < count; ++i) {
+        const char* name = sqlite3_column_name(stmt_.get(), i);
+        columns_.emplace_back(name != nullptr ? name : "");
+      }
+    }
+  }
+
+  long fetch(Row& row) override {
+    if (failure_.failed()) {
+      return session_.report(failure_);
+    }
+    if (stmt_ == nullptr) {
+      return session_.report(SqlResult::noData());
+    }
+    if (!session_.isCurrent(generation_)) {
+      stmt_.reset();
+      return session_.report(
+          SqlResult::error("The cursor belongs to a connection that has been closed."));
+    }
+    const int rc = sqlite3_step(stmt_.get());
+    if (rc == SQLITE_ROW) {
+      const int count = sqlite3_column_count(stmt_.get());
+      Row values;
+      values.reserve(static_cast<std::size_t>(count));
+      for (int i = 0; i < count; ++i) {
+        values.push_back(columnValue(stmt_.get(), i));
+      }
+      row = std::move(values);
+      return session_.report(SqlResult::ok());
+    }
+    if (rc == SQLITE_DONE) {
+      stmt_.reset();  // releases the read lock at once
+      return session_.report(SqlResult::noData());
+    }
+    const std::string message = sqlite3_errmsg(sqlite3_db_handle(stmt_.get()));
+    stmt_.reset();
+    failure_ = SqlResult{-(rc & 0xff), message};
+    return session_.report(failure_);
+  }
+
+  const std::vector<std::string>& columns() const override { return columns_; }
+
+  void close() override {
+    stmt_.reset();
+    failure_ = SqlResult::ok();
+  }
+
+ private:
+  SqliteSession& session_;
+  std::uint64_t generation_;
+  StmtPtr stmt_;
+  SqlResult failure_;
+  std::vector<std::string> columns_;
+};
+
+long SqliteSession::connect() {
+  closeConnection();
+  const std::string folderText = folderOf(settings.ServerName);
+  if (folderText.empty()) {
+    return report(SqlResult::error(
+        "No database folder given: ServerName must name the folder that holds tillexv8.db."));
+  }
+  std::string mainName = trimmed(settings.Database);
+  if (mainName.empty()) {
+    mainName = kDefaultDatabase;
+  }
+  const std::filesystem::path folder(folderText);
+  const std::filesystem::path file = folder / (mainName + ".db");
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) {
+    return report(SqlResult::error("The database file '" + file.string() + "' does not exist."));
+  }
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  DbPtr db(raw);
+  if (rc != SQLITE_OK) {
+    const std::string why = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    return report(
+        SqlResult{-(rc & 0xff), "Cannot open the database file '" + file.string() + "': " + why});
+  }
+  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  if (registerTsqlFunctions(db.get()) != SQLITE_OK ||
+      sqlite3_exec(db.get(), kCreateTriggerOffTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    return report(SqlResult::error("Cannot prepare the database file '" + file.string() +
+                                   "': " + sqlite3_errmsg(db.get())));
+  }
+  db_ = std::move(db);
+  if (!attachFolder(folder, mainName)) {
+    closeConnection();
+    return SQLCode();
+  }
+  ++generation_;
+  context_.targetDatabase = mainName;
+  context_.isAttached = [this](std::string_view name) {
+    return attached_.count(lowered(name)) > 0;
+  };
+  return report(SqlResult::ok());
+}
+
+// Attaches every other *.db of the folder under its stem. SQLite cannot
+// attach inside a transaction, so this happens once, at connect.
+bool SqliteSession::attachFolder(const std::filesystem::path& folder, const std::string& mainName) {
+  std::vector<std::pair<std::string, std::filesystem::path>> candidates;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::filesystem::path& path = entry.path();
+    std::error_code typeError;
+    if (path.extension() != ".db" || !entry.is_regular_file(typeError)) {
+      continue;
+    }
+    const std::string stem = path.stem().string();
+    if (isPlainIdentifier(stem) && lowered(stem) != lowered(mainName) && lowered(stem) != "main" &&
+        lowered(stem) != "temp") {
+      candidates.emplace_back(stem, path);
+    }
+  }
+  std::sort(candidates.begin(), candidates.end());
+  const auto limit = static_cast<std::size_t>(sqlite3_limit(db_.get(), SQLITE_LIMIT_ATTACHED, -1));
+  for (const auto& [stem, path] : candidates) {
+    if (attached_.size() >= limit) {
+      break;  // further databases stay unreachable ("Invalid object name")
+    }
+    const std::string sql = std::string(kAttach) + "\"" + stem + "\"";
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
+    StmtPtr stmt(raw);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_text(stmt.get(), 1, path.c_str(), -1, tsql_impl::transientText());
+      rc = sqlite3_step(stmt.get());
+    }
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) {
+      report(SqlResult{-(rc & 0xff), "Cannot attach the database file '" + path.string() +
+                                         "': " + sqlite3_errmsg(db_.get())});
+      return false;
+    }
+    attached_.insert(lowered(stem));
+  }
+  return true;
+}
+
+void SqliteSession::closeConnection() {
+  statementMap_.clear();
+  statementLru_.clear();
+  rewrites_.clear();
+  attached_.clear();
+  if (db_ != nullptr) {
+    ++generation_;
+  }
+  db_.reset();
+}
+
+void SqliteSession::disconnect() {
+  if (db_ == nullptr) {
+    return;
+  }
+  SqlResult outcome = SqlResult::ok();
+  if (sqlite3_get_autocommit(db_.get()) == 0 &&
+      sqlite3_exec(db_.get(), kCommit, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    outcome = SqlResult::error(std::string("The pending work could not be committed: ") +
+                               sqlite3_errmsg(db_.get()));
+  }
+  closeConnection();
+  report(std::move(outcome));
+}
+
+void SqliteSession::endTransaction(const char* sql) {
+  if (db_ == nullptr) {
+    notConnected();
+    return;
+  }
+  if (sqlite3_get_autocommit(db_.get()) != 0) {
+    report(SqlResult::ok());  // nothing open: nothing to end
+    return;
+  }
+  const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
+    return;
+  }
+  report(SqlResult::ok());
+}
+
+bool SqliteSession::beginIfNeeded() {
+  if (sqlite3_get_autocommit(db_.get()) == 0) {
+    return true;
+  }
+  const int rc = sqlite3_exec(db_.get(), kBegin, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
+    return false;
+  }
+  return true;
+}
+
+std::shared_ptr<Prepared> SqliteSession::prepareText(std::string_view sql) {
+  auto prepared = std::make_shared<Prepared>();
+  const auto rewritten = rewrites_.rewrite(sql, context_);
+  if (!rewritten->ok()) {
+    prepared->failure = SqlResult::error(rewritten->error);
+    return prepared;
+  }
+  prepared->kind = rewritten->kind;
+  for (const std::string& text : rewritten->statements) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), text.c_str(), static_cast<int>(text.size() + 1),
+                                      &raw, nullptr);
+    StmtPtr stmt(raw);
+    if (rc != SQLITE_OK || stmt == nullptr) {
+      prepared->statements.clear();
+      prepared->failure =
+          SqlResult{rc != SQLITE_OK ? -(rc & 0xff) : kSqlError,
+                    rc != SQLITE_OK ? sqlite3_errmsg(db_.get()) : "The statement text is empty."};
+      return prepared;
+    }
+    prepared->parameters += sqlite3_bind_parameter_count(stmt.get());
+    prepared->statements.push_back(std::move(stmt));
+  }
+  return prepared;
+}
+
+long SqliteSession::engineFailure(int rc, const std::string& message, bool hadTransaction) {
+  std::string text = message;
+  if (hadTransaction && sqlite3_get_autocommit(db_.get()) != 0) {
+    text += " (the engine rolled back the open transaction)";
+  }
+  return report(SqlResult{-(rc & 0xff), std::move(text)});
+}
+
+bool SqliteSession::bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, std::size_t& next) {
+  const int count = sqlite3_bind_parameter_count(stmt);
+  for (int i = 1; i <= count; ++i, ++next) {
+    const Value& value = inputs[next];
+    const int rc = value ? sqlite3_bind_text64(stmt, i, value->data(), value->size(),
+                                               tsql_impl::transientText(), SQLITE_UTF8)
+                         : sqlite3_bind_null(stmt, i);
+    if (rc != SQLITE_OK) {
+      report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
+      return false;
+    }
+  }
+  return true;
+}
+
+long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
+  if (prepared.failure.failed()) {
+    return report(prepared.failure);
+  }
+  if (inputs.size() != static_cast<std::size_t>(prepared.parameters)) {
+    return report(SqlResult::error("The statement has " + std::to_string(prepared.parameters) +
+                                   " placeholders but " + std::to_string(inputs.size()) +
+                                   " values were bound."));
+  }
+  // Reads run outside a transaction when none is open, as SQL Server's
+  // reads take no lasting locks; anything that writes opens one.
+  if (prepared.kind != SqlKind::Query && !beginIfNeeded()) {
+    return SQLCode();
+  }
+  const bool hadTransaction = sqlite3_get_autocommit(db_.get()) == 0;
+  counted();
+  std::size_t next = 0;
+  sqlite3_int64 changes = 0;
+  for (StmtPtr& stmt : prepared.statements) {
+    sqlite3_reset(stmt.get());
+    sqlite3_clear_bindings(stmt.get());
+    if (!bind(stmt.get(), inputs, next)) {
+      return SQLCode();
+    }
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW) {
+      rc = sqlite3_step(stmt.get());
+    }
+    if (rc != SQLITE_DONE) {
+      const std::string message = sqlite3_errmsg(db_.get());
+      sqlite3_reset(stmt.get());
+      setRows(0);
+      return engineFailure(rc, message, hadTransaction);
+    }
+    changes = sqlite3_changes64(db_.get());
+    sqlite3_reset(stmt.get());
+  }
+  if (prepared.kind == SqlKind::Change) {
+    setRows(changes);
+    return report(changes == 0 ? SqlResult::noData() : SqlResult::ok());
+  }
+  setRows(0);
+  return report(SqlResult::ok());
+}
+
+long SqliteSession::execute(std::string_view sql) {
+  if (db_ == nullptr) {
+    return notConnected();
+  }
+  if (stopRequested()) {
+    return SQLCode();
+  }
+  std::shared_ptr<Prepared> prepared;
+  const auto hit = statementMap_.find(sql);
+  if (hit != statementMap_.end()) {
+    statementLru_.splice(statementLru_.begin(), statementLru_, hit->second);
+    prepared = hit->second->second;
+  } else {
+    prepared = prepareText(sql);
+    if (!prepared->failure.failed()) {  // failures are not kept: the schema may change
+      statementLru_.emplace_front(std::string(sql), prepared);
+      statementMap_.emplace(statementLru_.front().first, statementLru_.begin());
+      if (statementLru_.size() > kStatementCacheSize) {
+        statementMap_.erase(statementLru_.back().first);
+        statementLru_.pop_back();
+      }
+    }
+  }
+  return run(*prepared, {});
+}
+
+std::unique_ptr<Statement> SqliteSession::prepare(std::string_view sql) {
+  if (db_ == nullptr) {
+    auto prepared = std::make_shared<Prepared>();
+    prepared->failure = SqlResult::error("The session is not connected to a database.");
+    notConnected();
+    return std::make_unique<SqliteStatement>(*this, std::move(prepared));
+  }
+  auto prepared = prepareText(sql);
+  report(prepared->failure);
+  return std::make_unique<SqliteStatement>(*this, std::move(prepared));
+}
+
+std::unique_ptr<Cursor> SqliteSession::openCursor(std::string_view sql,
+                                                  const std::vector<Value>& inputs) {
+  if (db_ == nullptr) {
+    notConnected();
+    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult());
+  }
+  if (stopRequested()) {
+    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult());
+  }
+  auto prepared = prepareText(sql);
+  if (prepared->failure.failed()) {
+    report(prepared->failure);
+    return std::make_unique<SqliteCursor>(*this, nullptr, prepared->failure);
+  }
+  if (prepared->statements.size() != 1 || prepared->kind != SqlKind::Query) {
+    const SqlResult failure = SqlResult::error("A cursor needs a single SELECT statement.");
+    report(failure);
+    return std::make_unique<SqliteCursor>(*this, nullptr, failure);
+  }
+  if (inputs.size() != static_cast<std::size_t>(prepared->parameters)) {
+    const SqlResult failure = SqlResult::error(
+        "The select has " + std::to_string(prepared->parameters) + " placeholders but " +
+        std::to_string(inputs.size()) + " values were bound.");
+    report(failure);
+    return std::make_unique<SqliteCursor>(*this, nullptr, failure);
+  }
+  StmtPtr stmt = std::move(prepared->statements.front());
+  std::size_t next = 0;
+  if (!bind(stmt.get(), inputs, next)) {
+    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult());
+  }
+  counted();
+  report(SqlResult::ok());
+  return std::make_unique<SqliteCursor>(*this, std::move(stmt), SqlResult::ok());
+}
+
+}  // namespace
+
+std::unique_ptr<Session> makeSqliteSession() { return std::make_unique<SqliteSession>(); }
+
+}  // namespace cvt

@@ -1,0 +1,11 @@
+#include "db/tsql_functions.h"
+
+#include <sqlite3.h>
+
+#include "db/sqlite_ext/tsql_functions_impl.h"
+
+namespace cvt {
+
+int registerTsqlFunctions(sqlite3* db) { return tsql_impl::registerAll(db); }
+
+}  // namespace cvt
