@@ -76,6 +76,15 @@ class FlagGuard {
   bool& flag_;
 };
 
+// The busy pointer for the life of the object.
+class BusyCursor {
+ public:
+  BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
 }  // namespace
 
 w_convert3::w_convert3(const SettingsStore& store, MessageBoxes* boxes, QWidget* parent)
@@ -97,7 +106,14 @@ w_convert3::w_convert3(const SettingsStore& store, MessageBoxes* boxes, QWidget*
   openEvent(store);
 }
 
-w_convert3::~w_convert3() = default;
+w_convert3::~w_convert3() {
+  // A window destroyed without having been closed still leaves the
+  // triggers on and the session closed.
+  if (!closed_) {
+    closed_ = true;
+    closeSession(*SQLCA_);
+  }
+}
 
 int w_convert3::px(int units) const { return unitsToPixels(units, logicalDpiX()); }
 
@@ -265,9 +281,8 @@ void w_convert3::connectClicked() {
   ConnectOutcome outcome;
   {
     // The connect blocks until the server answers.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const BusyCursor busy;
     outcome = connectTarget(*SQLCA_, fields);
-    QApplication::restoreOverrideCursor();
   }
   messageBox(kNoticeTitle, outcome.message);
   if (outcome.connected) {
