@@ -1,0 +1,165 @@
+// vip_bench: converts N member cards with the member-card step on the
+// embedded backend and reports the time, the statements sent per card and
+// the peak memory of the process.
+//
+//   vip_bench [N ...]        (default: 10000 100000 1000000)
+//
+// Each size runs in a child process of its own, so that the peak memory
+// belongs to that size alone. Exit status: 0 every size converted, 1 not.
+
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/session.h"
+#include "db/tsql_functions.h"
+#include "demo/schema.h"
+#include "steps/catalog.h"
+
+namespace {
+
+// A UI that shows nothing but remembers a failure message.
+class QuietUi final : public cvt::StepUi {
+ public:
+  void wf_set_bar(float, const std::string&) override {}
+  void messageBox(const std::string&, const std::string& text) override { failure = text; }
+  std::string failure;
+};
+
+// Cards of the three types in turn, balances with up to two decimals (some
+// zero, some negative), points that leave both signs of remaining points.
+constexpr const char* kFillCardsSql = R"SQL(
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < ?1)
+INSERT INTO pos_t_vip_info(card_id, card_type, card_status, vip_name, card_balance,
+                           total_integral, vip_integral, vip_cons_amount, cons_count)
+SELECT printf('V%09d', i), printf('%02d', i % 3 + 1), '0', 'member ' || i,
+       CASE WHEN i % 10 = 0 THEN 0 WHEN i % 17 = 0 THEN -(i % 500) ELSE (i % 100000) / 100.0 END,
+       i % 1000, (i % 1000) - (i % 300), i % 5000, i % 50
+FROM n;
+INSERT INTO pos_t_vip_type(type_id, type_name) VALUES ('01', 'plain'), ('02', 'stored'),
+                                                       ('03', 'stored and points');
+)SQL";
+
+bool execAll(sqlite3* db, const std::string& sql) {
+  char* err = nullptr;
+  const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err);
+  if (rc != SQLITE_OK) {
+    std::fprintf(stderr, "vip_bench: %s\n", err != nullptr ? err : "?");
+  }
+  sqlite3_free(err);
+  return rc == SQLITE_OK;
+}
+
+// Builds the three databases in `dir`, the source holding `cards` cards.
+bool buildDatabases(const std::string& dir, long cards) {
+  for (const char* name : {"tillexv8", "dravik_pro", "dravik_std"}) {
+    sqlite3* db = nullptr;
+    const std::string file = dir + "/" + name + ".db";
+    if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
+      sqlite3_close(db);
+      return false;
+    }
+    cvt::registerTsqlFunctions(db);
+    const bool target = std::string_view(name) == "tillexv8";
+    bool ok = execAll(db, target ? cvt::targetSchemaSql() : cvt::sourceSchemaSql());
+    if (ok && std::string_view(name) == "dravik_pro") {
+      std::string fill = kFillCardsSql;
+      const std::string count = std::to_string(cards);
+      fill.replace(fill.find("?1"), 2, count);
+      ok = execAll(db, "BEGIN;" + fill + "COMMIT;");
+    }
+    sqlite3_close(db);
+    if (!ok) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Converts `cards` cards and prints one line. Returns the exit status.
+int measure(long cards) {
+  namespace fs = std::filesystem;
+  std::string dir = (fs::temp_directory_path() / "vip-bench-XXXXXX").string();
+  if (mkdtemp(dir.data()) == nullptr) {
+    std::perror("vip_bench: mkdtemp");
+    return 1;
+  }
+  int status = 1;
+  if (buildDatabases(dir, cards)) {
+    auto SQLCA = cvt::makeSession("SQLite");
+    SQLCA->settings.DBMS = "SQLite";
+    SQLCA->settings.ServerName = dir;
+    SQLCA->settings.Database = "tillexv8";
+    SQLCA->settings.LogId = "sa";
+    if (SQLCA->connect() != 0) {
+      std::fprintf(stderr, "vip_bench: connect failed: %s\n", SQLCA->SQLErrText().c_str());
+    } else {
+      QuietUi ui;
+      cvt::StepContext ctx{*SQLCA, ui, 30, false};
+      const auto before = SQLCA->statementsExecuted();
+      const auto start = std::chrono::steady_clock::now();
+      const bool ok = cvt::wf_dravik_vip(ctx, "dravik_pro");
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      const auto statements = SQLCA->statementsExecuted() - before;
+      rusage usage{};
+      getrusage(RUSAGE_SELF, &usage);
+      std::printf("%9ld cards  %8.2f s  %9.0f cards/s  %6.3f statements/card  peak %7.1f MiB%s\n",
+                  cards, took.count(), static_cast<double>(cards) / took.count(),
+                  static_cast<double>(statements) / static_cast<double>(cards),
+                  static_cast<double>(usage.ru_maxrss) / 1024.0, ok ? "" : "  FAILED");
+      if (!ok) {
+        std::fprintf(stderr, "vip_bench: %s\n", ui.failure.c_str());
+      }
+      SQLCA->disconnect();
+      status = ok ? 0 : 1;
+    }
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<long> sizes;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg(argv[i]);
+    long n = 0;
+    const auto [ptr, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), n);
+    if (ec != std::errc() || ptr != arg.data() + arg.size() || n <= 0) {
+      std::fprintf(stderr, "usage: vip_bench [N ...]\n");
+      return 2;
+    }
+    sizes.push_back(n);
+  }
+  if (sizes.empty()) {
+    sizes = {10000, 100000, 1000000};
+  }
+  int result = 0;
+  for (const long n : sizes) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+      const int rc = measure(n);
+      std::fflush(stdout);
+      std::_Exit(rc);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      result = 1;
+    }
+  }
+  return result;
+}
