@@ -11,7 +11,7 @@ const std::vector<Category>& categories() {
       {"pp", "cbx_pp", "商品品牌", 10, wf_convert_item_pp},
       {"region", "cbx_region", "区域信息", 10, wf_convert_region_info},
       {"supcust", "cbx_supcust", "供应商和客户", 40, nullptr},
-      {"vip", "cbx_vip", "会员卡", 30, nullptr},
+      {"vip", "cbx_vip", "会员卡", 30, wf_dravik_vip},
       {"spec_price", "cbx_spec_price", "销售特价", 50, nullptr},
       {"cashier", "cbx_cashier", "收银员", 10, wf_convert_cashier},
       {"stock", "cbx_stock", "库存信息", 100, nullptr},
