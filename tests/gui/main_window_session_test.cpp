@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+
+#include "gui/window_fixture.h"
+#include "support/db_folder.h"
+
+namespace cvt::test {
+namespace {
+
+void click(const WindowUnderTest& t, const char* name) {
+  QTest::mouseClick(t.get<QWidget>(name), Qt::LeftButton);
+}
+
+void type(const WindowUnderTest& t, const char* name, const char* text) {
+  t.get<QLineEdit>(name)->setText(QString::fromUtf8(text));
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// An empty folder: the embedded backend finds no tillexv8.db there.
+class EmptyFolder {
+ public:
+  EmptyFolder() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "convert-empty-XXXXXX").string();
+    path_ = mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
+  }
+  ~EmptyFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  EmptyFolder(const EmptyFolder&) = delete;
+  EmptyFolder& operator=(const EmptyFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(ConnectButton, FailedAttemptCanBeCorrectedAndRepeated) {
+  const DbFolder db;
+  const EmptyFolder empty;
+  WindowUnderTest t(sqliteStore(empty.path()));
+  ASSERT_EQ(t.get<QLineEdit>("sle_server")->text().toStdString(), empty.path());
+
+  click(t, "cb_connect");
+  ASSERT_EQ(t.boxes.shown.size(), 1U);
+  EXPECT_EQ(t.boxes.shown[0].title, "提示");
+  const std::string failed = t.boxes.shown[0].text;
+  EXPECT_TRUE(startsWith(failed, "连接数据库失败!")) << failed;
+  EXPECT_GT(failed.size(), std::string("连接数据库失败!").size()) << "the engine's text is missing";
+  EXPECT_TRUE(t.get<QWidget>("cb_connect")->isEnabled());
+  EXPECT_FALSE(t.get<QWidget>("cb_convert")->isEnabled());
+  EXPECT_FALSE(t.window->SQLCA().connected());
+  EXPECT_FALSE(std::filesystem::exists(empty.path() + "/tillexv8.db"));
+
+  type(t, "sle_server", ("  " + db.path() + "  ").c_str());
+  type(t, "sle_passwd", " secret ");
+  // The buttons change only after the operator has closed the message.
+  bool convertEnabledWhileShown = true;
+  t.boxes.onShow = [&] { convertEnabledWhileShown = t.get<QWidget>("cb_convert")->isEnabled(); };
+  click(t, "cb_connect");
+  ASSERT_EQ(t.boxes.shown.size(), 2U);
+  EXPECT_EQ(t.boxes.shown[1].text, "连接数据库成功!");
+  EXPECT_FALSE(convertEnabledWhileShown);
+  EXPECT_FALSE(t.get<QWidget>("cb_connect")->isEnabled());
+  EXPECT_TRUE(t.get<QWidget>("cb_convert")->isEnabled());
+
+  const SessionSettings& s = t.window->SQLCA().settings;
+  EXPECT_TRUE(t.window->SQLCA().connected());
+  EXPECT_EQ(s.ServerName, db.path());
+  EXPECT_EQ(s.LogId, "sa");
+  EXPECT_EQ(s.LogPass, "secret");
+  EXPECT_EQ(s.Database, "tillexv8");
+  EXPECT_EQ(s.DBMS, "SQLite");
+
+  click(t, "cb_connect");  // disabled: nothing happens
+  EXPECT_EQ(t.boxes.shown.size(), 2U);
+}
+
+TEST(ConnectButton, EmptyDbmsFailsWithAReason) {
+  const DbFolder db;
+  SettingsStore store;
+  store.set("ServerName", db.path());
+  const WindowUnderTest t(store);
+  click(t, "cb_connect");
+  ASSERT_EQ(t.boxes.shown.size(), 1U);
+  const std::string& text = t.boxes.shown[0].text;
+  EXPECT_TRUE(startsWith(text, "连接数据库失败!")) << text;
+  EXPECT_GT(text.size(), std::string("连接数据库失败!").size());
+  EXPECT_FALSE(t.get<QWidget>("cb_convert")->isEnabled());
+}
+
+struct TypedCase {
+  const char* server;
+  const char* port;
+  const char* connectsTo;
+};
+
+TEST(ConnectButton, JoinsTheTypedPortOnEveryPress) {
+  const TypedCase cases[] = {
+      {"SRV", "", "SRV"},
+      {"SRV", "1433", "SRV"},
+      {"SRV,1500", "1433", "SRV,1500"},
+      {"SRV,1500", "", "SRV,1500"},
+      {"SRV,1500", "2000", "SRV,2000"},
+      {"  SRV  ", "  2000  ", "SRV,2000"},
+      {"SRV,abc", "2000", "SRV,abc,2000"},
+  };
+  // No DBMS: every attempt fails, so the connect button can be pressed again.
+  const WindowUnderTest t;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.server) + " / " + c.port);
+    type(t, "sle_server", c.server);
+    type(t, "sle_port", c.port);
+    click(t, "cb_connect");
+    EXPECT_EQ(t.window->SQLCA().settings.ServerName, c.connectsTo);
+    click(t, "cb_connect");  // a second press does not double the port
+    EXPECT_EQ(t.window->SQLCA().settings.ServerName, c.connectsTo);
+  }
+}
+
+// The eight switched tables, all switched off and committed.
+void switchAllTriggersOff(const DbFolder& db) {
+  db.exec("tillexv8",
+          "INSERT OR IGNORE INTO tsql_trigger_off(table_name) VALUES ('t_bd_item_info'),"
+          "('t_bd_item_cls'),('t_bd_base_code'),('t_bd_supcust_info'),('t_rm_vip_info'),"
+          "('t_rm_spec_price'),('t_rm_saleflow'),('t_rm_payflow')");
+}
+
+TEST(CloseSequence, ReenablesTriggersForGoodThroughExitButtonOrCloseBox) {
+  for (const bool viaExitButton : {true, false}) {
+    SCOPED_TRACE(viaExitButton ? "exit button" : "close box");
+    const DbFolder db;
+    switchAllTriggersOff(db);
+    WindowUnderTest t(sqliteStore(db.path()));
+    click(t, "cb_connect");
+    ASSERT_TRUE(t.window->SQLCA().connected());
+    if (viaExitButton) {
+      click(t, "cb_exit");
+    } else {
+      t.window->close();
+    }
+    EXPECT_FALSE(t.window->isVisible());
+    EXPECT_FALSE(t.window->SQLCA().connected());
+    EXPECT_EQ(t.boxes.texts(), std::vector<std::string>{"连接数据库成功!"});
+    EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM tsql_trigger_off"), "0");
+  }
+}
+
+TEST(CloseSequence, WithoutConnectionClosesSilently) {
+  const DbFolder db;
+  switchAllTriggersOff(db);
+  WindowUnderTest t(sqliteStore(db.path()));
+  click(t, "cb_exit");
+  EXPECT_FALSE(t.window->isVisible());
+  EXPECT_TRUE(t.boxes.shown.empty());
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM tsql_trigger_off"), "8");
+  t.window->close();  // a second close is harmless
+  EXPECT_TRUE(t.boxes.shown.empty());
+}
+
+// Remembers the text a label showed each time it was painted.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label_->installEventFilter(this); }
+  std::vector<std::string> texts;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == label_ && event->type() == QEvent::Paint) {
+      const std::string text = label_->text().toStdString();
+      if (texts.empty() || texts.back() != text) {
+        texts.push_back(text);
+      }
+    }
+    return false;
+  }
+
+ private:
+  QLabel* label_;
+};
+
+TEST(ConvertButton, RunPaintsEachStatusRefusesCloseAndEndsDisabled) {
+  const DbFolder db;
+  db.exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('0101','华东'),('0202','华南')");
+  WindowUnderTest t(sqliteStore(db.path()));
+  click(t, "cb_connect");
+  click(t, "cbx_region");
+
+  PaintedTexts painted(t.get<QLabel>("st_state"));
+  bool visibleAfterCloseAttempts = false;
+  bool tickedDuringRun = true;
+  t.boxes.onShow = [&] {
+    if (t.window->running()) {
+      t.window->close();    // the close box
+      click(t, "cb_exit");  // and the exit button
+      visibleAfterCloseAttempts = t.window->isVisible();
+      click(t, "cbx_item");  // the window takes no input while it works
+      tickedDuringRun = t.get<QCheckBox>("cbx_item")->isChecked();
+    }
+  };
+  click(t, "cb_convert");
+
+  EXPECT_EQ(t.boxes.texts(), (std::vector<std::string>{"连接数据库成功!", "数据传输完成!"}));
+  EXPECT_TRUE(visibleAfterCloseAttempts);
+  EXPECT_FALSE(tickedDuringRun);
+  EXPECT_FALSE(t.get<QCheckBox>("cbx_item")->isChecked());
+  EXPECT_TRUE(t.window->isVisible());
+  EXPECT_FALSE(t.get<QWidget>("cb_convert")->isEnabled());
+  EXPECT_EQ(t.get<QLabel>("st_state")->text(), QString::fromUtf8("数据传输完成"));
+  EXPECT_EQ(t.get<QWidget>("st_status")->width(), t.get<QWidget>("st_text")->width());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(
+      db.scalar("tillexv8", "SELECT group_concat(code_id) FROM t_bd_base_code WHERE type_no='RG'"),
+      "0101,0202");
+  // Each status line reached the screen, in order, while the run held the
+  // thread.
+  const std::vector<std::string> expected{"正在删除区域信息", "正在导入区域信息", "",
+                                          "数据传输完成"};
+  auto next = painted.texts.begin();
+  for (const auto& text : expected) {
+    next = std::find(next, painted.texts.end(), text);
+    ASSERT_NE(next, painted.texts.end()) << "never painted: " << text;
+    ++next;
+  }
+}
+
+TEST(ConvertButton, NothingTickedAsksForAChoiceAndStaysAvailable) {
+  const DbFolder db;
+  const WindowUnderTest t(sqliteStore(db.path()));
+  click(t, "cb_connect");
+  click(t, "cb_convert");
+  EXPECT_EQ(t.boxes.texts(),
+            (std::vector<std::string>{"连接数据库成功!", "请选择需要传输的信息!"}));
+  EXPECT_TRUE(t.get<QWidget>("cb_convert")->isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(ConvertButton, FirstRadioButtonReadsTheProSource) {
+  const DbFolder db;
+  db.exec("dravik_pro", "INSERT INTO bi_t_region_info VALUES ('0303','西北')");
+  db.exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('0404','东北')");
+  const WindowUnderTest t(sqliteStore(db.path()));
+  click(t, "cb_connect");
+  click(t, "rb_1");
+  click(t, "cbx_region");
+  click(t, "cb_convert");
+  EXPECT_EQ(
+      db.scalar("tillexv8", "SELECT group_concat(code_id) FROM t_bd_base_code WHERE type_no='RG'"),
+      "0303");
+}
+
+}  // namespace
+}  // namespace cvt::test
