@@ -84,6 +84,23 @@ bool isPlainIdentifier(const std::string& name) {
   });
 }
 
+// `<folder>/<name>.db`; database names ignore case as on SQL Server, so a
+// file whose name differs only in case is the same database.
+std::filesystem::path databaseFile(const std::filesystem::path& folder, const std::string& name) {
+  std::filesystem::path exact = folder / (name + ".db");
+  std::error_code ec;
+  if (std::filesystem::exists(exact, ec)) {
+    return exact;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::filesystem::path& path = entry.path();
+    if (path.extension() == ".db" && lowered(path.stem().string()) == lowered(name)) {
+      return path;
+    }
+  }
+  return exact;
+}
+
 Value columnValue(sqlite3_stmt* stmt, int column) {
   switch (sqlite3_column_type(stmt, column)) {
     case SQLITE_NULL:
@@ -262,7 +279,7 @@ long SqliteSession::connect() {
     mainName = kDefaultDatabase;
   }
   const std::filesystem::path folder(folderText);
-  const std::filesystem::path file = folder / (mainName + ".db");
+  const std::filesystem::path file = databaseFile(folder, mainName);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) {
     return report(SqlResult::error("The database file '" + file.string() + "' does not exist."));
