@@ -1,0 +1,368 @@
+// convert-batch run as a real process on the embedded backend.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/db_folder.h"
+
+namespace cvt {
+namespace {
+
+using test::DbFolder;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+  std::vector<std::string> lines() const {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    while (start < out.size()) {
+      std::size_t end = out.find('\n', start);
+      if (end == std::string::npos) {
+        end = out.size();
+      }
+      result.push_back(out.substr(start, end - start));
+      start = end + 1;
+    }
+    return result;
+  }
+};
+
+std::string batchExecutable() {
+  const char* dir = std::getenv("CONVERT_BUILD_DIR");
+  return std::string(dir != nullptr ? dir : ".") + "/convert-batch";
+}
+
+struct Launch {
+  std::vector<std::string> args;
+  std::map<std::string, std::string> env{};  // added to a minimal environment
+  std::string stdinText{};
+  bool terminal = false;  // stdout on a pseudo-terminal instead of a pipe
+  // Called with each complete stdout line as it arrives; may signal `pid`.
+  std::function<void(const std::string& line, pid_t pid)> onLine{};
+};
+
+// Runs convert-batch and collects its exit status and output.
+Outcome run(const Launch& launch) {
+  int inPipe[2];
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return {};
+  }
+  int ptyMaster = -1;
+  std::string ptyName;
+  if (launch.terminal) {
+    ptyMaster = posix_openpt(O_RDWR | O_NOCTTY);
+    if (ptyMaster < 0 || grantpt(ptyMaster) != 0 || unlockpt(ptyMaster) != 0) {
+      ADD_FAILURE() << "no pseudo-terminal";
+      return {};
+    }
+    ptyName = ptsname(ptyMaster);
+  }
+
+  std::vector<std::string> envText = {"PATH=/usr/bin:/bin", "LANG=C.UTF-8",
+                                      "CONVERT_SETTINGS_FILE=/nonexistent/settings.ini"};
+  for (const auto& [name, value] : launch.env) {
+    std::erase_if(envText, [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+    envText.push_back(name + "=" + value);
+  }
+  std::vector<std::string> argText = {batchExecutable()};
+  argText.insert(argText.end(), launch.args.begin(), launch.args.end());
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(inPipe[0], 0);
+    if (launch.terminal) {
+      const int slave = open(ptyName.c_str(), O_RDWR);
+      dup2(slave, 1);
+    } else {
+      dup2(outPipe[1], 1);
+    }
+    dup2(errPipe[1], 2);
+    for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
+      close(fd);
+    }
+    std::vector<char*> argv;
+    for (auto& a : argText) {
+      argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : envText) {
+      envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(inPipe[0]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  if (!launch.stdinText.empty()) {
+    const ssize_t written = write(inPipe[1], launch.stdinText.data(), launch.stdinText.size());
+    EXPECT_EQ(written, static_cast<ssize_t>(launch.stdinText.size()));
+  }
+  close(inPipe[1]);
+
+  Outcome outcome;
+  const int outFd = launch.terminal ? ptyMaster : outPipe[0];
+  if (launch.terminal) {
+    close(outPipe[0]);
+  }
+  std::size_t lineStart = 0;
+  bool outOpen = true;
+  bool errOpen = true;
+  while (outOpen || errOpen) {
+    pollfd fds[2] = {{outOpen ? outFd : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
+    if (poll(fds, 2, 60000) <= 0) {
+      ADD_FAILURE() << "convert-batch hangs";
+      kill(pid, SIGKILL);
+      break;
+    }
+    char buffer[4096];
+    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      const ssize_t n = read(outFd, buffer, sizeof buffer);
+      if (n <= 0) {
+        outOpen = false;  // a pty reports EIO once the child has gone
+      } else {
+        outcome.out.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = outcome.out.find('\n', lineStart)) != std::string::npos;
+             lineStart = end + 1) {
+          if (launch.onLine) {
+            launch.onLine(outcome.out.substr(lineStart, end - lineStart), pid);
+          }
+        }
+      }
+    }
+    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+      const ssize_t n = read(errPipe[0], buffer, sizeof buffer);
+      if (n <= 0) {
+        errOpen = false;
+      } else {
+        outcome.err.append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+  }
+  close(outFd);
+  close(errPipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return outcome;
+}
+
+// The options that reach the embedded databases of `db`.
+std::vector<std::string> target(const DbFolder& db, std::vector<std::string> more) {
+  std::vector<std::string> args = {"--dbms", "SQLite", "--server", db.path()};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+void seed(const DbFolder& db) {
+  db.exec("tillexv8", R"SQL(
+    INSERT INTO t_bd_base_code(type_no, code_id, code_name) VALUES
+      ('RG', '9901', 'old'), ('PP', '0777', 'old brand');
+    INSERT INTO t_rm_cashier(cashier_id) VALUES ('9999'), ('0001');
+    INSERT INTO t_bd_item_info(item_no, price) VALUES ('A1', 3);
+    INSERT INTO t_bd_branch_info(branch_no, property) VALUES ('0001', '0');
+  )SQL");
+  db.exec("dravik_std", R"SQL(
+    INSERT INTO bi_t_region_info VALUES ('0101', 'north'), ('02', 'south');
+    INSERT INTO bi_t_item_cls(item_clsno, item_clsname, item_flag) VALUES ('10001', 'b', '1');
+  )SQL");
+}
+
+Value triggersOff(const DbFolder& db) {
+  return db.scalar("tillexv8", "SELECT count(*) FROM tsql_trigger_off");
+}
+
+const char* const kStepRegionOk = R"({"event":"step","category":"region","ok":true,"rows":2,)";
+
+TEST(BatchCommand, BadUsageExitsWithAOneLineReason) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--bogus"}, "--bogus"},
+      {{"--categories", "region,nope"}, "nope"},
+      {{"--source", "dravik_x"}, "dravik_x"},
+      {{"--source=dravik_std", "--subno-to-no"}, "--subno-to-no"},
+      {{"--events", "xml"}, "xml"},
+      {{"--server"}, "--server"},
+      {{"leftover"}, "leftover"},
+      {{"--password-env", "PW", "--password-stdin"}, "--password-stdin"},
+      {{"--password-env", "CONVERT_TEST_UNSET_VARIABLE"}, "CONVERT_TEST_UNSET_VARIABLE"},
+      {{"--password", "hunter2"}, "--password-env"},
+      {{"--password=hunter2"}, "--password-env"},
+  };
+  for (const auto& [args, named] : cases) {
+    SCOPED_TRACE(args.front());
+    const Outcome o = run({args});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_TRUE(o.out.empty()) << o.out;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_NE(o.err.find(named), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("hunter2"), std::string::npos) << "a password echoed: " << o.err;
+  }
+}
+
+TEST(BatchCommand, HelpAndVersion) {
+  const Outcome help = run({{"--help"}});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--categories"), std::string::npos);
+  const Outcome version = run({{"--version"}});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("convert-batch ", 0), 0U) << version.out;
+}
+
+TEST(BatchCommand, CompletedRunReportsEveryEventInOrder) {
+  DbFolder db;
+  seed(db);
+  // The connection comes from the settings store, as for the window.
+  const std::string ini = db.path() + "/settings.ini";
+  std::ofstream(ini) << "[HKEY_LOCAL_MACHINE\\Software\\Vantor\\tillex\\8.0]\nDBMS=SQLite\n"
+                     << "ServerName=" << db.path() << "\n";
+
+  const Outcome o = run({{"--categories", "region", "--events", "jsonl", "--password-stdin"},
+                         {{"CONVERT_SETTINGS_FILE", ini}},
+                         "not used by a folder\nsecond line\n"});
+
+  EXPECT_EQ(o.status, 0) << o.err;
+  const auto lines = o.lines();
+  ASSERT_EQ(lines.size(), 9U) << o.out;
+  EXPECT_EQ(lines[0], R"({"event":"message","title":"提示","text":"连接数据库成功!"})");
+  EXPECT_EQ(lines[1], R"({"event":"progress","width":0,"status":""})");
+  EXPECT_EQ(lines[2], R"({"event":"progress","width":0,"status":"正在删除区域信息"})");
+  EXPECT_EQ(lines[3], R"({"event":"progress","width":1024,"status":"正在导入区域信息"})");
+  EXPECT_EQ(lines[4], R"({"event":"progress","width":2048,"status":""})");
+  EXPECT_EQ(lines[5].rfind(kStepRegionOk, 0), 0U) << lines[5];
+  EXPECT_EQ(lines[6], R"({"event":"progress","width":2048,"status":"数据传输完成"})");
+  EXPECT_EQ(lines[7], R"({"event":"message","title":"提示","text":"数据传输完成!"})");
+  EXPECT_EQ(lines[8], R"({"event":"end","outcome":"completed"})");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_pc_branch_price"), "1");
+  EXPECT_EQ(triggersOff(db), "0");
+}
+
+TEST(BatchCommand, FailedStepRollsBackAndTheCloseSequenceStillRuns) {
+  DbFolder db;
+  seed(db);
+  db.exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('010102', 'clash');");
+
+  const Outcome o = run({target(db, {"--categories", "pp,region", "--events=jsonl",
+                                     "--password-env", "CONVERT_TEST_PW"}),
+                         {{"CONVERT_TEST_PW", "pw"}}});
+
+  EXPECT_EQ(o.status, 1) << o.err;
+  const auto lines = o.lines();
+  EXPECT_NE(o.out.find(R"({"event":"message","title":"提示","text":"导入区域信息失败！"})"),
+            std::string::npos)
+      << o.out;
+  EXPECT_NE(o.out.find(R"({"event":"step","category":"region","ok":false,)"), std::string::npos);
+  EXPECT_EQ(o.out.find("数据传输完成!"), std::string::npos);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), R"({"event":"end","outcome":"failed"})");
+  // Brands were committed by their step, regions rolled back; the close
+  // sequence switched the committed suspension off again.
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='PP'"), "0001");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='RG'"), "9901");
+  EXPECT_EQ(triggersOff(db), "0");
+}
+
+TEST(BatchCommand, ConnectFailureAndNothingChosenHaveTheirOwnStatuses) {
+  DbFolder db;
+  seed(db);
+  const std::string empty = db.path() + "/empty";
+  ASSERT_EQ(mkdir(empty.c_str(), 0700), 0);
+
+  const Outcome noTarget =
+      run({{"--dbms", "SQLite", "--server", empty, "--categories", "all", "--events", "jsonl"}});
+  EXPECT_EQ(noTarget.status, 3);
+  const auto lines = noTarget.lines();
+  ASSERT_EQ(lines.size(), 2U) << noTarget.out;
+  EXPECT_EQ(lines[0].rfind(R"({"event":"message","title":"提示","text":"连接数据库失败!)", 0), 0U)
+      << lines[0];
+  EXPECT_EQ(lines[1], R"({"event":"end","outcome":"connect-failed"})");
+
+  const Outcome nothing = run({target(db, {"--events", "jsonl"})});
+  EXPECT_EQ(nothing.status, 4);
+  EXPECT_NE(nothing.out.find(R"("text":"请选择需要传输的信息!"})"), std::string::npos);
+  EXPECT_NE(nothing.out.find(R"({"event":"end","outcome":"nothing-chosen"})"), std::string::npos);
+  EXPECT_EQ(triggersOff(db), "0");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code"), "2");
+}
+
+TEST(BatchCommand, PlainOutputEndsWithTheSummary) {
+  DbFolder db;
+  seed(db);
+
+  const Outcome o = run({target(db, {"--categories", "region,cashier"})});
+
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("提示: 数据传输完成!\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("正在导入收银员信息\n"), std::string::npos);
+  EXPECT_EQ(o.out.find('\r'), std::string::npos);
+  const auto summary = o.out.substr(o.out.find("category"));
+  EXPECT_NE(summary.find("region"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("cashier"), std::string::npos) << summary;
+  EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 3) << summary;
+}
+
+TEST(BatchCommand, TerminalRedrawsTheStatusLineInPlace) {
+  DbFolder db;
+  seed(db);
+  Launch launch{target(db, {"--categories", "region"})};
+  launch.terminal = true;
+
+  const Outcome o = run(launch);
+
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("\r\x1b[K["), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("数据传输完成!"), std::string::npos);
+  EXPECT_NE(o.out.find("category"), std::string::npos);
+}
+
+TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
+  DbFolder db;
+  seed(db);
+  // Enough regions for their deletion to take a moment; the stop arrives
+  // while it runs and the refill that would follow is never sent.
+  db.exec("tillexv8", R"SQL(
+    WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000)
+    INSERT INTO t_bd_base_code(type_no, code_id, code_name) SELECT 'RG', 'R' || i, 'r' FROM n;
+  )SQL");
+  Launch launch{target(db, {"--categories", "region,cashier", "--events", "jsonl"})};
+  launch.onLine = [](const std::string& line, pid_t pid) {
+    if (line.find("正在删除区域信息") != std::string::npos) {
+      kill(pid, SIGINT);
+    }
+  };
+
+  const Outcome o = run(launch);
+
+  EXPECT_EQ(o.status, 130) << o.out << o.err;
+  EXPECT_NE(o.out.find(R"({"event":"end","outcome":"failed"})"), std::string::npos);
+  EXPECT_EQ(o.out.find("收银员"), std::string::npos) << "the cashiers must not run";
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"),
+            "300001");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_rm_cashier"), "2");
+  EXPECT_EQ(triggersOff(db), "0");
+}
+
+}  // namespace
+}  // namespace cvt
