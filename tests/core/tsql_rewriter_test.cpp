@@ -173,6 +173,75 @@ TEST_F(TsqlOnSqlite, ShortInsertDeleteAndTruncate) {
       });
 }
 
+TEST_F(TsqlOnSqlite, RefillsWithCaseIsnullAndConvert) {
+  folder.exec("dravik_std",
+              "insert into bi_t_item_info (item_no,item_subno,item_brand,sup_no,price) values "
+              "('I1',NULL,'qs','123456789',NULL),('I2','S2','10001',NULL,2.5),"
+              "('I3','S3','QS ','S9',1)");
+  folder.exec("dravik_pro",
+              "insert into pos_t_vip_info (card_id,card_balance,total_integral,vip_integral) "
+              "values ('C1',12.5,100,30),('C2',NULL,0,0)");
+  folder.exec("tillexv8",
+              "insert into t_bd_branch_info values ('00','head','0'),('01','shop','1'),"
+              "('02','closed','2');"
+              "insert into t_pc_branch_price (branch_no,item_no,price) values ('01','I2',9)");
+  auto s = folder.connect();
+  runCases(
+      *s,
+      {
+          {"insert into t_bd_item_info "
+           "(item_no,item_subno,item_name,item_subname,item_clsno,item_brand,item_brandname,"
+           "unit_no,item_size,product_area,price,base_price,sale_price,combine_sta,status,"
+           "display_flag,other1,other2 ,other3 ,num1,num2,main_supcust,item_sup_flag "
+           ",sup_ly_rate,vip_price,dpfm_type,vip_acc_flag) select "
+           "item_no,isnull(item_subno,'0'),item_name,item_subname,item_clsno,case item_brand "
+           "when 'QS' then 'PP' else item_brand "
+           "end,item_brandname,unit_no,item_size,product_area,isnull(price,0),isnull(base_price,"
+           "0),isnull(sale_price,0),combine_sta,status,display_flag,other1,other2 "
+           ",other3,num1,num2,case when sup_no is null then '0' when len(sup_no) > 8 then '0' "
+           "else sup_no end,'A' ,0,0,'0','0' from dravik_std..bi_t_item_info",
+           "select item_no, item_subno, item_brand, main_supcust, price from t_bd_item_info "
+           "order by item_no",
+           {{"I1", "0", "PP", "0", "0"},
+            {"I2", "S2", "10001", "0", "2.5"},
+            {"I3", "S3", "PP", "S9", "1"}}},
+          {"update t_bd_item_info set item_brand=right(rtrim(item_brand),4) where "
+           "item_brand<'9999'and len(rtrim(item_brand))=5 and item_brand is not null",
+           "select item_brand from t_bd_item_info order by item_no",
+           {{"PP"}, {"0001"}, {"PP"}}},
+          // Every item for every branch of property 0 or 1 that lacks it.
+          {"insert t_pc_branch_price (branch_no,item_no,supcust_no,sale_way,price, "
+           "base_price,sale_price,vip_price, sup_ly_rate,branch_price,branch_sale,item_stock, "
+           "base_price1, base_price2, base_price3, base_price4,status) select b.branch_no "
+           ",a.item_no,a.main_supcust,a.item_sup_flag,(case trade_type when '2' then "
+           "a.trans_price else a.price "
+           "end),a.base_price,a.sale_price,a.vip_price,a.sup_ly_rate,a.branch_price,'1',a.item_"
+           "stock,a.base_price1,a.base_price2,a.base_price3,a.base_price4,a.status from "
+           "t_bd_item_info a, t_bd_branch_info b where b.property in ('0','1') and not exists "
+           "(select 1 from t_pc_branch_price c where c.branch_no = b.branch_no and c.item_no = "
+           "a.item_no)",
+           "select branch_no, item_no, price, branch_sale from t_pc_branch_price order by "
+           "branch_no, item_no",
+           {{"00", "I1", "0", "1"},
+            {"00", "I2", "2.5", "1"},
+            {"00", "I3", "1", "1"},
+            {"01", "I1", "0", "1"},
+            {"01", "I2", "9", "NULL"},
+            {"01", "I3", "1", "1"}}},
+          {"insert into t_rm_vip_info "
+           "(card_id,card_status,card_type,oper_date,oper_id,other1,other2,other3,vip_add, "
+           "vip_email,vip_end_date,vip_name,vip_sex,vip_start_date,vip_tax,vip_tel,vip_zip,"
+           "residual_amt,consum_amt,acc_num,dec_num,use_num,consum_count) select "
+           "card_id,card_status,card_type,oper_date,oper_id,other1,other2,other3,vip_add, "
+           "vip_email,vip_end_date,vip_name,vip_sex,vip_start_date,vip_tax, vip_tel,vip_zip, "
+           "convert(varchar(20),card_balance),vip_cons_amount,total_integral,(total_integral - "
+           "vip_integral),999999,cons_count from dravik_pro..pos_t_vip_info",
+           "select card_id, residual_amt, acc_num, dec_num, use_num from t_rm_vip_info order by "
+           "card_id",
+           {{"C1", "12.5", "100", "70", "999999"}, {"C2", "NULL", "0", "0", "999999"}}},
+      });
+}
+
 TEST_F(TsqlOnSqlite, FunctionsGiveSqlServersValues) {
   auto s = folder.connect();
   runCases(*s, {
