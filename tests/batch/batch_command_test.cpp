@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -284,6 +283,25 @@ TEST(BatchCommand, FailedStepRollsBackAndTheCloseSequenceStillRuns) {
   EXPECT_EQ(triggersOff(db), "0");
 }
 
+TEST(BatchCommand, FailedBranchPriceFillCompletesButExitsWithFailure) {
+  DbFolder db;
+  seed(db);
+  db.exec("tillexv8",
+          "CREATE TRIGGER refuse_prices BEFORE INSERT ON t_pc_branch_price "
+          "BEGIN SELECT RAISE(ABORT, 'no prices'); END;");
+
+  const Outcome o = run({target(db, {"--categories", "region", "--events", "jsonl"})});
+
+  EXPECT_EQ(o.status, 1) << o.err;
+  const std::string failed =
+      R"({"event":"message","title":"提示","text":"生成分店价格信息失败！\n原因：)";
+  const auto at = o.out.find(failed);
+  ASSERT_NE(at, std::string::npos) << o.out;
+  EXPECT_GT(o.out.find("数据传输完成!", at), at);
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
+}
+
 TEST(BatchCommand, ConnectFailureAndNothingChosenHaveTheirOwnStatuses) {
   DbFolder db;
   seed(db);
@@ -340,8 +358,9 @@ TEST(BatchCommand, TerminalRedrawsTheStatusLineInPlace) {
 TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
   DbFolder db;
   seed(db);
-  // Enough regions for their deletion to take a moment; the stop arrives
-  // while it runs and the refill that would follow is never sent.
+  // Enough regions for their deletion to take a moment. Wherever the stop
+  // lands, the next statement is never sent and the rollback keeps the old
+  // regions.
   db.exec("tillexv8", R"SQL(
     WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 300000)
     INSERT INTO t_bd_base_code(type_no, code_id, code_name) SELECT 'RG', 'R' || i, 'r' FROM n;
@@ -349,6 +368,7 @@ TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
   Launch launch{target(db, {"--categories", "region,cashier", "--events", "jsonl"})};
   launch.onLine = [](const std::string& line, pid_t pid) {
     if (line.find("正在删除区域信息") != std::string::npos) {
+      usleep(50000);  // most often lands inside the deletion
       kill(pid, SIGINT);
     }
   };
