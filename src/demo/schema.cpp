@@ -48,6 +48,8 @@ CREATE TABLE t_bd_item_info (
   item_stock char(1) COLLATE TSQL DEFAULT '0',
   modify_date datetime
 );
+-- Items are looked up by class when classes are renumbered.
+CREATE INDEX ix_item_info_clsno ON t_bd_item_info (item_clsno);
 
 CREATE TABLE t_bd_item_cls (
   item_clsno varchar(20) COLLATE TSQL NOT NULL PRIMARY KEY,
