@@ -539,7 +539,6 @@ class Rewriter {
         continue;  // a qualified name, not a function
       }
       const std::string name = lowered(t_[i].text);
-      const std::size_t close = matchParen(i + 1);
       if (name == "isnull") {
         t_[i].text = "ifnull";
       } else if (name == "len") {
@@ -551,6 +550,7 @@ class Rewriter {
       } else if (name == "substring") {
         t_[i].text = "substr";
       } else if (name == "getdate") {
+        const std::size_t close = matchParen(i + 1);
         if (close != i + 2) {
           return fail("The getdate function requires 0 argument(s).");
         }
@@ -560,6 +560,7 @@ class Rewriter {
                 {word("strftime"), punct("("), stringLiteral("%Y-%m-%d %H:%M:%f"), punct(","),
                  stringLiteral("now"), punct(","), stringLiteral("localtime"), punct(")")});
       } else if (name == "convert") {
+        const std::size_t close = matchParen(i + 1);
         const auto args = splitTop(i + 2, close);
         if (args.size() == 3) {
           return unsupported("convert with a style");
@@ -574,6 +575,7 @@ class Rewriter {
         }
         replace(i, close + 1, std::move(out));
       } else if (name == "cast") {
+        const std::size_t close = matchParen(i + 1);
         std::size_t as = kNone;
         for (std::size_t k = i + 2; k < close; ++k) {
           if (isKw(t_[k], "as")) {
