@@ -276,6 +276,7 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
     }
     attributes.set("Database", file);
     attributes.set("NoCreat", "1");
+    attributes.set("StepAPI", "1");
   } else {
     if (!server.empty()) {
       if (request.driverKind == OdbcDriverKind::FreeTds) {
@@ -299,6 +300,11 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
       attributes.set("Database", settings.Database);
     }
     if (request.driverKind == OdbcDriverKind::FreeTds) {
+      // Left to guess, FreeTDS tries one protocol version after another,
+      // each with a full login time-out, and its older versions send the
+      // password in clear text. Every SQL Server of this century speaks
+      // 7.x and answers a 7.4 login with its own version.
+      attributes.set("TDS_Version", "7.4");
       attributes.set("ClientCharset", "UTF-8");
     }
     if (request.driverKind == OdbcDriverKind::FreeTds ||

@@ -32,17 +32,18 @@ TEST(OdbcConnectionString, BuildsFromSettingsAndDbParm) {
   const std::string sqlite_driver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
   const std::vector<BuildCase> cases = {
       {"host alone, default FreeTDS", settingsFor("MSS Microsoft SQL Server", "", "SRV"),
-       "Driver=FreeTDS;Server=SRV;UID=sa;PWD=pw;Database=tillexv8;ClientCharset=UTF-8;"
+       "Driver=FreeTDS;Server=SRV;UID=sa;PWD=pw;Database=tillexv8;TDS_Version=7.4;ClientCharset="
+       "UTF-8;"
        "MARS_Connection=Yes",
        OdbcDriverKind::FreeTds, kDefaultLoginTimeoutSeconds},
       {"FreeTDS takes the port apart",
        settingsFor("SNC SQL Native Client(OLE DB)", "", " SRV , 2000 "),
        "Driver=FreeTDS;Server=SRV;Port=2000;UID=sa;PWD=pw;Database=tillexv8;"
-       "ClientCharset=UTF-8;MARS_Connection=Yes",
+       "TDS_Version=7.4;ClientCharset=UTF-8;MARS_Connection=Yes",
        OdbcDriverKind::FreeTds, kDefaultLoginTimeoutSeconds},
       {"a suffix that is no port stays with the host", settingsFor("ODBC", "", "SRV,abc,2000"),
        "Driver=FreeTDS;Server={SRV,abc};Port=2000;UID=sa;PWD=pw;Database=tillexv8;"
-       "ClientCharset=UTF-8;MARS_Connection=Yes",
+       "TDS_Version=7.4;ClientCharset=UTF-8;MARS_Connection=Yes",
        OdbcDriverKind::FreeTds, kDefaultLoginTimeoutSeconds},
       {"Microsoft driver keeps host,port; quoted driver name is braced",
        settingsFor("OLE DB", "Driver='ODBC Driver 18 for SQL Server'", "SRV,1500"),
@@ -52,19 +53,20 @@ TEST(OdbcConnectionString, BuildsFromSettingsAndDbParm) {
       {"password with separators and braces is braced, } doubled",
        settingsFor("ODBC", "", "SRV", "sa", "a;b}c d"),
        "Driver=FreeTDS;Server=SRV;UID=sa;PWD={a;b}}c d};Database=tillexv8;"
-       "ClientCharset=UTF-8;MARS_Connection=Yes",
+       "TDS_Version=7.4;ClientCharset=UTF-8;MARS_Connection=Yes",
        OdbcDriverKind::FreeTds, kDefaultLoginTimeoutSeconds},
       {"DBParm: driver file, timeout, added and overriding attributes, Provider dropped",
        settingsFor("ODBC",
                    " Driver=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so ; LoginTimeout = 3 ,"
-                   "TDS_Version=7.4, mars_connection=No, Provider='SQLOLEDB'",
+                   "TDS_Version=7.3, mars_connection=No, Provider='SQLOLEDB'",
                    "SRV,1433"),
        "Driver=/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so;Server=SRV;Port=1433;UID=sa;PWD=pw;"
-       "Database=tillexv8;ClientCharset=UTF-8;MARS_Connection=No;TDS_Version=7.4",
+       "Database=tillexv8;TDS_Version=7.3;ClientCharset=UTF-8;MARS_Connection=No",
        OdbcDriverKind::FreeTds, 3},
       {"quoted values: doubled quote, double quotes, braces",
        settingsFor("ODBC", "App='it''s, mine', WSID=\"a;b\", Encrypt={no}", "SRV"),
-       "Driver=FreeTDS;Server=SRV;UID=sa;PWD=pw;Database=tillexv8;ClientCharset=UTF-8;"
+       "Driver=FreeTDS;Server=SRV;UID=sa;PWD=pw;Database=tillexv8;TDS_Version=7.4;ClientCharset="
+       "UTF-8;"
        "MARS_Connection=Yes;App={it's, mine};WSID={a;b};Encrypt=no",
        OdbcDriverKind::FreeTds, kDefaultLoginTimeoutSeconds},
       {"a DSN replaces the default driver; no login without LogId",
@@ -75,12 +77,12 @@ TEST(OdbcConnectionString, BuildsFromSettingsAndDbParm) {
        settingsFor("ODBC", "Driver='" + sqlite_driver + "',LoadExt='/b/libtsqlext.so'",
                    "/tmp/dbs,1433"),
        "Driver=" + sqlite_driver +
-           ";Database=/tmp/dbs/tillexv8.db;NoCreat=1;"
+           ";Database=/tmp/dbs/tillexv8.db;NoCreat=1;StepAPI=1;"
            "LoadExt=/b/libtsqlext.so",
        OdbcDriverKind::Sqlite, kDefaultLoginTimeoutSeconds},
       {"SQLite data source: DBParm names the file",
        settingsFor("ODBC", "Driver=SQLite3;Database=/x/y.db", "ignored"),
-       "Driver=SQLite3;Database=/x/y.db;NoCreat=1", OdbcDriverKind::Sqlite,
+       "Driver=SQLite3;Database=/x/y.db;NoCreat=1;StepAPI=1", OdbcDriverKind::Sqlite,
        kDefaultLoginTimeoutSeconds},
   };
   for (const auto& c : cases) {

@@ -1,0 +1,866 @@
+#include "db/odbc_session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "db/odbc_connection_string.h"
+#include "db/odbc_handles.h"
+#include "db/tsql_functions.h"
+#include "db/tsql_rewriter.h"
+#include "db/utf16_text.h"
+
+namespace cvt {
+
+namespace {
+
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t),
+              "texts cross the ODBC boundary as UTF-16, two bytes a character");
+
+constexpr const char* kNotConnected = "Not connected to the database.";
+
+// Sent to SQL Server after connecting: a server configured to suppress row
+// counts would otherwise hide the "changed no rows" outcome (100).
+constexpr const char* kRowCountsOn = "SET NOCOUNT OFF";
+
+// Sent to a SQLite data source after connecting, with auto-commit still on
+// (SQLite cannot attach inside a transaction).
+constexpr const char* kListDatabases = "PRAGMA database_list";
+constexpr const char* kAttachDatabase = "ATTACH DATABASE ";  // + 'file' AS name
+constexpr const char* kCreateTriggerOffTable =
+    "CREATE TABLE IF NOT EXISTS tsql_trigger_off (table_name TEXT PRIMARY KEY COLLATE NOCASE)";
+
+// SQLite's default limit on attached databases.
+constexpr std::size_t kMaxAttached = 10;
+
+// How texts (statements, names, messages) cross the ODBC boundary. Data
+// values always travel as SQL_C_WCHAR, which every driver here converts.
+// The SQLite ODBC driver of Debian has no wide entry points, and the driver
+// manager narrows wide texts for it byte by byte; SQLite's own encoding is
+// UTF-8, so its texts go through the narrow entry points unchanged.
+enum class TextMode { Wide, Utf8 };
+
+SQLWCHAR* sqlText(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+SQLCHAR* sqlText(std::string& text) { return reinterpret_cast<SQLCHAR*>(text.data()); }
+
+SQLPOINTER attributeValue(std::uintptr_t value) { return reinterpret_cast<SQLPOINTER>(value); }
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return out;
+}
+
+// True for INSERT, UPDATE, DELETE and MERGE: the statements whose "changed
+// no rows" is reported as 100. Leading blanks, comments and '(' are skipped.
+bool changesData(std::string_view sql) {
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (std::isspace(static_cast<unsigned char>(c)) != 0 || c == '(' || c == ';') {
+      ++i;
+    } else if (sql.substr(i, 2) == "--") {
+      const auto end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+    } else if (sql.substr(i, 2) == "/*") {
+      const auto end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else {
+      break;
+    }
+  }
+  std::size_t end = i;
+  while (end < sql.size() && std::isalpha(static_cast<unsigned char>(sql[end])) != 0) {
+    ++end;
+  }
+  const std::string keyword = lowered(sql.substr(i, end - i));
+  return keyword == "insert" || keyword == "update" || keyword == "delete" || keyword == "merge";
+}
+
+bool isIdentifier(std::string_view name) {
+  if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front())) != 0) {
+    return false;
+  }
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  });
+}
+
+std::string quotedLiteral(std::string_view text) {
+  std::string out = "'";
+  for (const char c : text) {
+    out += c;
+    if (c == '\'') {
+      out += '\'';
+    }
+  }
+  out += '\'';
+  return out;
+}
+
+std::filesystem::path pathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// The diagnostic records of a handle, one message a line, repeats dropped.
+std::string diagnostics(SQLSMALLINT kind, SQLHANDLE handle, TextMode mode) {
+  std::vector<std::string> messages;
+  for (SQLSMALLINT record = 1; record <= 32; ++record) {
+    std::string message;
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    if (mode == TextMode::Wide) {
+      SQLWCHAR state[6] = {};
+      std::u16string buffer(512, u'\0');
+      SQLRETURN rc = SQLGetDiagRecW(kind, handle, record, state, &native, sqlText(buffer),
+                                    static_cast<SQLSMALLINT>(buffer.size()), &length);
+      if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(buffer.size())) {
+        buffer.assign(static_cast<std::size_t>(length) + 1, u'\0');
+        rc = SQLGetDiagRecW(kind, handle, record, state, &native, sqlText(buffer),
+                            static_cast<SQLSMALLINT>(buffer.size()), &length);
+      }
+      if (!SQL_SUCCEEDED(rc)) {
+        break;
+      }
+      buffer.resize(
+          std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), buffer.size() - 1));
+      message = utf16ToUtf8(buffer);
+    } else {
+      SQLCHAR state[6] = {};
+      std::string buffer(1024, '\0');
+      SQLRETURN rc = SQLGetDiagRec(kind, handle, record, state, &native, sqlText(buffer),
+                                   static_cast<SQLSMALLINT>(buffer.size()), &length);
+      if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(buffer.size())) {
+        buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
+        rc = SQLGetDiagRec(kind, handle, record, state, &native, sqlText(buffer),
+                           static_cast<SQLSMALLINT>(buffer.size()), &length);
+      }
+      if (!SQL_SUCCEEDED(rc)) {
+        break;
+      }
+      buffer.resize(
+          std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), buffer.size() - 1));
+      message = std::move(buffer);
+    }
+    if (std::find(messages.begin(), messages.end(), message) == messages.end()) {
+      messages.push_back(std::move(message));
+    }
+  }
+  std::string text;
+  for (const auto& message : messages) {
+    if (!text.empty()) {
+      text += '\n';
+    }
+    text += message;
+  }
+  return text;
+}
+
+// Input values bound to a statement handle. The buffers stay bound across
+// executions; a parameter is bound again only when its value outgrows its
+// buffer (or the number of values changes).
+class BoundInputs {
+ public:
+  SQLRETURN bind(SQLHSTMT stmt, const std::vector<Value>& inputs) {
+    if (inputs.size() != slots_.size()) {
+      SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+      slots_.clear();
+      slots_.resize(inputs.size());  // fresh slots: every one is bound below
+    }
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      Slot& slot = slots_[i];
+      std::size_t needed = 1;
+      if (inputs[i]) {
+        slot.text = utf8ToUtf16(*inputs[i]);
+        needed = std::max<std::size_t>(slot.text.size(), 1);
+      }
+      bool rebind = slot.capacity == 0;
+      if (needed > slot.capacity) {
+        // Grow in large steps, so that a loop of growing values rebinds
+        // rarely and the declared parameter size stays stable.
+        slot.capacity = std::max<std::size_t>(64, slot.capacity);
+        while (slot.capacity < needed) {
+          slot.capacity *= 2;
+        }
+        slot.buffer.assign(slot.capacity + 1, u'\0');
+        rebind = true;
+      }
+      if (inputs[i]) {
+        std::copy(slot.text.begin(), slot.text.end(), slot.buffer.begin());
+        slot.indicator = static_cast<SQLLEN>(slot.text.size() * sizeof(char16_t));
+      } else {
+        slot.indicator = SQL_NULL_DATA;
+      }
+      if (rebind) {
+        const SQLRETURN rc = SQLBindParameter(
+            stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
+            slot.capacity, 0, slot.buffer.data(),
+            static_cast<SQLLEN>(slot.buffer.size() * sizeof(char16_t)), &slot.indicator);
+        if (!SQL_SUCCEEDED(rc)) {
+          slot.capacity = 0;
+          return rc;
+        }
+      }
+    }
+    return SQL_SUCCESS;
+  }
+
+ private:
+  struct Slot {
+    std::u16string text;
+    std::vector<char16_t> buffer;  // bound; its storage moves only on a rebind
+    std::size_t capacity = 0;      // characters; 0 until bound
+    SQLLEN indicator = 0;
+  };
+  // Slots never move once bound: the vector is resized only together with
+  // a reset of every binding.
+  std::vector<Slot> slots_;
+};
+
+// What the session sends for one statement text: the text itself for SQL
+// Server, the rewritten statements for a SQLite data source.
+struct Translation {
+  std::vector<std::string> statements;
+  bool changesData = false;
+  SqlResult error;
+};
+
+class OdbcSession final : public Session {
+ public:
+  OdbcSession() = default;
+  ~OdbcSession() override {
+    if (connected()) {
+      // Work that nobody committed is not committed behind the owner's back.
+      SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+      closeConnection();
+    }
+  }
+
+  long connect() override;
+  void disconnect() override;
+  bool connected() const override { return static_cast<bool>(dbc_); }
+
+  long execute(std::string_view sql) override;
+  void commit() override { endTransaction(SQL_COMMIT); }
+  void rollback() override { endTransaction(SQL_ROLLBACK); }
+
+  std::unique_ptr<Statement> prepare(std::string_view sql) override;
+  std::unique_ptr<Cursor> openCursor(std::string_view sql,
+                                     const std::vector<Value>& inputs) override;
+
+ private:
+  class OdbcStatement;
+  class OdbcCursor;
+
+  void closeConnection();
+  void endTransaction(SQLSMALLINT completion);
+  bool attachNeighbours();
+  Translation translate(std::string_view sql);
+
+  // Runs all but the last statement of `translation` directly. Returns the
+  // first failure, or ok.
+  SqlResult runPrelude(const Translation& translation);
+  // Sends one text directly on the session's own statement handle.
+  SqlResult runDirect(const std::string& text, bool changes_data, long long& rows);
+  // Reads the outcome of an execution on `stmt` that returned `rc`, and
+  // drains any further results so that an error raised late (by a trigger,
+  // say) still fails the statement.
+  SqlResult finish(SQLHSTMT stmt, SQLRETURN rc, bool changes_data, long long& rows);
+
+  SQLRETURN execDirect(SQLHSTMT stmt, const std::string& text);
+  SQLRETURN prepareText(SQLHSTMT stmt, const std::string& text);
+  SqlResult failure(SQLSMALLINT kind, SQLHANDLE handle) const;
+  std::string scrubbed(std::string text) const;
+
+  OdbcEnvHandle env_;
+  OdbcDbcHandle dbc_;
+  OdbcStmtHandle direct_;  // for execute(); closed after every statement
+  // Shared with every statement and cursor made on this connection: false
+  // once the connection is closed, since closing it freed their handles.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(false);
+  TextMode mode_ = TextMode::Wide;
+  std::string password_;
+
+  bool sqlite_ = false;
+  std::vector<std::string> attached_;
+  RewriteContext context_;
+  RewriteCache rewrites_;
+};
+
+// ---- prepared statements ---------------------------------------------------
+
+class OdbcSession::OdbcStatement final : public Statement {
+ public:
+  OdbcStatement(OdbcSession& session, std::string_view sql)
+      : session_(session), alive_(session.alive_) {
+    if (!session.connected()) {
+      error_ = SqlResult::error(kNotConnected);
+      return;
+    }
+    translation_ = session.translate(sql);
+    if (translation_.error.failed()) {
+      error_ = translation_.error;
+      return;
+    }
+    if (!SQL_SUCCEEDED(stmt_.allocate(session.dbc_.get()))) {
+      error_ = session.failure(SQL_HANDLE_DBC, session.dbc_.get());
+      return;
+    }
+    if (!SQL_SUCCEEDED(session.prepareText(stmt_.get(), translation_.statements.back()))) {
+      error_ = session.failure(SQL_HANDLE_STMT, stmt_.get());
+    }
+  }
+
+  ~OdbcStatement() override {
+    if (!*alive_) {
+      stmt_.release();
+    }
+  }
+
+  long execute(const std::vector<Value>& inputs) override {
+    session_.setRows(0);
+    if (error_.failed()) {
+      return session_.setResult(error_);
+    }
+    if (!*alive_) {
+      return session_.setResult(SqlResult::error(kNotConnected));
+    }
+    const SqlResult prelude = session_.runPrelude(translation_);
+    if (prelude.failed()) {
+      return session_.setResult(prelude);
+    }
+    if (session_.interrupted()) {
+      return session_.SQLCode();
+    }
+    session_.countStatement();
+    if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
+      return session_.setResult(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
+    }
+    long long rows = 0;
+    const SQLRETURN rc = SQLExecute(stmt_.get());
+    const SqlResult result = session_.finish(stmt_.get(), rc, translation_.changesData, rows);
+    SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+    session_.setRows(rows);
+    return session_.setResult(result);
+  }
+
+ private:
+  OdbcSession& session_;
+  std::shared_ptr<bool> alive_;
+  OdbcStmtHandle stmt_;
+  Translation translation_;
+  SqlResult error_;  // a failed preparation, reported at every execute
+  BoundInputs inputs_;
+};
+
+// ---- cursors ---------------------------------------------------------------
+
+// Invariant: while open, the statement handle holds an executed result that
+// has been fetched up to the row last delivered; rows are read one at a
+// time from the driver, never gathered first.
+class OdbcSession::OdbcCursor final : public Cursor {
+ public:
+  OdbcCursor(OdbcSession& session, std::string_view sql, const std::vector<Value>& inputs)
+      : session_(session), alive_(session.alive_) {
+    error_ = open(sql, inputs);
+    if (error_.failed()) {
+      closed_ = true;
+      stmt_.reset();
+    }
+    session_.setResult(error_);
+  }
+
+  ~OdbcCursor() override { close(); }
+
+  long fetch(Row& row) override {
+    if (error_.failed()) {
+      return session_.setResult(error_);
+    }
+    if (closed_) {
+      return session_.setResult(SqlResult::noData());
+    }
+    if (!*alive_) {
+      close();
+      return session_.setResult(SqlResult::error(kNotConnected));
+    }
+    const SQLRETURN rc = SQLFetch(stmt_.get());
+    if (rc == SQL_NO_DATA) {
+      close();  // frees the connection for the next statement at once
+      return session_.setResult(SqlResult::noData());
+    }
+    if (!SQL_SUCCEEDED(rc)) {
+      return fail();
+    }
+    Row values;
+    values.reserve(columns_.size());
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      Value value;
+      if (!readColumn(static_cast<SQLUSMALLINT>(i + 1), value)) {
+        return fail();
+      }
+      values.push_back(std::move(value));
+    }
+    row = std::move(values);
+    return session_.setResult(SqlResult::ok());
+  }
+
+  const std::vector<std::string>& columns() const override { return columns_; }
+
+  void close() override {
+    if (closed_) {
+      return;
+    }
+    closed_ = true;
+    if (*alive_) {
+      SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+      stmt_.reset();
+    } else {
+      stmt_.release();
+    }
+  }
+
+ private:
+  SqlResult open(std::string_view sql, const std::vector<Value>& inputs) {
+    if (!session_.connected()) {
+      return SqlResult::error(kNotConnected);
+    }
+    const Translation translation = session_.translate(sql);
+    if (translation.error.failed()) {
+      return translation.error;
+    }
+    const SqlResult prelude = session_.runPrelude(translation);
+    if (prelude.failed()) {
+      return prelude;
+    }
+    if (session_.interrupted()) {
+      return session_.lastResult();
+    }
+    if (!SQL_SUCCEEDED(stmt_.allocate(session_.dbc_.get()))) {
+      return session_.failure(SQL_HANDLE_DBC, session_.dbc_.get());
+    }
+    session_.countStatement();
+    if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
+      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    }
+    const SQLRETURN rc = session_.execDirect(stmt_.get(), translation.statements.back());
+    if (!SQL_SUCCEEDED(rc)) {
+      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    }
+    SQLSMALLINT count = 0;
+    if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_.get(), &count))) {
+      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    }
+    for (SQLSMALLINT column = 1; column <= count; ++column) {
+      columns_.push_back(columnName(static_cast<SQLUSMALLINT>(column)));
+    }
+    return SqlResult::ok();
+  }
+
+  std::string columnName(SQLUSMALLINT column) {
+    SQLSMALLINT length = 0;
+    SQLSMALLINT type = 0;
+    SQLULEN size = 0;
+    SQLSMALLINT digits = 0;
+    SQLSMALLINT nullable = 0;
+    if (session_.mode_ == TextMode::Wide) {
+      std::u16string name(256, u'\0');
+      if (!SQL_SUCCEEDED(SQLDescribeColW(stmt_.get(), column, sqlText(name),
+                                         static_cast<SQLSMALLINT>(name.size()), &length, &type,
+                                         &size, &digits, &nullable))) {
+        return {};
+      }
+      name.resize(
+          std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), name.size() - 1));
+      return utf16ToUtf8(name);
+    }
+    std::string name(768, '\0');
+    if (!SQL_SUCCEEDED(SQLDescribeCol(stmt_.get(), column, sqlText(name),
+                                      static_cast<SQLSMALLINT>(name.size()), &length, &type, &size,
+                                      &digits, &nullable))) {
+      return {};
+    }
+    name.resize(
+        std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), name.size() - 1));
+    return name;
+  }
+
+  // Reads one column of the current row as text, in pieces when it is
+  // longer than the buffer. Returns false on a driver error.
+  bool readColumn(SQLUSMALLINT column, Value& value) {
+    constexpr std::size_t kChunk = 512;
+    char16_t buffer[kChunk];
+    std::u16string text;
+    while (true) {
+      SQLLEN indicator = 0;
+      const SQLRETURN rc = SQLGetData(stmt_.get(), column, SQL_C_WCHAR, buffer,
+                                      static_cast<SQLLEN>(sizeof buffer), &indicator);
+      if (rc == SQL_NO_DATA) {
+        break;  // the previous piece was the last
+      }
+      if (!SQL_SUCCEEDED(rc)) {
+        return false;
+      }
+      if (indicator == SQL_NULL_DATA) {
+        value.reset();
+        return true;
+      }
+      const bool truncated =
+          indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) >= sizeof buffer;
+      if (truncated) {
+        text.append(buffer, kChunk - 1);  // the last place holds the terminator
+        continue;
+      }
+      text.append(buffer, static_cast<std::size_t>(indicator) / sizeof(char16_t));
+      break;
+    }
+    value = utf16ToUtf8(text);
+    return true;
+  }
+
+  long fail() {
+    error_ = session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    close();
+    return session_.setResult(error_);
+  }
+
+  OdbcSession& session_;
+  std::shared_ptr<bool> alive_;
+  OdbcStmtHandle stmt_;
+  BoundInputs inputs_;
+  std::vector<std::string> columns_;
+  SqlResult error_;  // a failed open or fetch, reported at every later fetch
+  bool closed_ = false;
+};
+
+// ---- the session -----------------------------------------------------------
+
+long OdbcSession::connect() {
+  if (connected()) {
+    disconnect();
+  }
+  setRows(0);
+  password_ = settings.LogPass;
+  const OdbcConnectRequest request = buildOdbcConnectRequest(settings);
+  if (!request.ok()) {
+    return setResult(SqlResult::error(request.error));
+  }
+
+  OdbcEnvHandle env;
+  if (!SQL_SUCCEEDED(env.allocate(SQL_NULL_HANDLE))) {
+    return setResult(SqlResult::error("The ODBC driver manager could not be loaded."));
+  }
+  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, attributeValue(SQL_OV_ODBC3), 0);
+  OdbcDbcHandle dbc;
+  if (!SQL_SUCCEEDED(dbc.allocate(env.get()))) {
+    return setResult(SqlResult::error(scrubbed(diagnostics(SQL_HANDLE_ENV, env.get(), mode_))));
+  }
+  SQLSetConnectAttr(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+                    attributeValue(static_cast<std::uintptr_t>(request.loginTimeoutSeconds)), 0);
+
+  mode_ = request.driverKind == OdbcDriverKind::Sqlite ? TextMode::Utf8 : TextMode::Wide;
+  SQLRETURN rc = SQL_ERROR;
+  if (mode_ == TextMode::Wide) {
+    std::u16string text = utf8ToUtf16(request.connectionString);
+    rc = SQLDriverConnectW(dbc.get(), nullptr, sqlText(text), static_cast<SQLSMALLINT>(text.size()),
+                           nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  } else {
+    std::string text = request.connectionString;
+    rc = SQLDriverConnect(dbc.get(), nullptr, sqlText(text), static_cast<SQLSMALLINT>(text.size()),
+                          nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
+  }
+  if (!SQL_SUCCEEDED(rc)) {
+    std::string text = scrubbed(diagnostics(SQL_HANDLE_DBC, dbc.get(), mode_));
+    if (text.empty()) {
+      text = "The ODBC driver refused the connection without saying why.";
+    }
+    return setResult(SqlResult::error(std::move(text)));
+  }
+
+  env_ = std::move(env);
+  dbc_ = std::move(dbc);
+  alive_ = std::make_shared<bool>(true);
+  rewrites_.clear();
+  attached_.clear();
+  if (!SQL_SUCCEEDED(direct_.allocate(dbc_.get()))) {
+    const SqlResult result = failure(SQL_HANDLE_DBC, dbc_.get());
+    closeConnection();
+    return setResult(result);
+  }
+
+  char dbms[64] = {};
+  SQLSMALLINT length = 0;
+  SQLGetInfo(dbc_.get(), SQL_DBMS_NAME, dbms, static_cast<SQLSMALLINT>(sizeof dbms), &length);
+  sqlite_ = lowered(dbms).rfind("sqlite", 0) == 0;
+  long long ignored_rows = 0;
+  if (sqlite_) {
+    mode_ = TextMode::Utf8;
+    context_.targetDatabase = settings.Database.empty() ? "tillexv8" : settings.Database;
+    context_.isAttached = [this](std::string_view name) {
+      const std::string wanted = lowered(name);
+      return std::any_of(attached_.begin(), attached_.end(),
+                         [&](const std::string& a) { return lowered(a) == wanted; });
+    };
+    attachNeighbours();
+    runDirect(kCreateTriggerOffTable, false, ignored_rows);
+  } else {
+    runDirect(kRowCountsOn, false, ignored_rows);
+  }
+
+  if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                                       attributeValue(SQL_AUTOCOMMIT_OFF), 0))) {
+    const SqlResult result = failure(SQL_HANDLE_DBC, dbc_.get());
+    closeConnection();
+    return setResult(result);
+  }
+  return setResult(SqlResult::ok());
+}
+
+// Attaches every other <name>.db in the target file's folder under its
+// name, as the embedded backend does, so that `dravik_pro..t` resolves.
+bool OdbcSession::attachNeighbours() {
+  std::string main_file;
+  if (!SQL_SUCCEEDED(execDirect(direct_.get(), kListDatabases))) {
+    SQLFreeStmt(direct_.get(), SQL_CLOSE);
+    return false;
+  }
+  while (SQL_SUCCEEDED(SQLFetch(direct_.get()))) {
+    char name[256] = {};
+    char file[4096] = {};
+    SQLLEN name_length = 0;
+    SQLLEN file_length = 0;
+    SQLGetData(direct_.get(), 2, SQL_C_CHAR, name, static_cast<SQLLEN>(sizeof name), &name_length);
+    SQLGetData(direct_.get(), 3, SQL_C_CHAR, file, static_cast<SQLLEN>(sizeof file), &file_length);
+    if (std::string_view(name) == "main" && file_length > 0) {
+      main_file = file;
+    }
+  }
+  SQLFreeStmt(direct_.get(), SQL_CLOSE);
+  if (main_file.empty()) {
+    return false;
+  }
+
+  const std::filesystem::path main_path = pathOf(main_file);
+  std::vector<std::pair<std::string, std::filesystem::path>> candidates;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(main_path.parent_path(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::filesystem::path& path = it->path();
+    if (lowered(utf8Of(path.extension())) != ".db" || !it->is_regular_file(ec)) {
+      continue;
+    }
+    const std::string name = utf8Of(path.stem());
+    std::error_code same_ec;
+    if (!isIdentifier(name) || std::filesystem::equivalent(path, main_path, same_ec) ||
+        lowered(name) == "main" || lowered(name) == "temp") {
+      continue;
+    }
+    candidates.emplace_back(name, path);
+  }
+  std::sort(candidates.begin(), candidates.end());
+  for (const auto& [name, path] : candidates) {
+    if (attached_.size() >= kMaxAttached) {
+      break;
+    }
+    long long rows = 0;
+    const std::string attach = kAttachDatabase + quotedLiteral(utf8Of(path)) + " AS " + name;
+    if (!runDirect(attach, false, rows).failed()) {
+      attached_.push_back(name);
+    }
+  }
+  return true;
+}
+
+void OdbcSession::disconnect() {
+  if (!connected()) {
+    setResult(SqlResult::ok());
+    return;
+  }
+  // Statements issued just before a close (the trigger switches of the
+  // close sequence) stay in force.
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT);
+  const SqlResult result =
+      SQL_SUCCEEDED(rc) ? SqlResult::ok() : failure(SQL_HANDLE_DBC, dbc_.get());
+  closeConnection();
+  setResult(result);
+}
+
+void OdbcSession::closeConnection() {
+  *alive_ = false;
+  direct_.reset();
+  dbc_.reset();
+  env_.reset();
+  sqlite_ = false;
+  attached_.clear();
+  rewrites_.clear();
+}
+
+void OdbcSession::endTransaction(SQLSMALLINT completion) {
+  if (!connected()) {
+    setResult(SqlResult::error(kNotConnected));
+    return;
+  }
+  const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), completion);
+  setResult(SQL_SUCCEEDED(rc) ? SqlResult::ok() : failure(SQL_HANDLE_DBC, dbc_.get()));
+}
+
+Translation OdbcSession::translate(std::string_view sql) {
+  Translation translation;
+  if (!sqlite_) {
+    translation.statements.emplace_back(sql);
+    translation.changesData = changesData(sql);
+    return translation;
+  }
+  const auto rewritten = rewrites_.rewrite(sql, context_);
+  if (!rewritten->ok() || rewritten->statements.empty()) {
+    translation.error = SqlResult::error(
+        rewritten->ok() ? std::string("The statement text is empty.") : rewritten->error);
+    return translation;
+  }
+  translation.statements = rewritten->statements;
+  translation.changesData = rewritten->kind == SqlKind::Change;
+  return translation;
+}
+
+SqlResult OdbcSession::runPrelude(const Translation& translation) {
+  for (std::size_t i = 0; i + 1 < translation.statements.size(); ++i) {
+    if (interrupted()) {
+      return lastResult();
+    }
+    long long rows = 0;
+    SqlResult result = runDirect(translation.statements[i], false, rows);
+    if (result.failed()) {
+      return result;
+    }
+  }
+  return SqlResult::ok();
+}
+
+SqlResult OdbcSession::runDirect(const std::string& text, bool changes_data, long long& rows) {
+  countStatement();
+  const SQLRETURN rc = execDirect(direct_.get(), text);
+  SqlResult result = finish(direct_.get(), rc, changes_data, rows);
+  SQLFreeStmt(direct_.get(), SQL_CLOSE);
+  return result;
+}
+
+SqlResult OdbcSession::finish(SQLHSTMT stmt, SQLRETURN rc, bool changes_data, long long& rows) {
+  rows = 0;
+  if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(rc)) {
+    return failure(SQL_HANDLE_STMT, stmt);
+  }
+  SQLLEN count = 0;
+  if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(SQLRowCount(stmt, &count))) {
+    count = -1;  // unknown: never reported as "no rows"
+  }
+  while (true) {
+    const SQLRETURN more = SQLMoreResults(stmt);
+    if (more == SQL_ERROR) {
+      return failure(SQL_HANDLE_STMT, stmt);
+    }
+    if (!SQL_SUCCEEDED(more)) {
+      break;
+    }
+  }
+  if (!changes_data) {
+    return SqlResult::ok();
+  }
+  rows = count > 0 ? static_cast<long long>(count) : 0;
+  return count == 0 ? SqlResult::noData() : SqlResult::ok();
+}
+
+long OdbcSession::execute(std::string_view sql) {
+  setRows(0);
+  if (!connected()) {
+    return setResult(SqlResult::error(kNotConnected));
+  }
+  const Translation translation = translate(sql);
+  if (translation.error.failed()) {
+    return setResult(translation.error);
+  }
+  const SqlResult prelude = runPrelude(translation);
+  if (prelude.failed()) {
+    return setResult(prelude);
+  }
+  if (interrupted()) {
+    return SQLCode();
+  }
+  long long rows = 0;
+  const SqlResult result = runDirect(translation.statements.back(), translation.changesData, rows);
+  setRows(rows);
+  return setResult(result);
+}
+
+std::unique_ptr<Statement> OdbcSession::prepare(std::string_view sql) {
+  return std::make_unique<OdbcStatement>(*this, sql);
+}
+
+std::unique_ptr<Cursor> OdbcSession::openCursor(std::string_view sql,
+                                                const std::vector<Value>& inputs) {
+  return std::make_unique<OdbcCursor>(*this, sql, inputs);
+}
+
+SQLRETURN OdbcSession::execDirect(SQLHSTMT stmt, const std::string& text) {
+  if (mode_ == TextMode::Wide) {
+    std::u16string wide = utf8ToUtf16(text);
+    return SQLExecDirectW(stmt, sqlText(wide), static_cast<SQLINTEGER>(wide.size()));
+  }
+  std::string narrow = text;
+  return SQLExecDirect(stmt, sqlText(narrow), static_cast<SQLINTEGER>(narrow.size()));
+}
+
+SQLRETURN OdbcSession::prepareText(SQLHSTMT stmt, const std::string& text) {
+  if (mode_ == TextMode::Wide) {
+    std::u16string wide = utf8ToUtf16(text);
+    return SQLPrepareW(stmt, sqlText(wide), static_cast<SQLINTEGER>(wide.size()));
+  }
+  std::string narrow = text;
+  return SQLPrepare(stmt, sqlText(narrow), static_cast<SQLINTEGER>(narrow.size()));
+}
+
+SqlResult OdbcSession::failure(SQLSMALLINT kind, SQLHANDLE handle) const {
+  std::string text = scrubbed(diagnostics(kind, handle, mode_));
+  if (text.empty()) {
+    text = "The ODBC driver reported a failure without a diagnostic record.";
+  }
+  return SqlResult::error(std::move(text));
+}
+
+// Drivers do not echo the password, but a message that quotes a connection
+// string would: every PWD=... is masked, and so is the password itself when
+// it is long enough not to be an ordinary word of a message.
+std::string OdbcSession::scrubbed(std::string text) const {
+  for (std::size_t at = lowered(text).find("pwd="); at != std::string::npos;
+       at = lowered(text).find("pwd=", at + 7)) {
+    const std::size_t value = at + 4;
+    std::size_t end = text.find(';', value);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    text.replace(value, end - value, "***");
+  }
+  if (password_.size() >= 4) {
+    for (std::size_t at = text.find(password_); at != std::string::npos;
+         at = text.find(password_, at + 3)) {
+      text.replace(at, password_.size(), "***");
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+std::unique_ptr<Session> makeOdbcSession() { return std::make_unique<OdbcSession>(); }
+
+}  // namespace cvt
