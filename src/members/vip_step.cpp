@@ -129,7 +129,7 @@ std::string pointsFailText(const std::string& sql, std::string_view digit) {
          "信息失败！";
 }
 
-// Step 1: the branch number, "00" when the row is missing or its value is
+// The branch number, "00" when the row is missing or its value is
 // null, empty or blank. The query's own outcome is deliberately not looked
 // at: any failure there also leaves the default.
 std::string readBranchNo(Session& SQLCA) {
@@ -142,7 +142,7 @@ std::string readBranchNo(Session& SQLCA) {
   return branch;
 }
 
-// Steps 2 to 6: card types and cards, then the first commit.
+// Card types and cards, then the first commit.
 bool convertTypesAndCards(StepRunner& step, const std::string& as_source) {
   Session& SQLCA = step.SQLCA();
   const StepTexts types = textsForType(kVipTypeType);
@@ -177,7 +177,7 @@ bool convertTypesAndCards(StepRunner& step, const std::string& as_source) {
   return true;
 }
 
-// Step 7: every card's balance x 10000, enciphered, one bound update per
+// Every card's balance x 10000, enciphered, one bound update per
 // card. Nothing is committed here.
 //
 // A fetch error and a balance that is not a number end the phase as a
@@ -219,7 +219,7 @@ bool encipherBalances(StepRunner& step, const std::string& as_source) {
   return true;
 }
 
-// Steps 8 to 12: the points tables, then the second commit.
+// The points tables, then the second commit: balances and points.
 bool convertPoints(StepRunner& step, const std::string& ls_branch_no) {
   Session& SQLCA = step.SQLCA();
   const StepTexts consume = textsForType(kConsumeType);
@@ -245,7 +245,7 @@ bool convertPoints(StepRunner& step, const std::string& ls_branch_no) {
   return true;
 }
 
-// Steps 13 to 16: one recharge record per stored-value card with a balance
+// One recharge record per stored-value card with a balance
 // other than 0, then the third commit. A failing insert does not stop the
 // loop; the failure is reported once, after every card had its turn.
 bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
