@@ -168,7 +168,7 @@ class SqliteSession final : public Session {
  private:
   void closeConnection();
   void endTransaction(const char* sql);
-  bool attachFolder(const std::filesystem::path& folder, const std::string& mainName);
+  void attachFolder(const std::filesystem::path& folder, const std::string& mainName);
 
   DbPtr db_;
   std::uint64_t generation_ = 0;
@@ -299,10 +299,7 @@ long SqliteSession::connect() {
                                    "': " + sqlite3_errmsg(db.get())));
   }
   db_ = std::move(db);
-  if (!attachFolder(folder, mainName)) {
-    closeConnection();
-    return SQLCode();
-  }
+  attachFolder(folder, mainName);
   ++generation_;
   context_.targetDatabase = mainName;
   context_.isAttached = [this](std::string_view name) {
@@ -313,7 +310,7 @@ long SqliteSession::connect() {
 
 // Attaches every other *.db of the folder under its stem. SQLite cannot
 // attach inside a transaction, so this happens once, at connect.
-bool SqliteSession::attachFolder(const std::filesystem::path& folder, const std::string& mainName) {
+void SqliteSession::attachFolder(const std::filesystem::path& folder, const std::string& mainName) {
   std::vector<std::pair<std::string, std::filesystem::path>> candidates;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
@@ -342,14 +339,12 @@ bool SqliteSession::attachFolder(const std::filesystem::path& folder, const std:
       sqlite3_bind_text(stmt.get(), 1, path.c_str(), -1, tsql_impl::transientText());
       rc = sqlite3_step(stmt.get());
     }
-    if (rc != SQLITE_OK && rc != SQLITE_DONE) {
-      report(SqlResult{-(rc & 0xff), "Cannot attach the database file '" + path.string() +
-                                         "': " + sqlite3_errmsg(db_.get())});
-      return false;
+    // A file that SQLite cannot attach (not a database, unreadable) stays
+    // out; statements that name it fail as an unknown database would.
+    if (rc == SQLITE_DONE) {
+      attached_.insert(lowered(stem));
     }
-    attached_.insert(lowered(stem));
   }
-  return true;
 }
 
 void SqliteSession::closeConnection() {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -65,6 +66,21 @@ TEST(SqliteConnect, AnotherMainDatabaseStillReachesTheTarget) {
   EXPECT_EQ(s->selectInto("select branch_no from tillexv8..t_bd_branch_info", {}, {&branch}), 0);
   EXPECT_EQ(name, Value("north"));
   EXPECT_EQ(branch, Value("00"));
+}
+
+TEST(SqliteConnect, StrayFilesInTheFolderDoNotStopTheConnect) {
+  test::DbFolder folder;
+  for (const char* name : {"notes.db", "odd name.db"}) {
+    std::FILE* f = std::fopen((folder.path() + "/" + name).c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("this is not a database, but long enough to have a header of sorts......", f);
+    std::fclose(f);
+  }
+  auto s = folder.connect();
+  ASSERT_TRUE(s->connected()) << s->SQLErrText();
+  EXPECT_LT(s->execute("delete from notes..t"), 0);
+  EXPECT_EQ(s->SQLErrText(), "Invalid object name 'notes..t'.");
+  EXPECT_EQ(s->execute("delete from dravik_std..bi_t_region_info"), 100);
 }
 
 TEST(SqliteConnect, UnknownOrMissingDbmsNeverCrashes) {
