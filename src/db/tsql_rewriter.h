@@ -48,7 +48,9 @@
 //  - every text column declares `COLLATE TSQL`: letters compare without
 //    regard to case and trailing blanks are ignored by =, <>, <, IN, MAX,
 //    GROUP BY and keys (the session registers the collation, the functions
-//    and the loadable extension libtsqlext registers the same);
+//    and the loadable extension libtsqlext registers the same); where
+//    neither side is such a column (two literals, or a column declared
+//    without it) the comparison stays SQLite's binary one;
 //  - every trigger that the ALTER TABLE switch must silence declares
 //      WHEN NOT EXISTS (SELECT 1 FROM tsql_trigger_off
 //                       WHERE table_name = '<its table>')
