@@ -268,7 +268,7 @@ class SqliteCursor final : public Cursor {
 };
 
 long SqliteSession::connect() {
-  closeConnection();
+  disconnect();  // a second connect keeps the first connection's pending work
   const std::string folderText = folderOf(settings.ServerName);
   if (folderText.empty()) {
     return report(SqlResult::error(
