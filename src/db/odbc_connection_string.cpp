@@ -276,7 +276,6 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
     }
     attributes.set("Database", file);
     attributes.set("NoCreat", "1");
-    attributes.set("StepAPI", "1");
   } else {
     if (!server.empty()) {
       if (request.driverKind == OdbcDriverKind::FreeTds) {

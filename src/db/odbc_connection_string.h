@@ -44,8 +44,7 @@ struct OdbcConnectRequest {
 // overrides the ones built from the settings (Server, Port, UID, PWD,
 // Database, and the driver's defaults: MARS_Connection=Yes for SQL Server
 // so that a cursor stays open while other statements run; for FreeTDS also
-// TDS_Version=7.4 and ClientCharset=UTF-8; for SQLite NoCreat=1 and
-// StepAPI=1).
+// TDS_Version=7.4 and ClientCharset=UTF-8; for SQLite NoCreat=1).
 //
 // ServerName has the form "host" or "host,port". For a SQLite data source
 // the settings name no server: Database is the file <ServerName>/<Database>.db

@@ -114,6 +114,40 @@ std::string utf8Of(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// The SQLite ODBC driver wraps SQLite's own message as "[SQLite]text (code)".
+// The wrapping says nothing the message does not, and without it a SQLite
+// data source reads the same through this backend as through the embedded
+// one.
+std::string sqliteMessageLine(std::string line) {
+  constexpr std::string_view kPrefix = "[SQLite]";
+  if (line.rfind(kPrefix, 0) == 0) {
+    line.erase(0, kPrefix.size());
+  }
+  if (!line.empty() && line.back() == ')') {
+    const auto open = line.rfind(" (");
+    if (open != std::string::npos && open + 3 < line.size() &&
+        std::all_of(line.begin() + static_cast<std::ptrdiff_t>(open) + 2, line.end() - 1,
+                    [](char c) { return c >= '0' && c <= '9'; })) {
+      line.erase(open);
+    }
+  }
+  return line;
+}
+
+std::string sqliteMessage(const std::string& text) {
+  std::string out;
+  std::size_t start = 0;
+  while (true) {
+    const auto end = text.find('\n', start);
+    out += sqliteMessageLine(text.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) {
+      return out;
+    }
+    out += '\n';
+    start = end + 1;
+  }
+}
+
 // The diagnostic records of a handle, one message a line, repeats dropped.
 std::string diagnostics(SQLSMALLINT kind, SQLHANDLE handle, TextMode mode) {
   std::vector<std::string> messages;
@@ -229,6 +263,24 @@ class BoundInputs {
   std::vector<Slot> slots_;
 };
 
+// The number of placeholders of a prepared statement, or -1 when the
+// driver cannot tell.
+int placeholderCount(SQLHSTMT stmt) {
+  SQLSMALLINT count = 0;
+  return SQL_SUCCEEDED(SQLNumParams(stmt, &count)) ? count : -1;
+}
+
+// Drivers bind a missing value as NULL without a word; a caller that gives
+// too few or too many values has made a mistake that must not run.
+SqlResult checkInputCount(const char* what, int placeholders, const std::vector<Value>& inputs) {
+  if (placeholders < 0 || inputs.size() == static_cast<std::size_t>(placeholders)) {
+    return SqlResult::ok();
+  }
+  return SqlResult::error(std::string("The ") + what + " has " + std::to_string(placeholders) +
+                          " placeholders but " + std::to_string(inputs.size()) +
+                          " values were bound.");
+}
+
 // What the session sends for one statement text: the text itself for SQL
 // Server, the rewritten statements for a SQLite data source.
 struct Translation {
@@ -269,8 +321,9 @@ class OdbcSession final : public Session {
   bool attachNeighbours();
   Translation translate(std::string_view sql);
 
-  // Runs all but the last statement of `translation` directly. Returns the
-  // first failure, or ok.
+  // Runs all but the last statement of `translation` directly: the parts
+  // of one T-SQL text, counted and checked for interruption as one.
+  // Returns the first failure, or ok.
   SqlResult runPrelude(const Translation& translation);
   // Sends one text directly on the session's own statement handle.
   SqlResult runDirect(const std::string& text, bool changes_data, long long& rows);
@@ -305,22 +358,8 @@ class OdbcSession::OdbcStatement final : public Statement {
  public:
   OdbcStatement(OdbcSession& session, std::string_view sql)
       : session_(session), alive_(session.alive_) {
-    if (!session.connected()) {
-      error_ = SqlResult::error(kNotConnected);
-      return;
-    }
-    translation_ = session.translate(sql);
-    if (translation_.error.failed()) {
-      error_ = translation_.error;
-      return;
-    }
-    if (!SQL_SUCCEEDED(stmt_.allocate(session.dbc_.get()))) {
-      error_ = session.failure(SQL_HANDLE_DBC, session.dbc_.get());
-      return;
-    }
-    if (!SQL_SUCCEEDED(session.prepareText(stmt_.get(), translation_.statements.back()))) {
-      error_ = session.failure(SQL_HANDLE_STMT, stmt_.get());
-    }
+    error_ = prepare(sql);
+    session_.setResult(error_);
   }
 
   ~OdbcStatement() override {
@@ -337,14 +376,18 @@ class OdbcSession::OdbcStatement final : public Statement {
     if (!*alive_) {
       return session_.setResult(SqlResult::error(kNotConnected));
     }
-    const SqlResult prelude = session_.runPrelude(translation_);
-    if (prelude.failed()) {
-      return session_.setResult(prelude);
-    }
     if (session_.interrupted()) {
       return session_.SQLCode();
     }
     session_.countStatement();
+    const SqlResult mismatch = checkInputCount("statement", parameters_, inputs);
+    if (mismatch.failed()) {
+      return session_.setResult(mismatch);
+    }
+    const SqlResult prelude = session_.runPrelude(translation_);
+    if (prelude.failed()) {
+      return session_.setResult(prelude);
+    }
     if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
       return session_.setResult(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
     }
@@ -357,58 +400,78 @@ class OdbcSession::OdbcStatement final : public Statement {
   }
 
  private:
+  SqlResult prepare(std::string_view sql) {
+    if (!session_.connected()) {
+      return SqlResult::error(kNotConnected);
+    }
+    translation_ = session_.translate(sql);
+    if (translation_.error.failed()) {
+      return translation_.error;
+    }
+    if (!SQL_SUCCEEDED(stmt_.allocate(session_.dbc_.get()))) {
+      return session_.failure(SQL_HANDLE_DBC, session_.dbc_.get());
+    }
+    if (!SQL_SUCCEEDED(session_.prepareText(stmt_.get(), translation_.statements.back()))) {
+      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    }
+    parameters_ = placeholderCount(stmt_.get());
+    return SqlResult::ok();
+  }
+
   OdbcSession& session_;
   std::shared_ptr<bool> alive_;
   OdbcStmtHandle stmt_;
   Translation translation_;
   SqlResult error_;  // a failed preparation, reported at every execute
+  int parameters_ = -1;
   BoundInputs inputs_;
 };
 
 // ---- cursors ---------------------------------------------------------------
 
-// Invariant: while open, the statement handle holds an executed result that
+// Invariant: while Open, the statement handle holds an executed result that
 // has been fetched up to the row last delivered; rows are read one at a
-// time from the driver, never gathered first.
+// time from the driver, never gathered by the session. In every other
+// state the handle has been let go.
 class OdbcSession::OdbcCursor final : public Cursor {
  public:
   OdbcCursor(OdbcSession& session, std::string_view sql, const std::vector<Value>& inputs)
       : session_(session), alive_(session.alive_) {
     error_ = open(sql, inputs);
     if (error_.failed()) {
-      closed_ = true;
-      stmt_.reset();
+      state_ = State::Failed;
+      releaseHandle();
     }
     session_.setResult(error_);
   }
 
-  ~OdbcCursor() override { close(); }
+  ~OdbcCursor() override { releaseHandle(); }
 
   long fetch(Row& row) override {
-    if (error_.failed()) {
-      return session_.setResult(error_);
+    if (state_ == State::Failed) {
+      return session_.setResult(error_);  // never mistaken for the end of the rows
     }
-    if (closed_) {
+    if (state_ != State::Open) {
       return session_.setResult(SqlResult::noData());
     }
     if (!*alive_) {
-      close();
-      return session_.setResult(SqlResult::error(kNotConnected));
+      return fail(SqlResult::error(kNotConnected));
     }
     const SQLRETURN rc = SQLFetch(stmt_.get());
     if (rc == SQL_NO_DATA) {
-      close();  // frees the connection for the next statement at once
+      state_ = State::Exhausted;
+      releaseHandle();  // frees the connection for the next statement at once
       return session_.setResult(SqlResult::noData());
     }
     if (!SQL_SUCCEEDED(rc)) {
-      return fail();
+      return fail(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
     }
     Row values;
     values.reserve(columns_.size());
     for (std::size_t i = 0; i < columns_.size(); ++i) {
       Value value;
       if (!readColumn(static_cast<SQLUSMALLINT>(i + 1), value)) {
-        return fail();
+        return fail(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
       }
       values.push_back(std::move(value));
     }
@@ -419,16 +482,8 @@ class OdbcSession::OdbcCursor final : public Cursor {
   const std::vector<std::string>& columns() const override { return columns_; }
 
   void close() override {
-    if (closed_) {
-      return;
-    }
-    closed_ = true;
-    if (*alive_) {
-      SQLFreeStmt(stmt_.get(), SQL_CLOSE);
-      stmt_.reset();
-    } else {
-      stmt_.release();
-    }
+    state_ = State::Closed;
+    releaseHandle();
   }
 
  private:
@@ -436,25 +491,32 @@ class OdbcSession::OdbcCursor final : public Cursor {
     if (!session_.connected()) {
       return SqlResult::error(kNotConnected);
     }
+    if (session_.interrupted()) {
+      return session_.lastResult();
+    }
+    session_.countStatement();
     const Translation translation = session_.translate(sql);
     if (translation.error.failed()) {
       return translation.error;
+    }
+    if (!SQL_SUCCEEDED(stmt_.allocate(session_.dbc_.get()))) {
+      return session_.failure(SQL_HANDLE_DBC, session_.dbc_.get());
+    }
+    if (!SQL_SUCCEEDED(session_.prepareText(stmt_.get(), translation.statements.back()))) {
+      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    }
+    const SqlResult mismatch = checkInputCount("select", placeholderCount(stmt_.get()), inputs);
+    if (mismatch.failed()) {
+      return mismatch;
     }
     const SqlResult prelude = session_.runPrelude(translation);
     if (prelude.failed()) {
       return prelude;
     }
-    if (session_.interrupted()) {
-      return session_.lastResult();
-    }
-    if (!SQL_SUCCEEDED(stmt_.allocate(session_.dbc_.get()))) {
-      return session_.failure(SQL_HANDLE_DBC, session_.dbc_.get());
-    }
-    session_.countStatement();
     if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
       return session_.failure(SQL_HANDLE_STMT, stmt_.get());
     }
-    const SQLRETURN rc = session_.execDirect(stmt_.get(), translation.statements.back());
+    const SQLRETURN rc = SQLExecute(stmt_.get());
     if (!SQL_SUCCEEDED(rc)) {
       return session_.failure(SQL_HANDLE_STMT, stmt_.get());
     }
@@ -529,19 +591,34 @@ class OdbcSession::OdbcCursor final : public Cursor {
     return true;
   }
 
-  long fail() {
-    error_ = session_.failure(SQL_HANDLE_STMT, stmt_.get());
-    close();
+  long fail(SqlResult error) {
+    error_ = std::move(error);
+    state_ = State::Failed;
+    releaseHandle();
     return session_.setResult(error_);
   }
+
+  void releaseHandle() {
+    if (!stmt_) {
+      return;
+    }
+    if (*alive_) {
+      SQLFreeStmt(stmt_.get(), SQL_CLOSE);
+      stmt_.reset();
+    } else {
+      stmt_.release();  // closing the connection freed it
+    }
+  }
+
+  enum class State { Open, Exhausted, Failed, Closed };
 
   OdbcSession& session_;
   std::shared_ptr<bool> alive_;
   OdbcStmtHandle stmt_;
   BoundInputs inputs_;
   std::vector<std::string> columns_;
+  State state_ = State::Open;
   SqlResult error_;  // a failed open or fetch, reported at every later fetch
-  bool closed_ = false;
 };
 
 // ---- the session -----------------------------------------------------------
@@ -735,9 +812,6 @@ Translation OdbcSession::translate(std::string_view sql) {
 
 SqlResult OdbcSession::runPrelude(const Translation& translation) {
   for (std::size_t i = 0; i + 1 < translation.statements.size(); ++i) {
-    if (interrupted()) {
-      return lastResult();
-    }
     long long rows = 0;
     SqlResult result = runDirect(translation.statements[i], false, rows);
     if (result.failed()) {
@@ -748,7 +822,6 @@ SqlResult OdbcSession::runPrelude(const Translation& translation) {
 }
 
 SqlResult OdbcSession::runDirect(const std::string& text, bool changes_data, long long& rows) {
-  countStatement();
   const SQLRETURN rc = execDirect(direct_.get(), text);
   SqlResult result = finish(direct_.get(), rc, changes_data, rows);
   SQLFreeStmt(direct_.get(), SQL_CLOSE);
@@ -785,6 +858,10 @@ long OdbcSession::execute(std::string_view sql) {
   if (!connected()) {
     return setResult(SqlResult::error(kNotConnected));
   }
+  if (interrupted()) {
+    return SQLCode();
+  }
+  countStatement();
   const Translation translation = translate(sql);
   if (translation.error.failed()) {
     return setResult(translation.error);
@@ -792,9 +869,6 @@ long OdbcSession::execute(std::string_view sql) {
   const SqlResult prelude = runPrelude(translation);
   if (prelude.failed()) {
     return setResult(prelude);
-  }
-  if (interrupted()) {
-    return SQLCode();
   }
   long long rows = 0;
   const SqlResult result = runDirect(translation.statements.back(), translation.changesData, rows);
@@ -831,6 +905,9 @@ SQLRETURN OdbcSession::prepareText(SQLHSTMT stmt, const std::string& text) {
 
 SqlResult OdbcSession::failure(SQLSMALLINT kind, SQLHANDLE handle) const {
   std::string text = scrubbed(diagnostics(kind, handle, mode_));
+  if (sqlite_) {
+    text = sqliteMessage(text);
+  }
   if (text.empty()) {
     text = "The ODBC driver reported a failure without a diagnostic record.";
   }

@@ -77,12 +77,12 @@ TEST(OdbcConnectionString, BuildsFromSettingsAndDbParm) {
        settingsFor("ODBC", "Driver='" + sqlite_driver + "',LoadExt='/b/libtsqlext.so'",
                    "/tmp/dbs,1433"),
        "Driver=" + sqlite_driver +
-           ";Database=/tmp/dbs/tillexv8.db;NoCreat=1;StepAPI=1;"
+           ";Database=/tmp/dbs/tillexv8.db;NoCreat=1;"
            "LoadExt=/b/libtsqlext.so",
        OdbcDriverKind::Sqlite, kDefaultLoginTimeoutSeconds},
       {"SQLite data source: DBParm names the file",
        settingsFor("ODBC", "Driver=SQLite3;Database=/x/y.db", "ignored"),
-       "Driver=SQLite3;Database=/x/y.db;NoCreat=1;StepAPI=1", OdbcDriverKind::Sqlite,
+       "Driver=SQLite3;Database=/x/y.db;NoCreat=1", OdbcDriverKind::Sqlite,
        kDefaultLoginTimeoutSeconds},
   };
   for (const auto& c : cases) {

@@ -41,6 +41,11 @@ TEST_F(OdbcSession, RunsTsqlAcrossDatabasesWithRowCounts) {
             0)
       << SQLCA->SQLErrText();
   EXPECT_EQ(SQLCA->SQLNRows(), 3);
+  // A Chinese literal inside the statement text arrives intact.
+  EXPECT_EQ(SQLCA->execute("insert into t_bd_base_code(type_no, code_id, code_name) "
+                           "values ('PP', '9', '品牌')"),
+            0)
+      << SQLCA->SQLErrText();
 
   struct Case {
     const char* sql;
@@ -65,6 +70,8 @@ TEST_F(OdbcSession, RunsTsqlAcrossDatabasesWithRowCounts) {
   SQLCA->commit();
   EXPECT_EQ(SQLCA->SQLCode(), 0);
   EXPECT_EQ(targetCount("code_type = 'A'"), 2);
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT code_name FROM t_bd_base_code WHERE code_id = '9'"),
+            "品牌");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT code_name FROM t_bd_base_code WHERE code_id = '01'"),
             "华北");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT table_name FROM tsql_trigger_off"), "t_bd_base_code");
@@ -131,6 +138,10 @@ TEST_F(OdbcSession, PreparedStatementIsReusedWithChangingValues) {
   EXPECT_EQ(update->execute({"改", "2"}), 0);
   EXPECT_EQ(update->execute({"改", "9"}), 100);
   EXPECT_LT(insert->execute({"PP", "1", "dup"}), 0);
+  // Too few values never run with the rest taken as NULL.
+  EXPECT_LT(insert->execute({"PP", "6"}), 0);
+  EXPECT_NE(SQLCA->SQLErrText().find("3 placeholders but 2 values"), std::string::npos)
+      << SQLCA->SQLErrText();
   EXPECT_EQ(insert->execute({"PP", "5", "after a failure"}), 0) << SQLCA->SQLErrText();
 
   auto broken = SQLCA->prepare("insert into no_such_table values (?)");
@@ -177,6 +188,10 @@ TEST_F(OdbcSession, CursorStreamsWhileOtherStatementsRun) {
   EXPECT_LT(failed->fetch(row), 0);
   EXPECT_NE(SQLCA->SQLErrText().find("no_such_table"), std::string::npos);
   EXPECT_LT(failed->fetch(row), 0);  // never mistaken for the end of the rows
+  failed->close();
+  EXPECT_EQ(failed->fetch(row), 100);
+  auto unbound = SQLCA->openCursor("select 1 where 1 = ?");
+  EXPECT_LT(unbound->fetch(row), 0);
 
   auto closed = SQLCA->openCursor("select region_no from dravik_pro..bi_t_region_info");
   closed->close();
