@@ -15,11 +15,14 @@ std::string tsqlExtensionPath() {
   return (base / "libtsqlext.so").string();
 }
 
+std::string odbcSqliteDbParm() {
+  return std::string("Driver='") + kSqliteOdbcDriver + "',LoadExt='" + tsqlExtensionPath() + "'";
+}
+
 SessionSettings odbcSqliteSettings(const DbFolder& folder) {
   SessionSettings settings;
   settings.DBMS = "ODBC";
-  settings.DBParm =
-      std::string("Driver='") + kSqliteOdbcDriver + "',LoadExt='" + tsqlExtensionPath() + "'";
+  settings.DBParm = odbcSqliteDbParm();
   settings.ServerName = folder.path();
   settings.Database = "tillexv8";
   settings.LogId = "sa";

@@ -16,6 +16,9 @@ inline constexpr const char* kSqliteOdbcDriver = "/usr/lib/x86_64-linux-gnu/odbc
 // (CMake sets the variable for ctest), else beside the working directory.
 std::string tsqlExtensionPath();
 
+// DBParm that selects the SQLite3 ODBC driver and loads the extension.
+std::string odbcSqliteDbParm();
+
 // Session settings that reach `folder` through the ODBC backend, unixODBC
 // and the SQLite3 ODBC driver, the way an operator selects a data source:
 // DBMS "ODBC", DBParm naming the driver and the extension, ServerName the
