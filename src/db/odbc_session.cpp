@@ -845,6 +845,12 @@ SqlResult OdbcSession::finish(SQLHSTMT stmt, SQLRETURN rc, bool changes_data, lo
     if (!SQL_SUCCEEDED(more)) {
       break;
     }
+    // The counts of a trigger's statements arrive before the count of the
+    // statement that fired it: the last count is the statement's own.
+    SQLLEN later = -1;
+    if (SQL_SUCCEEDED(SQLRowCount(stmt, &later)) && later >= 0) {
+      count = later;
+    }
   }
   if (!changes_data) {
     return SqlResult::ok();
@@ -921,9 +927,21 @@ std::string OdbcSession::scrubbed(std::string text) const {
   for (std::size_t at = lowered(text).find("pwd="); at != std::string::npos;
        at = lowered(text).find("pwd=", at + 7)) {
     const std::size_t value = at + 4;
-    std::size_t end = text.find(';', value);
-    if (end == std::string::npos) {
-      end = text.size();
+    std::size_t end = value;
+    if (end < text.size() && text[end] == '{') {
+      // A braced value ends at the first '}' that is not doubled.
+      for (++end; end < text.size(); ++end) {
+        if (text[end] == '}') {
+          if (end + 1 < text.size() && text[end + 1] == '}') {
+            ++end;
+          } else {
+            ++end;
+            break;
+          }
+        }
+      }
+    } else {
+      end = std::min(text.find(';', value), text.size());
     }
     text.replace(value, end - value, "***");
   }
