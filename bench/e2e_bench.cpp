@@ -454,6 +454,9 @@ ChildRun runChild(const std::string& self, const char* mode, const std::string& 
   if (pipe(pipeFds) != 0) {
     return run;
   }
+  // Writes still pending from generating or copying the data would
+  // otherwise land in the middle of the measured run.
+  sync();
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
