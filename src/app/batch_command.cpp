@@ -346,6 +346,14 @@ connection defaults come from the same settings store as the window.
 
 The password is never taken from the command line.
 
+Settings store: the registry key HKEY_LOCAL_MACHINE\Software\Vantor\tillex\8.0
+on Windows, elsewhere /etc/Vantor/tillex/8.0.ini or the file named by
+CONVERT_SETTINGS_FILE, with the values DBMS, Database, ServerName, Dbparm and
+conn_port. For a real SQL Server: DBMS any value but SQLite (for example
+"MSS Microsoft SQL Server"), ServerName host or host,port, and Dbparm
+key=value pairs such as Driver=FreeTDS;LoginTimeout=10. DBMS=SQLite uses the
+embedded backend with ServerName the folder of tillexv8.db.
+
 Exit status: 0 completed, 1 a step or the branch-price fill failed,
 2 bad usage, 3 connect failed, 4 nothing chosen, 130 interrupted.
 )";
