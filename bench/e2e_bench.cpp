@@ -37,7 +37,7 @@
 
 #include "app/run_driver.h"
 #include "db/session.h"
-#include "db/tsql_functions.h"
+#include "db/sqlite/tsql_functions.h"
 #include "demo/generator.h"
 #include "members/balance_cipher.h"
 #include "members/decimal_text.h"

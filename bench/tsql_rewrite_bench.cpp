@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "db/session.h"
-#include "db/tsql_functions.h"
-#include "db/tsql_rewriter.h"
+#include "db/sqlite/tsql_functions.h"
+#include "db/sqlite/tsql_rewriter.h"
 #include "demo/schema.h"
 
 namespace {

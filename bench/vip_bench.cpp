@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "db/session.h"
-#include "db/tsql_functions.h"
+#include "db/sqlite/tsql_functions.h"
 #include "demo/schema.h"
 #include "steps/catalog.h"
 

@@ -1,8 +1,9 @@
 #include <cctype>
 
-#include "db/odbc_session.h"
+#include "db/odbc/odbc_session.h"
 #include "db/session.h"
-#include "db/sqlite_session.h"
+#include "db/sqlite/sqlite_session.h"
+#include "db/sqlite/tsql_rewriter.h"
 
 namespace cvt {
 
@@ -74,7 +75,7 @@ std::unique_ptr<Session> makeSession(const std::string& dbms) {
   if (dbms.empty()) {
     return std::make_unique<UnconfiguredSession>();
   }
-  return makeOdbcSession();
+  return makeOdbcSession(&makeSqliteDialect);
 }
 
 }  // namespace cvt

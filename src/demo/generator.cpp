@@ -10,7 +10,7 @@
 #include <sstream>
 #include <utility>
 
-#include "db/tsql_functions.h"
+#include "db/sqlite/tsql_functions.h"
 #include "demo/schema.h"
 
 namespace cvt {

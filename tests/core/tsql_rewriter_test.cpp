@@ -1,7 +1,7 @@
 // T-SQL texts run through the embedded session on a small fixture, one
 // test per construct family; each case states the rows SQL Server gives.
 
-#include "db/tsql_rewriter.h"
+#include "db/sqlite/tsql_rewriter.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "db/tsql_functions.h"
+#include "db/sqlite/tsql_functions.h"
 #include "demo/generator.h"
 #include "support/db_folder.h"
 #include "support/odbc_sqlite.h"

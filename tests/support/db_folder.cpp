@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "db/tsql_functions.h"
+#include "db/sqlite/tsql_functions.h"
 #include "demo/schema.h"
 #include "support/odbc_sqlite.h"
 

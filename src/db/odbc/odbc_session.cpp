@@ -1,4 +1,4 @@
-#include "db/odbc_session.h"
+#include "db/odbc/odbc_session.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,11 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "db/odbc_connection_string.h"
-#include "db/odbc_handles.h"
-#include "db/tsql_functions.h"
-#include "db/tsql_rewriter.h"
-#include "db/utf16_text.h"
+#include "db/dialect.h"
+#include "db/odbc/odbc_connection_string.h"
+#include "db/odbc/odbc_handles.h"
+#include "db/odbc/utf16_text.h"
 
 namespace cvt {
 
@@ -282,16 +281,13 @@ SqlResult checkInputCount(const char* what, int placeholders, const std::vector<
 }
 
 // What the session sends for one statement text: the text itself for SQL
-// Server, the rewritten statements for a SQLite data source.
-struct Translation {
-  std::vector<std::string> statements;
-  bool changesData = false;
-  SqlResult error;
-};
+// Server, the dialect's statements for a SQLite data source.
+using Translation = DialectTranslation;
 
 class OdbcSession final : public Session {
  public:
-  OdbcSession() = default;
+  explicit OdbcSession(SqlDialectFactory sqliteDialect)
+      : makeSqliteDialect_(std::move(sqliteDialect)) {}
   ~OdbcSession() override {
     if (connected()) {
       // Work that nobody committed is not committed behind the owner's back.
@@ -348,8 +344,8 @@ class OdbcSession final : public Session {
 
   bool sqlite_ = false;
   std::vector<std::string> attached_;
-  RewriteContext context_;
-  RewriteCache rewrites_;
+  SqlDialectFactory makeSqliteDialect_;
+  std::unique_ptr<SqlDialect> dialect_;  // set while connected to SQLite
 };
 
 // ---- prepared statements ---------------------------------------------------
@@ -668,7 +664,7 @@ long OdbcSession::connect() {
   env_ = std::move(env);
   dbc_ = std::move(dbc);
   alive_ = std::make_shared<bool>(true);
-  rewrites_.clear();
+  dialect_.reset();
   attached_.clear();
   if (!SQL_SUCCEEDED(direct_.allocate(dbc_.get()))) {
     const SqlResult result = failure(SQL_HANDLE_DBC, dbc_.get());
@@ -680,15 +676,24 @@ long OdbcSession::connect() {
   SQLSMALLINT length = 0;
   SQLGetInfo(dbc_.get(), SQL_DBMS_NAME, dbms, static_cast<SQLSMALLINT>(sizeof dbms), &length);
   sqlite_ = lowered(dbms).rfind("sqlite", 0) == 0;
+  if (sqlite_ && makeSqliteDialect_) {
+    dialect_ = makeSqliteDialect_();
+  }
+  if (sqlite_ && !dialect_) {
+    const SqlResult result =
+        SqlResult::error("The data source is SQLite, which this build cannot translate T-SQL for.");
+    closeConnection();
+    return setResult(result);
+  }
   long long ignored_rows = 0;
   if (sqlite_) {
     mode_ = TextMode::Utf8;
-    context_.targetDatabase = settings.Database.empty() ? "tillexv8" : settings.Database;
-    context_.isAttached = [this](std::string_view name) {
-      const std::string wanted = lowered(name);
-      return std::any_of(attached_.begin(), attached_.end(),
-                         [&](const std::string& a) { return lowered(a) == wanted; });
-    };
+    dialect_->reset(
+        settings.Database.empty() ? "tillexv8" : settings.Database, [this](std::string_view name) {
+          const std::string wanted = lowered(name);
+          return std::any_of(attached_.begin(), attached_.end(),
+                             [&](const std::string& a) { return lowered(a) == wanted; });
+        });
     attachNeighbours();
     runDirect(kCreateTriggerOffTable, false, ignored_rows);
   } else {
@@ -780,7 +785,7 @@ void OdbcSession::closeConnection() {
   env_.reset();
   sqlite_ = false;
   attached_.clear();
-  rewrites_.clear();
+  dialect_.reset();
 }
 
 void OdbcSession::endTransaction(SQLSMALLINT completion) {
@@ -799,15 +804,7 @@ Translation OdbcSession::translate(std::string_view sql) {
     translation.changesData = changesData(sql);
     return translation;
   }
-  const auto rewritten = rewrites_.rewrite(sql, context_);
-  if (!rewritten->ok() || rewritten->statements.empty()) {
-    translation.error = SqlResult::error(
-        rewritten->ok() ? std::string("The statement text is empty.") : rewritten->error);
-    return translation;
-  }
-  translation.statements = rewritten->statements;
-  translation.changesData = rewritten->kind == SqlKind::Change;
-  return translation;
+  return dialect_->translate(sql);
 }
 
 SqlResult OdbcSession::runPrelude(const Translation& translation) {
@@ -956,6 +953,8 @@ std::string OdbcSession::scrubbed(std::string text) const {
 
 }  // namespace
 
-std::unique_ptr<Session> makeOdbcSession() { return std::make_unique<OdbcSession>(); }
+std::unique_ptr<Session> makeOdbcSession(SqlDialectFactory sqliteDialect) {
+  return std::make_unique<OdbcSession>(std::move(sqliteDialect));
+}
 
 }  // namespace cvt

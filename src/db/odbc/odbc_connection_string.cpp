@@ -1,4 +1,4 @@
-#include "db/odbc_connection_string.h"
+#include "db/odbc/odbc_connection_string.h"
 
 #include <algorithm>
 #include <cctype>

@@ -72,6 +72,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/dialect.h"
+
 namespace cvt {
 
 // What a rewritten statement does, as the session reports it: a Change that
@@ -124,5 +126,10 @@ class RewriteCache {
   std::list<Entry> lru_;  // most recently used first
   std::unordered_map<std::string_view, std::list<Entry>::iterator> map_;
 };
+
+// The T-SQL to SQLite translation as a dialect, for a backend that reaches
+// a SQLite data source by other means (the ODBC backend through the SQLite
+// ODBC driver). Recently used texts are translated once.
+std::unique_ptr<SqlDialect> makeSqliteDialect();
 
 }  // namespace cvt

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "db/dialect.h"
 #include "db/session.h"
 
 namespace cvt {
@@ -21,7 +22,9 @@ namespace cvt {
 // SQLite ODBC driver), statements are rewritten client-side from T-SQL, the
 // other *.db files beside the target file are attached under their names,
 // and texts cross as UTF-8, SQLite's own encoding. The T-SQL functions then
-// come from the loadable extension named in DBParm (LoadExt=...).
-std::unique_ptr<Session> makeOdbcSession();
+// come from the loadable extension named in DBParm (LoadExt=...), and the
+// texts are translated by the dialect that `sqliteDialect` makes; without
+// one, connecting to a SQLite data source fails.
+std::unique_ptr<Session> makeOdbcSession(SqlDialectFactory sqliteDialect);
 
 }  // namespace cvt

@@ -1,4 +1,4 @@
-#include "db/tsql_rewriter.h"
+#include "db/sqlite/tsql_rewriter.h"
 
 #include <algorithm>
 #include <array>
@@ -957,5 +957,38 @@ void RewriteCache::clear() {
   map_.clear();
   lru_.clear();
 }
+
+namespace {
+
+class SqliteDialect final : public SqlDialect {
+ public:
+  void reset(std::string targetDatabase,
+             std::function<bool(std::string_view)> isAttached) override {
+    context_.targetDatabase = std::move(targetDatabase);
+    context_.isAttached = std::move(isAttached);
+    cache_.clear();
+  }
+
+  DialectTranslation translate(std::string_view sql) override {
+    DialectTranslation translation;
+    const auto rewritten = cache_.rewrite(sql, context_);
+    if (!rewritten->ok() || rewritten->statements.empty()) {
+      translation.error = SqlResult::error(
+          rewritten->ok() ? std::string("The statement text is empty.") : rewritten->error);
+      return translation;
+    }
+    translation.statements = rewritten->statements;
+    translation.changesData = rewritten->kind == SqlKind::Change;
+    return translation;
+  }
+
+ private:
+  RewriteContext context_;
+  RewriteCache cache_;
+};
+
+}  // namespace
+
+std::unique_ptr<SqlDialect> makeSqliteDialect() { return std::make_unique<SqliteDialect>(); }
 
 }  // namespace cvt

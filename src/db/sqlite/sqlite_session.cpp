@@ -1,4 +1,4 @@
-#include "db/sqlite_session.h"
+#include "db/sqlite/sqlite_session.h"
 
 #include <sqlite3.h>
 
@@ -11,9 +11,9 @@
 #include <unordered_map>
 #include <utility>
 
-#include "db/sqlite_ext/tsql_functions_impl.h"
-#include "db/tsql_functions.h"
-#include "db/tsql_rewriter.h"
+#include "db/sqlite/ext/tsql_functions_impl.h"
+#include "db/sqlite/tsql_functions.h"
+#include "db/sqlite/tsql_rewriter.h"
 
 namespace cvt {
 

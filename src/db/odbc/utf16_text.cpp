@@ -1,4 +1,4 @@
-#include "db/utf16_text.h"
+#include "db/odbc/utf16_text.h"
 
 namespace cvt {
 

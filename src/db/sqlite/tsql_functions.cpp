@@ -1,8 +1,8 @@
-#include "db/tsql_functions.h"
+#include "db/sqlite/tsql_functions.h"
 
 #include <sqlite3.h>
 
-#include "db/sqlite_ext/tsql_functions_impl.h"
+#include "db/sqlite/ext/tsql_functions_impl.h"
 
 namespace cvt {
 
