@@ -191,6 +191,19 @@ class BatchUi final : public RunUi {
   }
   bool interruptRequested() override { return io_.interrupted && io_.interrupted(); }
 
+  // The verification of a completed run, one event per category.
+  void verified(const std::vector<CategoryVerification>& rows) {
+    if (!jsonl_) {
+      return;
+    }
+    for (const auto& v : rows) {
+      emit("{\"event\":\"verify\",\"category\":" + jsonString(v.category) +
+           ",\"source\":" + std::to_string(v.source) + ",\"target\":" +
+           std::to_string(v.target) + ",\"explained\":" + std::to_string(v.explained) +
+           ",\"ok\":" + (v.ok ? "true" : "false") + "}");
+    }
+  }
+
   // Leaves the live status line in place and moves below it.
   void finishLiveLine() {
     if (liveLine_) {
@@ -531,6 +544,7 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     ui.end("nothing-chosen");
     return kExitNothingChosen;
   }
+  ui.verified(report.verification);
   if (!options.eventsJsonl) {
     io.out << "\n" << runSummary(report);
     io.out.flush();
@@ -539,7 +553,8 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     ui.end("failed");
     return kExitInterrupted;
   }
-  if (report.outcome != RunOutcome::Completed || report.branchPriceFailed) {
+  if (report.outcome != RunOutcome::Completed || report.branchPriceFailed ||
+      report.verificationFlagged()) {
     ui.end("failed");
     return kExitFailed;
   }

@@ -243,7 +243,7 @@ TEST(BatchCommand, CompletedRunReportsEveryEventInOrder) {
 
   EXPECT_EQ(o.status, 0) << o.err;
   const auto lines = o.lines();
-  ASSERT_EQ(lines.size(), 9U) << o.out;
+  ASSERT_EQ(lines.size(), 10U) << o.out;
   EXPECT_EQ(lines[0], R"({"event":"message","title":"提示","text":"连接数据库成功!"})");
   EXPECT_EQ(lines[1], R"({"event":"progress","width":0,"status":""})");
   EXPECT_EQ(lines[2], R"({"event":"progress","width":0,"status":"正在删除区域信息"})");
@@ -252,7 +252,9 @@ TEST(BatchCommand, CompletedRunReportsEveryEventInOrder) {
   EXPECT_EQ(lines[5].rfind(kStepRegionOk, 0), 0U) << lines[5];
   EXPECT_EQ(lines[6], R"({"event":"progress","width":2048,"status":"数据传输完成"})");
   EXPECT_EQ(lines[7], R"({"event":"message","title":"提示","text":"数据传输完成!"})");
-  EXPECT_EQ(lines[8], R"({"event":"end","outcome":"completed"})");
+  EXPECT_EQ(lines[8],
+            R"({"event":"verify","category":"region","source":2,"target":2,"explained":0,"ok":true})");
+  EXPECT_EQ(lines[9], R"({"event":"end","outcome":"completed"})");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_pc_branch_price"), "1");
   EXPECT_EQ(triggersOff(db), "0");
@@ -302,6 +304,27 @@ TEST(BatchCommand, FailedBranchPriceFillCompletesButExitsWithFailure) {
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
 }
 
+// A completed run whose target does not hold what the source had (here a
+// target trigger throws a region away) is not reported as a success.
+TEST(BatchCommand, FlaggedVerificationCompletesButExitsWithFailure) {
+  DbFolder db;
+  seed(db);
+  db.exec("tillexv8",
+          "CREATE TRIGGER lose_region AFTER INSERT ON t_bd_base_code WHEN NEW.code_id = '02' "
+          "BEGIN DELETE FROM t_bd_base_code WHERE code_id = NEW.code_id; END;");
+
+  const Outcome o = run({target(db, {"--categories", "region", "--events", "jsonl"})});
+
+  EXPECT_EQ(o.status, 1) << o.err;
+  EXPECT_NE(o.out.find(R"({"event":"message","title":"提示","text":"数据传输完成!"})"),
+            std::string::npos);
+  EXPECT_NE(
+      o.out.find(R"({"event":"verify","category":"region","source":2,"target":1,"explained":0,"ok":false})"),
+      std::string::npos)
+      << o.out;
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+}
+
 TEST(BatchCommand, ConnectFailureAndNothingChosenHaveTheirOwnStatuses) {
   DbFolder db;
   seed(db);
@@ -335,10 +358,16 @@ TEST(BatchCommand, PlainOutputEndsWithTheSummary) {
   EXPECT_NE(o.out.find("提示: 数据传输完成!\n"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("正在导入收银员信息\n"), std::string::npos);
   EXPECT_EQ(o.out.find('\r'), std::string::npos);
-  const auto summary = o.out.substr(o.out.find("category"));
+  const auto tables = o.out.substr(o.out.find("category"));
+  const auto summary = tables.substr(0, tables.find("\n\n") + 1);
   EXPECT_NE(summary.find("region"), std::string::npos) << summary;
   EXPECT_NE(summary.find("cashier"), std::string::npos) << summary;
   EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 3) << summary;
+  // Then the verification: the spared cashier 9999 explains the extra row.
+  const auto verify = tables.substr(summary.size() + 1);
+  EXPECT_EQ(verify.rfind("verify", 0), 0U) << verify;
+  EXPECT_NE(verify.find("cashier           0           1           1  ok\n"), std::string::npos)
+      << verify;
 }
 
 TEST(BatchCommand, TerminalRedrawsTheStatusLineInPlace) {
