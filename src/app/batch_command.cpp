@@ -9,6 +9,7 @@
 #include "app/progress_model.h"
 #include "app/run_driver.h"
 #include "app/settings_store.h"
+#include "db/rehearsal_session.h"
 #include "db/session.h"
 #include "steps/catalog.h"
 
@@ -198,8 +199,8 @@ class BatchUi final : public RunUi {
     }
     for (const auto& v : rows) {
       emit("{\"event\":\"verify\",\"category\":" + jsonString(v.category) +
-           ",\"source\":" + std::to_string(v.source) + ",\"target\":" +
-           std::to_string(v.target) + ",\"explained\":" + std::to_string(v.explained) +
+           ",\"source\":" + std::to_string(v.source) + ",\"target\":" + std::to_string(v.target) +
+           ",\"explained\":" + std::to_string(v.explained) +
            ",\"ok\":" + (v.ok ? "true" : "false") + "}");
     }
   }
@@ -289,13 +290,21 @@ class CloseAtExit {
       closed_ = true;
       // The close must run even after Ctrl-C has stopped the run.
       SQLCA_.setInterruptCheck(nullptr);
-      closeSession(SQLCA_);
+      if (enableTriggers_) {
+        closeSession(SQLCA_);
+      } else {
+        SQLCA_.rollback();
+        SQLCA_.disconnect();
+      }
     }
   }
+  // A rehearsal leaves the triggers as it found them.
+  void skipEnablingTriggers() { enableTriggers_ = false; }
 
  private:
   Session& SQLCA_;
   bool closed_ = false;
+  bool enableTriggers_ = true;
 };
 
 }  // namespace
@@ -354,6 +363,8 @@ connection defaults come from the same settings store as the window.
   --subno-to-no          weighed items' number is in the self-assigned code
                          (not with --source dravik_std)
   --events jsonl         one JSON object per line on stdout
+  --dry-run              rehearse the whole run on the real target, report
+                         what it would leave, then roll every change back
   --help                 this text
   --version              the version
 
@@ -391,6 +402,10 @@ BatchArgs parseBatchArgs(const std::vector<std::string>& args) {
       }
       if (arg == "--subno-to-no") {
         options.subnoToNo = true;
+        continue;
+      }
+      if (arg == "--dry-run") {
+        options.dryRun = true;
         continue;
       }
       if (arg == "--help" || arg == "-h") {
@@ -536,9 +551,33 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
 
   SQLCA->setInterruptCheck(io.interrupted);
   const RunChoice choice{options.sourcePro, options.ticked, false, options.subnoToNo};
-  const RunReport report = runConversion(*SQLCA, ui, choice);
-  closing.close();
-  ui.finishLiveLine();
+  RunReport report;
+  if (options.dryRun) {
+    // The rehearsal's commits are savepoints inside one transaction, which
+    // is rolled back whatever happened; the close sequence would switch
+    // the triggers on and commit, so it is left out: the triggers stay as
+    // they were before the rehearsal.
+    RehearsalSession rehearsal(*SQLCA);
+    report = runConversion(rehearsal, ui, choice);
+    SQLCA->setInterruptCheck(nullptr);
+    const long undone = rehearsal.finish();
+    closing.skipEnablingTriggers();
+    closing.close();
+    ui.finishLiveLine();
+    if (undone < 0) {
+      io.err << kProgramName << ": the rehearsal could not be rolled back: " << SQLCA->SQLErrText()
+             << "\n";
+      ui.end("failed");
+      return kExitFailed;
+    }
+    if (!options.eventsJsonl) {
+      io.out << "\nDry run: every change was rolled back; the databases are as they were.\n";
+    }
+  } else {
+    report = runConversion(*SQLCA, ui, choice);
+    closing.close();
+    ui.finishLiveLine();
+  }
 
   if (report.outcome == RunOutcome::NothingChosen) {
     ui.end("nothing-chosen");

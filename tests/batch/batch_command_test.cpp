@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "demo/generator.h"
 #include "support/db_folder.h"
 
 namespace cvt {
@@ -252,8 +253,9 @@ TEST(BatchCommand, CompletedRunReportsEveryEventInOrder) {
   EXPECT_EQ(lines[5].rfind(kStepRegionOk, 0), 0U) << lines[5];
   EXPECT_EQ(lines[6], R"({"event":"progress","width":2048,"status":"数据传输完成"})");
   EXPECT_EQ(lines[7], R"({"event":"message","title":"提示","text":"数据传输完成!"})");
-  EXPECT_EQ(lines[8],
-            R"({"event":"verify","category":"region","source":2,"target":2,"explained":0,"ok":true})");
+  EXPECT_EQ(
+      lines[8],
+      R"({"event":"verify","category":"region","source":2,"target":2,"explained":0,"ok":true})");
   EXPECT_EQ(lines[9], R"({"event":"end","outcome":"completed"})");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_pc_branch_price"), "1");
@@ -319,7 +321,8 @@ TEST(BatchCommand, FlaggedVerificationCompletesButExitsWithFailure) {
   EXPECT_NE(o.out.find(R"({"event":"message","title":"提示","text":"数据传输完成!"})"),
             std::string::npos);
   EXPECT_NE(
-      o.out.find(R"({"event":"verify","category":"region","source":2,"target":1,"explained":0,"ok":false})"),
+      o.out.find(
+          R"({"event":"verify","category":"region","source":2,"target":1,"explained":0,"ok":false})"),
       std::string::npos)
       << o.out;
   EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
@@ -411,6 +414,106 @@ TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
             "300001");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_rm_cashier"), "2");
   EXPECT_EQ(triggersOff(db), "0");
+}
+
+}  // namespace
+}  // namespace cvt
+
+namespace cvt {
+namespace {
+
+// Every row of every table of the three databases, in a stable order.
+std::string dumpAll(const DbFolder& db) {
+  std::string out;
+  for (const char* name : {"tillexv8", "dravik_pro", "dravik_std"}) {
+    for (const auto& table :
+         db.query(name, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
+      out += std::string(name) + "." + *table[0] + "\n";
+      for (const auto& row : db.query(name, "SELECT * FROM \"" + *table[0] + "\" ORDER BY 1")) {
+        for (const auto& v : row) {
+          out += v.value_or("<null>") + "|";
+        }
+        out += "\n";
+      }
+    }
+  }
+  return out;
+}
+
+// The events of a run without the step timings, which differ between runs.
+std::vector<std::string> eventsWithoutTimes(const Outcome& o) {
+  std::vector<std::string> out;
+  for (std::string line : o.lines()) {
+    const auto at = line.find(",\"seconds\":");
+    if (at != std::string::npos) {
+      line.erase(at, line.find('}', at) - at);
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+void generateDemoInto(const DbFolder& db) {
+  DemoOptions options;
+  options.folder = db.path();
+  options.seed = 5;
+  ASSERT_TRUE(generateDemo(options).ok);
+}
+
+// The rehearsal shows what the real run shows, then leaves every table of
+// the three databases as it was, a trigger switched off before it included.
+TEST(BatchDryRun, EveryCategoryRehearsedThenRolledBack) {
+  DbFolder rehearsed;
+  DbFolder real;
+  generateDemoInto(rehearsed);
+  generateDemoInto(real);
+  for (const DbFolder* db : {&rehearsed, &real}) {
+    db->exec("tillexv8", "INSERT INTO tsql_trigger_off VALUES ('t_rm_payflow');");
+  }
+  const std::string before = dumpAll(rehearsed);
+  const std::vector<std::string> args = {"--categories",  "all",      "--source", "dravik_pro",
+                                         "--subno-to-no", "--events", "jsonl"};
+
+  std::vector<std::string> dryArgs = args;
+  dryArgs.emplace_back("--dry-run");
+  const Outcome dry = run({target(rehearsed, dryArgs)});
+  const Outcome wet = run({target(real, args)});
+
+  EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
+  EXPECT_EQ(wet.status, 0) << wet.out << wet.err;
+  EXPECT_EQ(eventsWithoutTimes(dry), eventsWithoutTimes(wet));
+  EXPECT_NE(dry.out.find(R"({"event":"verify","category":"stock",)"), std::string::npos);
+  EXPECT_EQ(dumpAll(rehearsed), before);
+  EXPECT_NE(dumpAll(real), before);
+  EXPECT_EQ(rehearsed.scalar("tillexv8", "SELECT group_concat(table_name) FROM tsql_trigger_off"),
+            "t_rm_payflow");
+}
+
+// A step that fails in a rehearsal fails as in the real run: the same
+// messages, the earlier step kept until the end, and then nothing kept.
+TEST(BatchDryRun, FailingStepShowsTheSameMessagesAndChangesNothing) {
+  DbFolder rehearsed;
+  DbFolder real;
+  for (const DbFolder* db : {&rehearsed, &real}) {
+    seed(*db);
+    db->exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('010102', 'clash');");
+  }
+  const std::string before = dumpAll(rehearsed);
+  const std::vector<std::string> args = {"--categories", "pp,region,cashier", "--events", "jsonl"};
+  std::vector<std::string> dryArgs = args;
+  dryArgs.emplace_back("--dry-run");
+
+  const Outcome dry = run({target(rehearsed, dryArgs)});
+  const Outcome wet = run({target(real, args)});
+
+  EXPECT_EQ(dry.status, 1);
+  EXPECT_EQ(wet.status, 1);
+  EXPECT_EQ(eventsWithoutTimes(dry), eventsWithoutTimes(wet));
+  EXPECT_NE(dry.out.find("导入区域信息失败！"), std::string::npos) << dry.out;
+  EXPECT_EQ(dumpAll(rehearsed), before);
+  // The real run kept the brands that its first step committed.
+  EXPECT_EQ(real.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='PP'"),
+            "0001");
 }
 
 }  // namespace
