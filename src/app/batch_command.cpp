@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/connection.h"
+#include "app/preflight.h"
 #include "app/progress_model.h"
 #include "app/run_driver.h"
 #include "app/settings_store.h"
@@ -192,6 +193,17 @@ class BatchUi final : public RunUi {
   }
   bool interruptRequested() override { return io_.interrupted && io_.interrupted(); }
 
+  // The findings of a check, one event each.
+  void checked(const CheckReport& report) {
+    if (!jsonl_) {
+      return;
+    }
+    for (const auto& f : report.findings) {
+      emit("{\"event\":\"check\",\"category\":" + jsonString(f.category) + ",\"severity\":" +
+           jsonString(severityName(f.severity)) + ",\"text\":" + jsonString(f.text) + "}");
+    }
+  }
+
   // The verification of a completed run, one event per category.
   void verified(const std::vector<CategoryVerification>& rows) {
     if (!jsonl_) {
@@ -307,6 +319,36 @@ class CloseAtExit {
   bool enableTriggers_ = true;
 };
 
+// --check: the findings, then the verdict. Nothing is written, and the
+// close leaves the triggers as they were found.
+int runCheck(Session& SQLCA, const BatchOptions& options, BatchUi& ui, BatchIo& io,
+             CloseAtExit& closing) {
+  closing.skipEnablingTriggers();
+  std::vector<std::string> chosen;
+  const auto& cats = categories();
+  for (std::size_t i = 0; i < cats.size(); ++i) {
+    if (options.ticked[i]) {
+      chosen.emplace_back(cats[i].key);
+    }
+  }
+  if (chosen.empty()) {
+    ui.messageBox(kNoticeTitle, "请选择需要传输的信息!");
+    closing.close();
+    ui.end("nothing-chosen");
+    return kExitNothingChosen;
+  }
+  const std::string source(options.sourcePro ? kDravikPro : kDravikStd);
+  const CheckReport report = checkConversion(SQLCA, source, chosen);
+  closing.close();
+  ui.checked(report);
+  if (!options.eventsJsonl) {
+    io.out << "\n" << checkTable(report);
+    io.out.flush();
+  }
+  ui.end(report.willFail() ? "failed" : "completed");
+  return report.willFail() ? kExitFailed : kExitCompleted;
+}
+
 }  // namespace
 
 std::string jsonString(const std::string& text) {
@@ -363,6 +405,8 @@ connection defaults come from the same settings store as the window.
   --subno-to-no          weighed items' number is in the self-assigned code
                          (not with --source dravik_std)
   --events jsonl         one JSON object per line on stdout
+  --check                connect, change nothing, and report what would make
+                         a run of the chosen categories fail or go wrong
   --dry-run              rehearse the whole run on the real target, report
                          what it would leave, then roll every change back
   --help                 this text
@@ -406,6 +450,10 @@ BatchArgs parseBatchArgs(const std::vector<std::string>& args) {
       }
       if (arg == "--dry-run") {
         options.dryRun = true;
+        continue;
+      }
+      if (arg == "--check") {
+        options.check = true;
         continue;
       }
       if (arg == "--help" || arg == "-h") {
@@ -483,6 +531,9 @@ BatchArgs parseBatchArgs(const std::vector<std::string>& args) {
   if (options.subnoToNo && sourceStd) {
     return usageError("--subno-to-no cannot be used with --source dravik_std, which clears it");
   }
+  if (options.check && options.dryRun) {
+    return usageError("--check and --dry-run exclude each other");
+  }
   if (options.passwordStdin && options.passwordEnv) {
     return usageError("--password-env and --password-stdin exclude each other");
   }
@@ -547,6 +598,10 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     closing.close();
     ui.end("failed");
     return kExitInterrupted;
+  }
+
+  if (options.check) {
+    return runCheck(*SQLCA, options, ui, io, closing);
   }
 
   SQLCA->setInterruptCheck(io.interrupted);

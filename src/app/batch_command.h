@@ -34,6 +34,7 @@ struct BatchOptions {
   bool subnoToNo = false;
   bool eventsJsonl = false;
   bool dryRun = false;  // rehearse on the real target, then roll everything back
+  bool check = false;   // look for what would fail, change nothing
   bool help = false;
   bool version = false;
 };

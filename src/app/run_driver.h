@@ -76,6 +76,8 @@ std::string runSummary(const RunReport& report);
 // Switches off (on) all triggers of the eight target tables, in order, each
 // failure skipped silently; no commit or rollback of its own.
 void wf_disable_trigger(Session& SQLCA);
+// The eight tables whose triggers a run switches, in their order.
+const std::array<const char*, 8>& suspendedTables();
 void wf_enable_trigger(Session& SQLCA);
 
 // One conversion run: the clicked event of the convert button.

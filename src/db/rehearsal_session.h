@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/catalog.h"
 #include "db/session.h"
 
 namespace cvt {
@@ -36,6 +37,7 @@ class RehearsalSession final : public Session {
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;
+  std::unique_ptr<Catalog> catalog() override { return inner_.catalog(); }
 
  private:
   class Forwarded;

@@ -518,3 +518,103 @@ TEST(BatchDryRun, FailingStepShowsTheSameMessagesAndChangesNothing) {
 
 }  // namespace
 }  // namespace cvt
+
+namespace cvt {
+namespace {
+
+struct CheckEvent {
+  std::string category;
+  std::string severity;
+};
+
+std::vector<CheckEvent> checkEvents(const Outcome& o) {
+  std::vector<CheckEvent> out;
+  const std::string head = R"({"event":"check","category":")";
+  for (const auto& line : o.lines()) {
+    if (line.rfind(head, 0) != 0) {
+      continue;
+    }
+    const auto end = line.find('"', head.size());
+    const auto sev = line.find(R"("severity":")") + 12;
+    out.push_back(
+        {line.substr(head.size(), end - head.size()), line.substr(sev, line.find('"', sev) - sev)});
+  }
+  return out;
+}
+
+// The demo data holds nothing that would fail, from either source.
+TEST(BatchCheck, DemoDataHasNothingThatWillFail) {
+  DbFolder db;
+  generateDemoInto(db);
+  for (const char* source : {"dravik_pro", "dravik_std"}) {
+    const Outcome o = run(
+        {target(db, {"--check", "--categories", "all", "--source", source, "--events", "jsonl"})});
+    EXPECT_EQ(o.status, 0) << source << "\n" << o.out << o.err;
+    // Not even a warning: every refill was read and every question answered.
+    EXPECT_TRUE(checkEvents(o).empty()) << source << "\n" << o.out;
+    EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"completed"})");
+  }
+}
+
+// Each prepared fault is found under its category with its severity, and
+// the check changes nothing in any database, the switched-off trigger
+// included.
+TEST(BatchCheck, PreparedFaultsAreFoundAndNothingChanges) {
+  DbFolder db;
+  generateDemoInto(db);
+  db.exec("dravik_pro", R"SQL(
+    DROP TABLE pos_t_cashier;
+    ALTER TABLE pos_t_spec_price DROP COLUMN other3;
+    INSERT INTO bi_t_region_info(region_no, region_name) VALUES ('010199', 'same four');
+    UPDATE bi_t_item_info SET price = 123456789012345
+      WHERE item_no = (SELECT min(item_no) FROM bi_t_item_info);
+  )SQL");
+  db.exec("tillexv8", R"SQL(
+    UPDATE t_sys_system SET sys_var_value = '1234567890123' WHERE sys_var_id = 'g_branch_no';
+    INSERT INTO tsql_trigger_off VALUES ('t_bd_supcust_info');
+  )SQL");
+  const std::string before = dumpAll(db);
+
+  const Outcome o = run({target(
+      db, {"--check", "--categories", "all", "--source", "dravik_pro", "--events", "jsonl"})});
+
+  EXPECT_EQ(o.status, 1) << o.out << o.err;
+  const auto events = checkEvents(o);
+  struct Expected {
+    const char* category;
+    const char* severity;
+    const char* text;
+  };
+  for (const Expected& e : {
+           Expected{"cashier", "will fail",
+                    "the source table dravik_pro..pos_t_cashier does not exist"},
+           Expected{"spec_price", "will fail", "pos_t_spec_price.other3 does not exist"},
+           Expected{"region", "will fail", "1 key of t_bd_base_code (code_id)"},
+           Expected{"item", "will fail", "t_bd_item_info.price is decimal(16,4)"},
+           Expected{"vip", "will fail", "t_rm_vip_consume.branch_no is varchar(10)"},
+           Expected{"supcust", "warning", "the triggers of t_bd_supcust_info are switched off"},
+       }) {
+    const std::string head = std::string(R"({"event":"check","category":")") + e.category +
+                             R"(","severity":")" + e.severity + R"(","text":")";
+    bool found = false;
+    for (const auto& line : o.lines()) {
+      found = found || (line.rfind(head, 0) == 0 && line.find(e.text) != std::string::npos);
+    }
+    EXPECT_TRUE(found) << e.category << ": " << e.text << "\n" << o.out;
+  }
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+  EXPECT_EQ(dumpAll(db), before);
+  EXPECT_GE(events.size(), 6U);
+
+  // The text output: one line per finding, then the verdict.
+  const Outcome text =
+      run({target(db, {"--check", "--categories", "region", "--source", "dravik_pro"})});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.out.find("category  severity   reason\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("verdict: the run would fail (1 will fail, 1 warning)\n"),
+            std::string::npos)
+      << text.out;
+}
+
+}  // namespace
+}  // namespace cvt
