@@ -6,9 +6,11 @@
 #include <string_view>
 
 #include "app/connection.h"
+#include "app/preflight.h"
 #include "app/progress_model.h"
 #include "app/run_driver.h"
 #include "app/settings_store.h"
+#include "db/rehearsal_session.h"
 #include "db/session.h"
 #include "steps/catalog.h"
 
@@ -191,6 +193,30 @@ class BatchUi final : public RunUi {
   }
   bool interruptRequested() override { return io_.interrupted && io_.interrupted(); }
 
+  // The findings of a check, one event each.
+  void checked(const CheckReport& report) {
+    if (!jsonl_) {
+      return;
+    }
+    for (const auto& f : report.findings) {
+      emit("{\"event\":\"check\",\"category\":" + jsonString(f.category) + ",\"severity\":" +
+           jsonString(severityName(f.severity)) + ",\"text\":" + jsonString(f.text) + "}");
+    }
+  }
+
+  // The verification of a completed run, one event per category.
+  void verified(const std::vector<CategoryVerification>& rows) {
+    if (!jsonl_) {
+      return;
+    }
+    for (const auto& v : rows) {
+      emit("{\"event\":\"verify\",\"category\":" + jsonString(v.category) +
+           ",\"source\":" + std::to_string(v.source) + ",\"target\":" + std::to_string(v.target) +
+           ",\"explained\":" + std::to_string(v.explained) +
+           ",\"ok\":" + (v.ok ? "true" : "false") + "}");
+    }
+  }
+
   // Leaves the live status line in place and moves below it.
   void finishLiveLine() {
     if (liveLine_) {
@@ -276,14 +302,52 @@ class CloseAtExit {
       closed_ = true;
       // The close must run even after Ctrl-C has stopped the run.
       SQLCA_.setInterruptCheck(nullptr);
-      closeSession(SQLCA_);
+      if (enableTriggers_) {
+        closeSession(SQLCA_);
+      } else {
+        SQLCA_.rollback();
+        SQLCA_.disconnect();
+      }
     }
   }
+  // A rehearsal leaves the triggers as it found them.
+  void skipEnablingTriggers() { enableTriggers_ = false; }
 
  private:
   Session& SQLCA_;
   bool closed_ = false;
+  bool enableTriggers_ = true;
 };
+
+// --check: the findings, then the verdict. Nothing is written, and the
+// close leaves the triggers as they were found.
+int runCheck(Session& SQLCA, const BatchOptions& options, BatchUi& ui, BatchIo& io,
+             CloseAtExit& closing) {
+  closing.skipEnablingTriggers();
+  std::vector<std::string> chosen;
+  const auto& cats = categories();
+  for (std::size_t i = 0; i < cats.size(); ++i) {
+    if (options.ticked[i]) {
+      chosen.emplace_back(cats[i].key);
+    }
+  }
+  if (chosen.empty()) {
+    ui.messageBox(kNoticeTitle, "请选择需要传输的信息!");
+    closing.close();
+    ui.end("nothing-chosen");
+    return kExitNothingChosen;
+  }
+  const std::string source(options.sourcePro ? kDravikPro : kDravikStd);
+  const CheckReport report = checkConversion(SQLCA, source, chosen);
+  closing.close();
+  ui.checked(report);
+  if (!options.eventsJsonl) {
+    io.out << "\n" << checkTable(report);
+    io.out.flush();
+  }
+  ui.end(report.willFail() ? "failed" : "completed");
+  return report.willFail() ? kExitFailed : kExitCompleted;
+}
 
 }  // namespace
 
@@ -341,6 +405,10 @@ connection defaults come from the same settings store as the window.
   --subno-to-no          weighed items' number is in the self-assigned code
                          (not with --source dravik_std)
   --events jsonl         one JSON object per line on stdout
+  --check                connect, change nothing, and report what would make
+                         a run of the chosen categories fail or go wrong
+  --dry-run              rehearse the whole run on the real target, report
+                         what it would leave, then roll every change back
   --help                 this text
   --version              the version
 
@@ -378,6 +446,14 @@ BatchArgs parseBatchArgs(const std::vector<std::string>& args) {
       }
       if (arg == "--subno-to-no") {
         options.subnoToNo = true;
+        continue;
+      }
+      if (arg == "--dry-run") {
+        options.dryRun = true;
+        continue;
+      }
+      if (arg == "--check") {
+        options.check = true;
         continue;
       }
       if (arg == "--help" || arg == "-h") {
@@ -455,6 +531,9 @@ BatchArgs parseBatchArgs(const std::vector<std::string>& args) {
   if (options.subnoToNo && sourceStd) {
     return usageError("--subno-to-no cannot be used with --source dravik_std, which clears it");
   }
+  if (options.check && options.dryRun) {
+    return usageError("--check and --dry-run exclude each other");
+  }
   if (options.passwordStdin && options.passwordEnv) {
     return usageError("--password-env and --password-stdin exclude each other");
   }
@@ -521,16 +600,45 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     return kExitInterrupted;
   }
 
+  if (options.check) {
+    return runCheck(*SQLCA, options, ui, io, closing);
+  }
+
   SQLCA->setInterruptCheck(io.interrupted);
   const RunChoice choice{options.sourcePro, options.ticked, false, options.subnoToNo};
-  const RunReport report = runConversion(*SQLCA, ui, choice);
-  closing.close();
-  ui.finishLiveLine();
+  RunReport report;
+  if (options.dryRun) {
+    // The rehearsal's commits are savepoints inside one transaction, which
+    // is rolled back whatever happened; the close sequence would switch
+    // the triggers on and commit, so it is left out: the triggers stay as
+    // they were before the rehearsal.
+    RehearsalSession rehearsal(*SQLCA);
+    report = runConversion(rehearsal, ui, choice);
+    SQLCA->setInterruptCheck(nullptr);
+    const long undone = rehearsal.finish();
+    closing.skipEnablingTriggers();
+    closing.close();
+    ui.finishLiveLine();
+    if (undone < 0) {
+      io.err << kProgramName << ": the rehearsal could not be rolled back: " << SQLCA->SQLErrText()
+             << "\n";
+      ui.end("failed");
+      return kExitFailed;
+    }
+    if (!options.eventsJsonl) {
+      io.out << "\nDry run: every change was rolled back; the databases are as they were.\n";
+    }
+  } else {
+    report = runConversion(*SQLCA, ui, choice);
+    closing.close();
+    ui.finishLiveLine();
+  }
 
   if (report.outcome == RunOutcome::NothingChosen) {
     ui.end("nothing-chosen");
     return kExitNothingChosen;
   }
+  ui.verified(report.verification);
   if (!options.eventsJsonl) {
     io.out << "\n" << runSummary(report);
     io.out.flush();
@@ -539,7 +647,8 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     ui.end("failed");
     return kExitInterrupted;
   }
-  if (report.outcome != RunOutcome::Completed || report.branchPriceFailed) {
+  if (report.outcome != RunOutcome::Completed || report.branchPriceFailed ||
+      report.verificationFlagged()) {
     ui.end("failed");
     return kExitFailed;
   }

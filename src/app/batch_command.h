@@ -33,6 +33,8 @@ struct BatchOptions {
   std::array<bool, 9> ticked{};            // categories() order
   bool subnoToNo = false;
   bool eventsJsonl = false;
+  bool dryRun = false;  // rehearse on the real target, then roll everything back
+  bool check = false;   // look for what would fail, change nothing
   bool help = false;
   bool version = false;
 };

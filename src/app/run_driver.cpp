@@ -126,7 +126,15 @@ std::string runSummary(const RunReport& report) {
   if (report.interrupted) {
     out += "interrupted by the operator\n";
   }
+  if (!report.verification.empty()) {
+    out += "\n" + verificationTable(report.verification);
+  }
   return out;
+}
+
+bool RunReport::verificationFlagged() const {
+  return std::any_of(verification.begin(), verification.end(),
+                     [](const CategoryVerification& v) { return !v.ok; });
 }
 
 RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
@@ -164,6 +172,19 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
     ui.messageBox(kNoticeTitle, kNothingChosenText);
     report.outcome = RunOutcome::NothingChosen;
     return report;
+  }
+
+  // Rows that the clearing statements will spare are counted now: after
+  // the refill they can no longer be told apart from the new ones.
+  RunVerification verification;
+  {
+    std::vector<std::string> chosen;
+    for (std::size_t i = 0; i < cats.size(); ++i) {
+      if (choice.ticked[i] && cats[i].step != nullptr) {
+        chosen.emplace_back(cats[i].key);
+      }
+    }
+    verification.baseline(SQLCA, report.is_source, chosen);
   }
 
   for (std::size_t i = 0; i < cats.size(); ++i) {
@@ -206,6 +227,7 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
   }
   SQLCA.commit();
   wf_enable_trigger(SQLCA);
+  report.verification = verification.verify(SQLCA);
   ui.wf_set_bar(1);
   busy.release();
   report.outcome = RunOutcome::Completed;

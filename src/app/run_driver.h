@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/verification.h"
 #include "db/session.h"
 #include "steps/step.h"
 
@@ -58,16 +59,25 @@ struct RunReport {
   bool branchPriceFailed = false;
   bool interrupted = false;  // ended by interruptRequested() or a stopped statement
   std::vector<StepReport> steps;
+  // Source against target rows of every category, after a completed run.
+  std::vector<CategoryVerification> verification;
+
+  // True when a completed run's verification found rows that the rules do
+  // not explain (or could not count them).
+  bool verificationFlagged() const;
 };
 
 // The run's summary as a small text table, one row per step that ran
 // (category, rows written by its refill statements, seconds, ok or failed),
-// plus a line when the branch-price fill failed.
+// plus a line when the branch-price fill failed, then the verification
+// table of a completed run.
 std::string runSummary(const RunReport& report);
 
 // Switches off (on) all triggers of the eight target tables, in order, each
 // failure skipped silently; no commit or rollback of its own.
 void wf_disable_trigger(Session& SQLCA);
+// The eight tables whose triggers a run switches, in their order.
+const std::array<const char*, 8>& suspendedTables();
 void wf_enable_trigger(Session& SQLCA);
 
 // One conversion run: the clicked event of the convert button.

@@ -44,6 +44,13 @@ void runAll(Session& SQLCA, const std::array<const char*, 8>& statements) {
 
 }  // namespace
 
+const std::array<const char*, 8>& suspendedTables() {
+  static constexpr std::array<const char*, 8> kTables = {
+      "t_bd_item_info", "t_bd_item_cls",   "t_bd_base_code", "t_bd_supcust_info",
+      "t_rm_vip_info",  "t_rm_spec_price", "t_rm_saleflow",  "t_rm_payflow"};
+  return kTables;
+}
+
 void wf_disable_trigger(Session& SQLCA) { runAll(SQLCA, kDisableTriggerSql); }
 
 void wf_enable_trigger(Session& SQLCA) { runAll(SQLCA, kEnableTriggerSql); }

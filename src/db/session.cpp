@@ -1,11 +1,39 @@
 #include "db/session.h"
 
+#include "db/catalog.h"
+
 namespace cvt {
 
 long Session::setResult(SqlResult result) {
   last_ = std::move(result);
   return last_.code;
 }
+
+namespace {
+
+// The catalogue of a session that cannot read its databases' catalogue.
+class NoCatalog final : public Catalog {
+ public:
+  SqlResult databaseExists(const std::string&, bool&) override { return unavailable(); }
+  SqlResult describe(const std::string&, const std::string&, TableInfo&) override {
+    return unavailable();
+  }
+  SqlResult triggersOff(const std::vector<std::string>&, std::vector<std::string>&) override {
+    return unavailable();
+  }
+  SqlResult missingRights(const std::vector<TableRight>&, std::vector<TableRight>&) override {
+    return unavailable();
+  }
+
+ private:
+  static SqlResult unavailable() {
+    return SqlResult::error("This connection cannot read the database catalogue.");
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Catalog> Session::catalog() { return std::make_unique<NoCatalog>(); }
 
 bool Session::interrupted() {
   if (interrupt_ && interrupt_()) {

@@ -16,9 +16,9 @@ using Value = std::optional<std::string>;
 using Row = std::vector<Value>;
 
 // Result codes of a session operation, as callers test them.
-inline constexpr long kSqlOk = 0;      // success, or a row was delivered
+inline constexpr long kSqlOk = 0;        // success, or a row was delivered
 inline constexpr long kSqlNoData = 100;  // no row, no more rows, or nothing changed
-inline constexpr long kSqlError = -1;  // failure; the text says why
+inline constexpr long kSqlError = -1;    // failure; the text says why
 
 // The outcome of one operation: a code and the engine's own error text.
 struct SqlResult {
@@ -44,6 +44,7 @@ struct SessionSettings {
 };
 
 class Session;
+class Catalog;
 
 // A statement with bound inputs, prepared once and executed any number of
 // times. Placeholders are written as '?' and bound in order.
@@ -136,6 +137,11 @@ class Session {
   // negative on error, also when the select returns more than one row.
   long selectInto(std::string_view sql, const std::vector<Value>& inputs,
                   const std::vector<Value*>& outputs);
+
+  // What the connected databases say about their tables, read without
+  // changing anything. Never null; a backend that cannot tell answers
+  // every question with a failure that says so.
+  virtual std::unique_ptr<Catalog> catalog();
 
   // Called before every statement is sent; when it returns true the
   // statement is not sent and fails with an interruption error. Lets a

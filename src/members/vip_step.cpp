@@ -306,4 +306,12 @@ bool wf_dravik_vip(StepContext& ctx, const std::string& as_source) {
          convertPoints(step, ls_branch_no) && generateRecharges(step, ls_branch_no);
 }
 
+std::vector<std::string> refillsOfMembers(const std::string& as_source) {
+  if (as_source != kDravikPro && as_source != kDravikStd) {
+    return {};
+  }
+  return {kInsertVipTypesSqlHead + as_source + kInsertVipTypesSqlTail,
+          kInsertVipInfoSqlHead + as_source + kInsertVipInfoSqlTail};
+}
+
 }  // namespace cvt

@@ -41,4 +41,14 @@ bool wf_convert_item_pp(StepContext& ctx, const std::string& as_source) {
   return runSkeleton(ctx, as_source, kSpec);
 }
 
+std::vector<std::string> refillsOfBrands(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(kRefillBrandsProSql)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(kRefillBrandsStdSql)};
+  }
+  return {};
+}
+
 }  // namespace cvt

@@ -35,4 +35,14 @@ bool wf_convert_cashier(StepContext& ctx, const std::string& as_source) {
   return runSkeleton(ctx, as_source, kSpec);
 }
 
+std::vector<std::string> refillsOfCashiers(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(kRefillCashiersProSql)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(kRefillCashiersStdSql)};
+  }
+  return {};
+}
+
 }  // namespace cvt

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,11 @@ struct Category {
   std::string_view label;     // check box text
   long weight;
   StepFn step;  // null while the category's step is not built
+  // The statements of the step that copy rows from the source `as_source`
+  // into the target (insert ... select), as the step sends them; empty for
+  // an unknown source. What a check before a run reads to know which
+  // source and target tables and columns the step uses.
+  std::vector<std::string> (*refills)(const std::string& as_source);
 };
 
 // The nine categories in the run's fixed order (the order in which weights
@@ -34,5 +40,16 @@ bool wf_dravik_vip(StepContext& ctx, const std::string& as_source);
 bool wf_convert_spec_price(StepContext& ctx, const std::string& as_source);
 bool wf_convert_cashier(StepContext& ctx, const std::string& as_source);
 bool wf_convert_stock(StepContext& ctx, const std::string& as_source);
+
+// The refill statements of each step, for Category::refills.
+std::vector<std::string> refillsOfItems(const std::string& as_source);
+std::vector<std::string> refillsOfClasses(const std::string& as_source);
+std::vector<std::string> refillsOfBrands(const std::string& as_source);
+std::vector<std::string> refillsOfRegions(const std::string& as_source);
+std::vector<std::string> refillsOfSupcust(const std::string& as_source);
+std::vector<std::string> refillsOfMembers(const std::string& as_source);
+std::vector<std::string> refillsOfSpecPrices(const std::string& as_source);
+std::vector<std::string> refillsOfCashiers(const std::string& as_source);
+std::vector<std::string> refillsOfStock(const std::string& as_source);
 
 }  // namespace cvt

@@ -138,4 +138,14 @@ bool wf_convert_item_cls(StepContext& ctx, const std::string& as_source) {
   return runSkeleton(ctx, as_source, spec);
 }
 
+std::vector<std::string> refillsOfClasses(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(kInsertClassesPro)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(kInsertClassesStd)};
+  }
+  return {};
+}
+
 }  // namespace cvt

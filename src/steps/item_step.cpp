@@ -139,4 +139,14 @@ bool wf_convert_item_info(StepContext& ctx, const std::string& as_source) {
   return runSkeleton(ctx, as_source, spec);
 }
 
+std::vector<std::string> refillsOfItems(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(kInsertItemsPro)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(kInsertItemsStd)};
+  }
+  return {};
+}
+
 }  // namespace cvt

@@ -33,4 +33,14 @@ bool wf_convert_region_info(StepContext& ctx, const std::string& as_source) {
   return runSkeleton(ctx, as_source, kSpec);
 }
 
+std::vector<std::string> refillsOfRegions(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(kRefillRegionsProSql)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(kRefillRegionsStdSql)};
+  }
+  return {};
+}
+
 }  // namespace cvt

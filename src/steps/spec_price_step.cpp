@@ -56,4 +56,14 @@ bool wf_convert_spec_price(StepContext& ctx, const std::string& as_source) {
   return runSkeleton(ctx, as_source, spec);
 }
 
+std::vector<std::string> refillsOfSpecPrices(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(kRefillPro)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(kRefillStd)};
+  }
+  return {};
+}
+
 }  // namespace cvt

@@ -80,4 +80,14 @@ bool wf_convert_stock(StepContext& ctx, const std::string& as_source) {
   return true;
 }
 
+std::vector<std::string> refillsOfStock(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(kRefillPro)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(kRefillStd)};
+  }
+  return {};
+}
+
 }  // namespace cvt

@@ -126,4 +126,14 @@ bool wf_convert_supcust_info(StepContext& ctx, const std::string& as_source) {
   return true;
 }
 
+std::vector<std::string> refillsOfSupcust(const std::string& as_source) {
+  if (as_source == kDravikPro) {
+    return {std::string(std::string(kRefillColumns) + std::string(kFromPro))};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(std::string(kRefillColumns) + std::string(kFromStd))};
+  }
+  return {};
+}
+
 }  // namespace cvt

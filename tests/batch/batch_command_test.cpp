@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "demo/generator.h"
 #include "support/db_folder.h"
 
 namespace cvt {
@@ -243,7 +244,7 @@ TEST(BatchCommand, CompletedRunReportsEveryEventInOrder) {
 
   EXPECT_EQ(o.status, 0) << o.err;
   const auto lines = o.lines();
-  ASSERT_EQ(lines.size(), 9U) << o.out;
+  ASSERT_EQ(lines.size(), 10U) << o.out;
   EXPECT_EQ(lines[0], R"({"event":"message","title":"提示","text":"连接数据库成功!"})");
   EXPECT_EQ(lines[1], R"({"event":"progress","width":0,"status":""})");
   EXPECT_EQ(lines[2], R"({"event":"progress","width":0,"status":"正在删除区域信息"})");
@@ -252,7 +253,10 @@ TEST(BatchCommand, CompletedRunReportsEveryEventInOrder) {
   EXPECT_EQ(lines[5].rfind(kStepRegionOk, 0), 0U) << lines[5];
   EXPECT_EQ(lines[6], R"({"event":"progress","width":2048,"status":"数据传输完成"})");
   EXPECT_EQ(lines[7], R"({"event":"message","title":"提示","text":"数据传输完成!"})");
-  EXPECT_EQ(lines[8], R"({"event":"end","outcome":"completed"})");
+  EXPECT_EQ(
+      lines[8],
+      R"({"event":"verify","category":"region","source":2,"target":2,"explained":0,"ok":true})");
+  EXPECT_EQ(lines[9], R"({"event":"end","outcome":"completed"})");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_pc_branch_price"), "1");
   EXPECT_EQ(triggersOff(db), "0");
@@ -302,6 +306,28 @@ TEST(BatchCommand, FailedBranchPriceFillCompletesButExitsWithFailure) {
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
 }
 
+// A completed run whose target does not hold what the source had (here a
+// target trigger throws a region away) is not reported as a success.
+TEST(BatchCommand, FlaggedVerificationCompletesButExitsWithFailure) {
+  DbFolder db;
+  seed(db);
+  db.exec("tillexv8",
+          "CREATE TRIGGER lose_region AFTER INSERT ON t_bd_base_code WHEN NEW.code_id = '02' "
+          "BEGIN DELETE FROM t_bd_base_code WHERE code_id = NEW.code_id; END;");
+
+  const Outcome o = run({target(db, {"--categories", "region", "--events", "jsonl"})});
+
+  EXPECT_EQ(o.status, 1) << o.err;
+  EXPECT_NE(o.out.find(R"({"event":"message","title":"提示","text":"数据传输完成!"})"),
+            std::string::npos);
+  EXPECT_NE(
+      o.out.find(
+          R"({"event":"verify","category":"region","source":2,"target":1,"explained":0,"ok":false})"),
+      std::string::npos)
+      << o.out;
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+}
+
 TEST(BatchCommand, ConnectFailureAndNothingChosenHaveTheirOwnStatuses) {
   DbFolder db;
   seed(db);
@@ -335,10 +361,16 @@ TEST(BatchCommand, PlainOutputEndsWithTheSummary) {
   EXPECT_NE(o.out.find("提示: 数据传输完成!\n"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("正在导入收银员信息\n"), std::string::npos);
   EXPECT_EQ(o.out.find('\r'), std::string::npos);
-  const auto summary = o.out.substr(o.out.find("category"));
+  const auto tables = o.out.substr(o.out.find("category"));
+  const auto summary = tables.substr(0, tables.find("\n\n") + 1);
   EXPECT_NE(summary.find("region"), std::string::npos) << summary;
   EXPECT_NE(summary.find("cashier"), std::string::npos) << summary;
   EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), 3) << summary;
+  // Then the verification: the spared cashier 9999 explains the extra row.
+  const auto verify = tables.substr(summary.size() + 1);
+  EXPECT_EQ(verify.rfind("verify", 0), 0U) << verify;
+  EXPECT_NE(verify.find("cashier           0           1           1  ok\n"), std::string::npos)
+      << verify;
 }
 
 TEST(BatchCommand, TerminalRedrawsTheStatusLineInPlace) {
@@ -382,6 +414,206 @@ TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
             "300001");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_rm_cashier"), "2");
   EXPECT_EQ(triggersOff(db), "0");
+}
+
+}  // namespace
+}  // namespace cvt
+
+namespace cvt {
+namespace {
+
+// Every row of every table of the three databases, in a stable order.
+std::string dumpAll(const DbFolder& db) {
+  std::string out;
+  for (const char* name : {"tillexv8", "dravik_pro", "dravik_std"}) {
+    for (const auto& table :
+         db.query(name, "SELECT name FROM sqlite_master WHERE type='table' ORDER BY name")) {
+      out += std::string(name) + "." + *table[0] + "\n";
+      for (const auto& row : db.query(name, "SELECT * FROM \"" + *table[0] + "\" ORDER BY 1")) {
+        for (const auto& v : row) {
+          out += v.value_or("<null>") + "|";
+        }
+        out += "\n";
+      }
+    }
+  }
+  return out;
+}
+
+// The events of a run without the step timings, which differ between runs.
+std::vector<std::string> eventsWithoutTimes(const Outcome& o) {
+  std::vector<std::string> out;
+  for (std::string line : o.lines()) {
+    const auto at = line.find(",\"seconds\":");
+    if (at != std::string::npos) {
+      line.erase(at, line.find('}', at) - at);
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+void generateDemoInto(const DbFolder& db) {
+  DemoOptions options;
+  options.folder = db.path();
+  options.seed = 5;
+  ASSERT_TRUE(generateDemo(options).ok);
+}
+
+// The rehearsal shows what the real run shows, then leaves every table of
+// the three databases as it was, a trigger switched off before it included.
+TEST(BatchDryRun, EveryCategoryRehearsedThenRolledBack) {
+  DbFolder rehearsed;
+  DbFolder real;
+  generateDemoInto(rehearsed);
+  generateDemoInto(real);
+  for (const DbFolder* db : {&rehearsed, &real}) {
+    db->exec("tillexv8", "INSERT INTO tsql_trigger_off VALUES ('t_rm_payflow');");
+  }
+  const std::string before = dumpAll(rehearsed);
+  const std::vector<std::string> args = {"--categories",  "all",      "--source", "dravik_pro",
+                                         "--subno-to-no", "--events", "jsonl"};
+
+  std::vector<std::string> dryArgs = args;
+  dryArgs.emplace_back("--dry-run");
+  const Outcome dry = run({target(rehearsed, dryArgs)});
+  const Outcome wet = run({target(real, args)});
+
+  EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
+  EXPECT_EQ(wet.status, 0) << wet.out << wet.err;
+  EXPECT_EQ(eventsWithoutTimes(dry), eventsWithoutTimes(wet));
+  EXPECT_NE(dry.out.find(R"({"event":"verify","category":"stock",)"), std::string::npos);
+  EXPECT_EQ(dumpAll(rehearsed), before);
+  EXPECT_NE(dumpAll(real), before);
+  EXPECT_EQ(rehearsed.scalar("tillexv8", "SELECT group_concat(table_name) FROM tsql_trigger_off"),
+            "t_rm_payflow");
+}
+
+// A step that fails in a rehearsal fails as in the real run: the same
+// messages, the earlier step kept until the end, and then nothing kept.
+TEST(BatchDryRun, FailingStepShowsTheSameMessagesAndChangesNothing) {
+  DbFolder rehearsed;
+  DbFolder real;
+  for (const DbFolder* db : {&rehearsed, &real}) {
+    seed(*db);
+    db->exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('010102', 'clash');");
+  }
+  const std::string before = dumpAll(rehearsed);
+  const std::vector<std::string> args = {"--categories", "pp,region,cashier", "--events", "jsonl"};
+  std::vector<std::string> dryArgs = args;
+  dryArgs.emplace_back("--dry-run");
+
+  const Outcome dry = run({target(rehearsed, dryArgs)});
+  const Outcome wet = run({target(real, args)});
+
+  EXPECT_EQ(dry.status, 1);
+  EXPECT_EQ(wet.status, 1);
+  EXPECT_EQ(eventsWithoutTimes(dry), eventsWithoutTimes(wet));
+  EXPECT_NE(dry.out.find("导入区域信息失败！"), std::string::npos) << dry.out;
+  EXPECT_EQ(dumpAll(rehearsed), before);
+  // The real run kept the brands that its first step committed.
+  EXPECT_EQ(real.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='PP'"),
+            "0001");
+}
+
+}  // namespace
+}  // namespace cvt
+
+namespace cvt {
+namespace {
+
+struct CheckEvent {
+  std::string category;
+  std::string severity;
+};
+
+std::vector<CheckEvent> checkEvents(const Outcome& o) {
+  std::vector<CheckEvent> out;
+  const std::string head = R"({"event":"check","category":")";
+  for (const auto& line : o.lines()) {
+    if (line.rfind(head, 0) != 0) {
+      continue;
+    }
+    const auto end = line.find('"', head.size());
+    const auto sev = line.find(R"("severity":")") + 12;
+    out.push_back(
+        {line.substr(head.size(), end - head.size()), line.substr(sev, line.find('"', sev) - sev)});
+  }
+  return out;
+}
+
+// The demo data holds nothing that would fail, from either source.
+TEST(BatchCheck, DemoDataHasNothingThatWillFail) {
+  DbFolder db;
+  generateDemoInto(db);
+  for (const char* source : {"dravik_pro", "dravik_std"}) {
+    const Outcome o = run(
+        {target(db, {"--check", "--categories", "all", "--source", source, "--events", "jsonl"})});
+    EXPECT_EQ(o.status, 0) << source << "\n" << o.out << o.err;
+    // Not even a warning: every refill was read and every question answered.
+    EXPECT_TRUE(checkEvents(o).empty()) << source << "\n" << o.out;
+    EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"completed"})");
+  }
+}
+
+// Each prepared fault is found under its category with its severity, and
+// the check changes nothing in any database, the switched-off trigger
+// included.
+TEST(BatchCheck, PreparedFaultsAreFoundAndNothingChanges) {
+  DbFolder db;
+  generateDemoInto(db);
+  db.exec("dravik_pro", R"SQL(
+    DROP TABLE pos_t_cashier;
+    ALTER TABLE pos_t_spec_price DROP COLUMN other3;
+    INSERT INTO bi_t_region_info(region_no, region_name) VALUES ('010199', 'same four');
+    UPDATE bi_t_item_info SET price = 123456789012345
+      WHERE item_no = (SELECT min(item_no) FROM bi_t_item_info);
+  )SQL");
+  db.exec("tillexv8", R"SQL(
+    UPDATE t_sys_system SET sys_var_value = '1234567890123' WHERE sys_var_id = 'g_branch_no';
+    INSERT INTO tsql_trigger_off VALUES ('t_bd_supcust_info');
+  )SQL");
+  const std::string before = dumpAll(db);
+
+  const Outcome o = run({target(
+      db, {"--check", "--categories", "all", "--source", "dravik_pro", "--events", "jsonl"})});
+
+  EXPECT_EQ(o.status, 1) << o.out << o.err;
+  const auto events = checkEvents(o);
+  struct Expected {
+    const char* category;
+    const char* severity;
+    const char* text;
+  };
+  for (const Expected& e : {
+           Expected{"cashier", "will fail",
+                    "the source table dravik_pro..pos_t_cashier does not exist"},
+           Expected{"spec_price", "will fail", "pos_t_spec_price.other3 does not exist"},
+           Expected{"region", "will fail", "1 key of t_bd_base_code (code_id)"},
+           Expected{"item", "will fail", "t_bd_item_info.price is decimal(16,4)"},
+           Expected{"vip", "will fail", "t_rm_vip_consume.branch_no is varchar(10)"},
+           Expected{"supcust", "warning", "the triggers of t_bd_supcust_info are switched off"},
+       }) {
+    const std::string head = std::string(R"({"event":"check","category":")") + e.category +
+                             R"(","severity":")" + e.severity + R"(","text":")";
+    bool found = false;
+    for (const auto& line : o.lines()) {
+      found = found || (line.rfind(head, 0) == 0 && line.find(e.text) != std::string::npos);
+    }
+    EXPECT_TRUE(found) << e.category << ": " << e.text << "\n" << o.out;
+  }
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+  EXPECT_EQ(dumpAll(db), before);
+  EXPECT_GE(events.size(), 6U);
+
+  // The text output: one line per finding, then the verdict.
+  const Outcome text =
+      run({target(db, {"--check", "--categories", "region", "--source", "dravik_pro"})});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.out.find("category  severity   reason\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("verdict: the run would fail (1 will fail, 1 warning)\n"),
+            std::string::npos)
+      << text.out;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "db/dialect.h"
+#include "db/odbc/tsql_catalog.h"
 #include "db/odbc/odbc_connection_string.h"
 #include "db/odbc/odbc_handles.h"
 #include "db/odbc/utf16_text.h"
@@ -307,6 +308,11 @@ class OdbcSession final : public Session {
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;
+  // SQL Server's catalogue through T-SQL; a SQLite data source has none
+  // that T-SQL can read.
+  std::unique_ptr<Catalog> catalog() override {
+    return connected() && !sqlite_ ? makeTsqlCatalog(*this) : Session::catalog();
+  }
 
  private:
   class OdbcStatement;

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "db/catalog.h"
 #include "db/sqlite/ext/tsql_functions_impl.h"
 #include "db/sqlite/tsql_functions.h"
 #include "db/sqlite/tsql_rewriter.h"
@@ -147,6 +148,7 @@ class SqliteSession final : public Session {
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;
+  std::unique_ptr<Catalog> catalog() override;
 
   // For the statements and cursors of this session.
   long report(SqlResult result) { return setResult(std::move(result)); }
@@ -164,6 +166,15 @@ class SqliteSession final : public Session {
   long engineFailure(int rc, const std::string& message, bool hadTransaction);
   bool beginIfNeeded();
   bool bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, std::size_t& next);
+  sqlite3* handle() const { return db_.get(); }
+  // The schema name under which `database` is reachable on the connection
+  // ("main" for the target), or empty when it is not.
+  std::string schemaOf(const std::string& database) const {
+    if (database.empty() || lowered(database) == lowered(context_.targetDatabase)) {
+      return "main";
+    }
+    return attached_.count(lowered(database)) > 0 ? database : std::string();
+  }
 
  private:
   void closeConnection();
@@ -570,6 +581,113 @@ std::unique_ptr<Cursor> SqliteSession::openCursor(std::string_view sql,
 }
 
 }  // namespace
+
+namespace {
+
+// The catalogue of the embedded backend, read from SQLite's own: the
+// declared column types (pragma table_xinfo), the trigger switch table,
+// and for rights whether the target file can be written at all.
+class SqliteCatalog final : public Catalog {
+ public:
+  explicit SqliteCatalog(SqliteSession& session) : session_(session) {}
+
+  SqlResult databaseExists(const std::string& database, bool& exists) override {
+    exists = session_.connected() && !session_.schemaOf(database).empty();
+    return session_.connected() ? SqlResult::ok() : notConnected();
+  }
+
+  SqlResult describe(const std::string& database, const std::string& table,
+                     TableInfo& out) override {
+    out = TableInfo{};
+    if (!session_.connected()) {
+      return notConnected();
+    }
+    const std::string schema = session_.schemaOf(database);
+    if (schema.empty()) {
+      return SqlResult::ok();
+    }
+    return query("SELECT name, type, pk FROM pragma_table_xinfo(?1, ?2)", {table, schema},
+                 [&](sqlite3_stmt* stmt) {
+                   ColumnInfo column;
+                   column.name = text(stmt, 0);
+                   readDeclaredType(text(stmt, 1), column);
+                   column.key = sqlite3_column_int(stmt, 2) > 0;
+                   out.columns.push_back(std::move(column));
+                   out.exists = true;
+                 });
+  }
+
+  SqlResult triggersOff(const std::vector<std::string>& tables,
+                        std::vector<std::string>& off) override {
+    off.clear();
+    if (!session_.connected()) {
+      return notConnected();
+    }
+    std::set<std::string> switchedOff;
+    const SqlResult result =
+        query("SELECT table_name FROM main.tsql_trigger_off", {},
+              [&](sqlite3_stmt* stmt) { switchedOff.insert(lowered(text(stmt, 0))); });
+    for (const auto& table : tables) {
+      if (switchedOff.count(lowered(table)) > 0) {
+        off.push_back(table);
+      }
+    }
+    return result;
+  }
+
+  SqlResult missingRights(const std::vector<TableRight>& needed,
+                          std::vector<TableRight>& missing) override {
+    missing.clear();
+    if (!session_.connected()) {
+      return notConnected();
+    }
+    // A file opened read-only (or on a read-only medium) refuses every write.
+    for (const auto& right : needed) {
+      const std::string schema = session_.schemaOf(right.database);
+      if (right.right != "SELECT" && !schema.empty() &&
+          sqlite3_db_readonly(session_.handle(), schema.c_str()) == 1) {
+        missing.push_back(right);
+      }
+    }
+    return SqlResult::ok();
+  }
+
+ private:
+  static SqlResult notConnected() {
+    return SqlResult::error("The session is not connected to a database.");
+  }
+  static std::string text(sqlite3_stmt* stmt, int column) {
+    const auto* raw = sqlite3_column_text(stmt, column);
+    return raw != nullptr ? reinterpret_cast<const char*>(raw) : std::string();
+  }
+
+  template <typename OnRow>
+  SqlResult query(const char* sql, const std::vector<std::string>& inputs, OnRow onRow) {
+    sqlite3_stmt* raw = nullptr;
+    int rc = sqlite3_prepare_v2(session_.handle(), sql, -1, &raw, nullptr);
+    StmtPtr stmt(raw);
+    for (std::size_t i = 0; rc == SQLITE_OK && i < inputs.size(); ++i) {
+      rc = sqlite3_bind_text(stmt.get(), static_cast<int>(i + 1), inputs[i].c_str(), -1,
+                             tsql_impl::transientText());
+    }
+    while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+      rc = sqlite3_step(stmt.get());
+      if (rc == SQLITE_ROW) {
+        onRow(stmt.get());
+      }
+    }
+    if (rc != SQLITE_DONE) {
+      return SqlResult{-(rc & 0xff), sqlite3_errmsg(session_.handle())};
+    }
+    return SqlResult::ok();
+  }
+
+  SqliteSession& session_;
+};
+
+}  // namespace
+
+std::unique_ptr<Catalog> SqliteSession::catalog() { return std::make_unique<SqliteCatalog>(*this); }
 
 std::unique_ptr<Session> makeSqliteSession() { return std::make_unique<SqliteSession>(); }
 

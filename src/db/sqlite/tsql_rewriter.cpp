@@ -722,6 +722,18 @@ class Rewriter {
       }
     } else if (isKw(first, "create") || isKw(first, "drop")) {
       result.kind = SqlKind::Other;
+    } else if ((isKw(first, "save") || isKw(first, "rollback")) && t_.size() == 3 &&
+               (isKw(t_[1], "transaction") || isKw(t_[1], "tran")) &&
+               t_[2].type == Tok::Word) {
+      // A named savepoint and the return to it: what a rehearsal makes of
+      // the run's commits and rollbacks. Plain transaction statements stay
+      // refused below, since the session owns the transaction.
+      result.kind = SqlKind::Other;
+      if (isKw(first, "save")) {
+        replace(0, 2, {word("SAVEPOINT")});
+      } else {
+        replace(0, 2, {word("ROLLBACK"), word("TO"), word("SAVEPOINT")});
+      }
     } else if (isKw(first, "begin") || isKw(first, "commit") || isKw(first, "rollback") ||
                isKw(first, "save")) {
       return unsupported("transaction statements in a text (the session commits and rolls back)");

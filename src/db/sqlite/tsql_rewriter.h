@@ -39,7 +39,9 @@
 // Refused with an error: T-SQL variables (@x), temporary tables (#t),
 // several statements in one text, TOP with PERCENT / WITH TIES / UNION,
 // TOP in INSERT, UPDATE or DELETE, SELECT ... INTO, DELETE ... FROM ...
-// FROM, transaction statements (use the session's commit and rollback) and
+// FROM, transaction statements (use the session's commit and rollback;
+// only SAVE TRAN[SACTION] name and ROLLBACK TRAN[SACTION] name pass, as
+// SAVEPOINT name and ROLLBACK TO SAVEPOINT name, for rehearsals) and
 // any statement that does not begin with SELECT, WITH, INSERT, UPDATE,
 // DELETE, TRUNCATE, ALTER, CREATE or DROP. Not detected: `+` between
 // texts (SQLite adds numbers; write || on SQLite).

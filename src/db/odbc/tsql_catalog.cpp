@@ -1,0 +1,142 @@
+#include "db/odbc/tsql_catalog.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace cvt {
+
+namespace {
+
+constexpr const char* kDatabaseExistsSql = "select case when db_id(?) is null then 0 else 1 end";
+constexpr const char* kTriggersOffSql =
+    "select distinct object_name(parent_id) from sys.triggers where is_disabled = 1 and "
+    "parent_class = 1";
+constexpr const char* kHasRightSql = "select isnull(HAS_PERMS_BY_NAME(?, 'OBJECT', ?), 0)";
+
+// Database names are spliced into the catalogue's texts (a view cannot be
+// addressed through a parameter), so only plain identifiers are accepted.
+bool plainIdentifier(const std::string& name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  });
+}
+
+std::string lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+class TsqlCatalog final : public Catalog {
+ public:
+  explicit TsqlCatalog(Session& session) : session_(session) {}
+
+  SqlResult databaseExists(const std::string& database, bool& exists) override {
+    Value flag;
+    const long code = session_.selectInto(kDatabaseExistsSql, {database}, {&flag});
+    if (code < 0) {
+      return session_.lastResult();
+    }
+    exists = flag.value_or("0") == "1";
+    return SqlResult::ok();
+  }
+
+  SqlResult describe(const std::string& database, const std::string& table,
+                     TableInfo& out) override {
+    out = TableInfo{};
+    if (!database.empty() && !plainIdentifier(database)) {
+      return SqlResult::error("Not a database name: " + database);
+    }
+    const std::string prefix = database.empty() ? std::string() : "[" + database + "].";
+    const std::string columns =
+        "select COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, "
+        "NUMERIC_SCALE from " +
+        prefix + "INFORMATION_SCHEMA.COLUMNS where TABLE_NAME = ? order by ORDINAL_POSITION";
+    auto cursor = session_.openCursor(columns, {table});
+    Row row;
+    long code = 0;
+    while ((code = cursor->fetch(row)) == kSqlOk) {
+      ColumnInfo column;
+      column.name = row.at(0).value_or("");
+      column.type = lowered(row.at(1).value_or(""));
+      if (row.at(2)) {
+        column.length = std::strtoll(row.at(2)->c_str(), nullptr, 10);
+      }
+      if (row.at(3) && (column.type == "decimal" || column.type == "numeric")) {
+        column.precision = static_cast<int>(std::strtol(row.at(3)->c_str(), nullptr, 10));
+        column.scale = static_cast<int>(std::strtol(row.at(4).value_or("0").c_str(), nullptr, 10));
+      }
+      out.columns.push_back(std::move(column));
+      out.exists = true;
+    }
+    if (code < 0) {
+      return session_.lastResult();
+    }
+    const std::string keys = "select k.COLUMN_NAME from " + prefix +
+                             "INFORMATION_SCHEMA.TABLE_CONSTRAINTS t join " + prefix +
+                             "INFORMATION_SCHEMA.KEY_COLUMN_USAGE k on k.CONSTRAINT_NAME = "
+                             "t.CONSTRAINT_NAME and k.TABLE_NAME = t.TABLE_NAME where "
+                             "t.TABLE_NAME = ? and t.CONSTRAINT_TYPE = 'PRIMARY KEY'";
+    auto keyCursor = session_.openCursor(keys, {table});
+    while ((code = keyCursor->fetch(row)) == kSqlOk) {
+      for (auto& column : out.columns) {
+        if (lowered(column.name) == lowered(row.at(0).value_or(""))) {
+          column.key = true;
+        }
+      }
+    }
+    return code < 0 ? session_.lastResult() : SqlResult::ok();
+  }
+
+  SqlResult triggersOff(const std::vector<std::string>& tables,
+                        std::vector<std::string>& off) override {
+    off.clear();
+    std::vector<std::string> disabled;
+    auto cursor = session_.openCursor(kTriggersOffSql);
+    Row row;
+    long code = 0;
+    while ((code = cursor->fetch(row)) == kSqlOk) {
+      disabled.push_back(lowered(row.at(0).value_or("")));
+    }
+    if (code < 0) {
+      return session_.lastResult();
+    }
+    for (const auto& table : tables) {
+      if (std::find(disabled.begin(), disabled.end(), lowered(table)) != disabled.end()) {
+        off.push_back(table);
+      }
+    }
+    return SqlResult::ok();
+  }
+
+  SqlResult missingRights(const std::vector<TableRight>& needed,
+                          std::vector<TableRight>& missing) override {
+    missing.clear();
+    for (const auto& right : needed) {
+      const std::string securable =
+          right.database.empty() ? right.table : right.database + ".." + right.table;
+      Value held;
+      if (session_.selectInto(kHasRightSql, {securable, right.right}, {&held}) < 0) {
+        return session_.lastResult();
+      }
+      if (held.value_or("0") != "1") {
+        missing.push_back(right);
+      }
+    }
+    return SqlResult::ok();
+  }
+
+ private:
+  Session& session_;
+};
+
+}  // namespace
+
+std::unique_ptr<Catalog> makeTsqlCatalog(Session& session) {
+  return std::make_unique<TsqlCatalog>(session);
+}
+
+}  // namespace cvt
