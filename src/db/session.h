@@ -16,9 +16,9 @@ using Value = std::optional<std::string>;
 using Row = std::vector<Value>;
 
 // Result codes of a session operation, as callers test them.
-inline constexpr long kSqlOk = 0;      // success, or a row was delivered
+inline constexpr long kSqlOk = 0;        // success, or a row was delivered
 inline constexpr long kSqlNoData = 100;  // no row, no more rows, or nothing changed
-inline constexpr long kSqlError = -1;  // failure; the text says why
+inline constexpr long kSqlError = -1;    // failure; the text says why
 
 // The outcome of one operation: a code and the engine's own error text.
 struct SqlResult {
@@ -108,6 +108,11 @@ class Session {
   long long SQLNRows() const { return rows_; }
   // Statements sent to the engine since the session was made.
   std::uint64_t statementsExecuted() const { return statements_; }
+  // The text of the statement most recently sent, as the caller wrote it
+  // (execute, a prepared statement's execute, a cursor's open; "commit" and
+  // "rollback" for those), so that a failure can be shown with the
+  // statement that caused it. Never a connection string.
+  const std::string& lastStatementText() const { return lastStatement_; }
 
   // Connects with `settings`. Returns SQLCode: 0 connected, anything else
   // failed, with the engine's text in SQLErrText().
@@ -149,6 +154,7 @@ class Session {
   long setResult(SqlResult result);
   void setRows(long long rows) { rows_ = rows; }
   void countStatement() { ++statements_; }
+  void noteStatement(std::string_view sql) { lastStatement_.assign(sql); }
   // True (and SQLCode set to the interruption error) when the front end
   // asked to stop before the next statement.
   bool interrupted();
@@ -157,6 +163,7 @@ class Session {
   SqlResult last_;
   long long rows_ = 0;
   std::uint64_t statements_ = 0;
+  std::string lastStatement_;
   std::function<bool()> interrupt_;
 };
 
