@@ -16,9 +16,9 @@ using Value = std::optional<std::string>;
 using Row = std::vector<Value>;
 
 // Result codes of a session operation, as callers test them.
-inline constexpr long kSqlOk = 0;        // success, or a row was delivered
+inline constexpr long kSqlOk = 0;      // success, or a row was delivered
 inline constexpr long kSqlNoData = 100;  // no row, no more rows, or nothing changed
-inline constexpr long kSqlError = -1;    // failure; the text says why
+inline constexpr long kSqlError = -1;  // failure; the text says why
 
 // The outcome of one operation: a code and the engine's own error text.
 struct SqlResult {
@@ -109,8 +109,8 @@ class Session {
   // Statements sent to the engine since the session was made.
   std::uint64_t statementsExecuted() const { return statements_; }
   // The text of the statement most recently sent, as the caller wrote it
-  // (execute, a prepared statement's execute, a cursor's open; "commit" and
-  // "rollback" for those), so that a failure can be shown with the
+  // (execute, a prepared statement's execute, a cursor's open; "COMMIT" and
+  // "ROLLBACK" for those), so that a failure can be shown with the
   // statement that caused it. Never a connection string.
   const std::string& lastStatementText() const { return lastStatement_; }
 

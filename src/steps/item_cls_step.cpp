@@ -51,8 +51,8 @@ constexpr long kShareDone = 5;
 // codes) while the run goes on, so the operator is told why.
 constexpr const char* kFixUpFailed = "修改商品类别信息失败！\n原因：";
 
-// Shows a failed fix-up with the reason the database gave, captured before
-// the rollback that follows it clears the session's outcome.
+// Why a fix-up failed, captured before the rollback that follows it clears
+// the session's outcome.
 struct FixUpFailure {
   std::string reason;
   std::string details;
