@@ -97,10 +97,10 @@ class StepRunner {
 struct SkeletonSpec {
   StepTexts texts;
   std::string clearSql;
-  long share1 = 0;        // bar advance before the refill
-  std::string refillPro;  // refill text for dravik_pro
-  std::string refillStd;  // refill text for dravik_std
-  long share2 = 0;        // bar advance after the commit
+  long share1 = 0;          // bar advance before the refill
+  std::string refillPro;    // refill text for dravik_pro
+  std::string refillStd;    // refill text for dravik_std
+  long share2 = 0;          // bar advance after the commit
   std::function<bool(StepRunner&)> repairs;
 };
 
