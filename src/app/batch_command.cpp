@@ -1,5 +1,6 @@
 #include "app/batch_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <istream>
 #include <ostream>
@@ -170,18 +171,31 @@ class BatchUi final : public RunUi {
   }
   void setBusy(bool /*busy*/) override {}
   void messageBox(const std::string& title, const std::string& text) override {
+    messageBoxWithDetails(title, text, {});
+  }
+  // Details (why a failure happened) follow the text: a "details" field of
+  // the event, or lines indented under the message.
+  void messageBoxWithDetails(const std::string& title, const std::string& text,
+                             const std::string& details) override {
     if (jsonl_) {
       emit("{\"event\":\"message\",\"title\":" + jsonString(title) +
-           ",\"text\":" + jsonString(text) + "}");
+           ",\"text\":" + jsonString(text) +
+           (details.empty() ? std::string() : ",\"details\":" + jsonString(details)) + "}");
       return;
     }
     clearLiveLine();
     io_.out << title << ": " << text << "\n";
+    std::size_t start = 0;
+    while (start < details.size()) {
+      const std::size_t end = std::min(details.find('\n', start), details.size());
+      io_.out << "    " << std::string_view(details).substr(start, end - start) << "\n";
+      start = end + 1;
+    }
     redrawLiveLine();
   }
-  // The details are the run's summary, which the command prints at its end.
-  void messageBoxWithDetails(const std::string& title, const std::string& text,
-                             const std::string& /*details*/) override {
+  // The summary follows at the command's end, for every run that ran steps.
+  void completionMessage(const std::string& title, const std::string& text,
+                         const std::string& /*summary*/) override {
     messageBox(title, text);
   }
   void stepFinished(const std::string& category, bool ok, long long rows, double seconds) override {
@@ -422,7 +436,7 @@ conn_port. For a real SQL Server: DBMS any value but SQLite (for example
 key=value pairs such as Driver=FreeTDS;LoginTimeout=10. DBMS=SQLite uses the
 embedded backend with ServerName the folder of tillexv8.db.
 
-Exit status: 0 completed, 1 a step or the branch-price fill failed,
+Exit status: 0 completed, 1 a step failed or a failure was shown,
 2 bad usage, 3 connect failed, 4 nothing chosen, 130 interrupted.
 )";
 }
@@ -647,7 +661,7 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     ui.end("failed");
     return kExitInterrupted;
   }
-  if (report.outcome != RunOutcome::Completed || report.branchPriceFailed ||
+  if (report.outcome != RunOutcome::Completed || report.failureShown ||
       report.verificationFlagged()) {
     ui.end("failed");
     return kExitFailed;

@@ -118,7 +118,7 @@ std::string runSummary(const RunReport& report) {
     std::snprintf(seconds, sizeof seconds, "%.3f", s.seconds);
     out += padRight(categoryTitle(s.category), nameWidth) + "  " +
            padLeft(std::to_string(s.rows), 10) + "  " + padLeft(seconds, 9) + "  " +
-           (s.ok ? "ok" : "failed") + "\n";
+           (s.ok ? (s.failureShown ? "ok, with a failure shown" : "ok") : "failed") + "\n";
   }
   if (report.branchPriceFailed) {
     out += "branch prices: failed\n";
@@ -200,7 +200,9 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
     const auto start = std::chrono::steady_clock::now();
     const bool ok = cats[i].step(ctx, report.is_source);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    StepReport step{std::string(cats[i].key), ok, ctx.rowsWritten, took.count()};
+    StepReport step{std::string(cats[i].key), ok, ctx.rowsWritten, took.count(),
+                    ok && ctx.failureShown};
+    report.failureShown = report.failureShown || step.failureShown;
     report.steps.push_back(step);
     ui.stepFinished(step.category, step.ok, step.rows, step.seconds);
     if (!ok) {
@@ -223,7 +225,9 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
       return stopped();
     }
     report.branchPriceFailed = true;
-    ui.messageBox(kNoticeTitle, kBranchPriceFailedText + SQLCA.SQLErrText());
+    report.failureShown = true;
+    ui.messageBoxWithDetails(kNoticeTitle, kBranchPriceFailedText + SQLCA.SQLErrText(),
+                             failureDetails(SQLCA));
   }
   SQLCA.commit();
   wf_enable_trigger(SQLCA);
@@ -231,7 +235,7 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
   ui.wf_set_bar(1);
   busy.release();
   report.outcome = RunOutcome::Completed;
-  ui.messageBoxWithDetails(kNoticeTitle, kCompletedText, runSummary(report));
+  ui.completionMessage(kNoticeTitle, kCompletedText, runSummary(report));
   return report;
 }
 

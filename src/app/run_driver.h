@@ -12,7 +12,7 @@ namespace cvt {
 
 // What a front end (the window or the batch command) offers the run driver:
 // the step UI plus the integer overload of the progress display, the busy
-// pointer and a message box with details.
+// pointer and the completion message.
 class RunUi : public StepUi {
  public:
   using StepUi::wf_set_bar;
@@ -21,10 +21,12 @@ class RunUi : public StepUi {
   virtual void wf_set_bar(int ai_value) = 0;
   // Busy (true) or normal (false) mouse pointer, or the batch equivalent.
   virtual void setBusy(bool busy) = 0;
-  // A message box like messageBox() whose `details` are available under
-  // the text (the completion message carries the run's summary there).
-  virtual void messageBoxWithDetails(const std::string& title, const std::string& text,
-                                     const std::string& details) = 0;
+  // The message that ends a completed run, with the run's summary.
+  // Default: the summary as the box's details.
+  virtual void completionMessage(const std::string& title, const std::string& text,
+                                 const std::string& summary) {
+    messageBoxWithDetails(title, text, summary);
+  }
   // Called after each step that ran, with its outcome (for summaries and
   // event streams). Default: nothing.
   virtual void stepFinished(const std::string& /*category*/, bool /*ok*/, long long /*rows*/,
@@ -50,6 +52,7 @@ struct StepReport {
   bool ok = false;
   long long rows = 0;  // rows written by the step's refill statements
   double seconds = 0;
+  bool failureShown = false;  // succeeded, but a failure was shown on the way
 };
 
 struct RunReport {
@@ -57,6 +60,9 @@ struct RunReport {
   std::string is_source;
   long idec_count = 0;
   bool branchPriceFailed = false;
+  // A failure was shown although the run went on: the branch-price fill or a
+  // step that reports a failed repair and still succeeds.
+  bool failureShown = false;
   bool interrupted = false;  // ended by interruptRequested() or a stopped statement
   std::vector<StepReport> steps;
   // Source against target rows of every category, after a completed run.

@@ -45,6 +45,7 @@ class RehearsalSession::ForwardedCursor final : public Cursor {
 };
 
 long RehearsalSession::mirror() {
+  noteStatement(inner_.lastStatementText());
   setRows(inner_.SQLNRows());
   return setResult(inner_.lastResult());
 }

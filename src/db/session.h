@@ -109,6 +109,11 @@ class Session {
   long long SQLNRows() const { return rows_; }
   // Statements sent to the engine since the session was made.
   std::uint64_t statementsExecuted() const { return statements_; }
+  // The text of the statement most recently sent, as the caller wrote it
+  // (execute, a prepared statement's execute, a cursor's open; "COMMIT" and
+  // "ROLLBACK" for those), so that a failure can be shown with the
+  // statement that caused it. Never a connection string.
+  const std::string& lastStatementText() const { return lastStatement_; }
 
   // Connects with `settings`. Returns SQLCode: 0 connected, anything else
   // failed, with the engine's text in SQLErrText().
@@ -155,6 +160,7 @@ class Session {
   long setResult(SqlResult result);
   void setRows(long long rows) { rows_ = rows; }
   void countStatement() { ++statements_; }
+  void noteStatement(std::string_view sql) { lastStatement_.assign(sql); }
   // True (and SQLCode set to the interruption error) when the front end
   // asked to stop before the next statement.
   bool interrupted();
@@ -163,6 +169,7 @@ class Session {
   SqlResult last_;
   long long rows_ = 0;
   std::uint64_t statements_ = 0;
+  std::string lastStatement_;
   std::function<bool()> interrupt_;
 };
 

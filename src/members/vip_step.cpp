@@ -47,8 +47,8 @@ constexpr const char* kInsertVipTypesSqlHead =
     "select type_id,type_name,sale_way,discount,memo,oper_id,oper_date from ";
 constexpr const char* kInsertVipTypesSqlTail = "..pos_t_vip_type ";
 
-// The cards keep their plain balance text here; the balance phase below
-// replaces it with the enciphered form.
+// The cards hold their plain balance text here until the balance phase
+// below replaces it with the enciphered form, in the same transaction.
 constexpr const char* kTruncateVipInfoSql = "truncate table t_rm_vip_info";
 constexpr const char* kInsertVipInfoSqlHead =
     "insert into t_rm_vip_info (card_id,card_status,card_type,oper_date,oper_id,other1,other2,"
@@ -142,7 +142,10 @@ std::string readBranchNo(Session& SQLCA) {
   return branch;
 }
 
-// Card types and cards, then the first commit.
+// Card types and cards. They are not committed here: until the balance
+// phase has enciphered every balance they hold plain amounts, which any
+// reader would decipher into wrong ones. A failure before the commit after
+// the points leaves every member table as it was.
 bool convertTypesAndCards(StepRunner& step, const std::string& as_source) {
   Session& SQLCA = step.SQLCA();
   const StepTexts types = textsForType(kVipTypeType);
@@ -173,7 +176,6 @@ bool convertTypesAndCards(StepRunner& step, const std::string& as_source) {
     return step.fail(cards.importFailed + kLf + kReasonLabel + SQLCA.SQLErrText());
   }
   step.context().rowsWritten += SQLCA.SQLNRows();
-  step.commit();
   return true;
 }
 
@@ -181,9 +183,9 @@ bool convertTypesAndCards(StepRunner& step, const std::string& as_source) {
 // card. Nothing is committed here.
 //
 // A fetch error and a balance that is not a number end the phase as a
-// failed update: otherwise the second commit would keep a mix of enciphered
-// and plain balances, and the plain ones would later decipher into wrong
-// amounts.
+// failed update: otherwise the commit after the points would keep a mix of
+// enciphered and plain balances, and the plain ones would later decipher
+// into wrong amounts. The details of a failure name the card it stopped at.
 bool encipherBalances(StepRunner& step, const std::string& as_source) {
   Session& SQLCA = step.SQLCA();
   step.bar(kShareP5, kUpdatingBalances);
@@ -195,20 +197,24 @@ bool encipherBalances(StepRunner& step, const std::string& as_source) {
   while (code == kSqlOk) {
     const Value& ls_id = column(row, 0);
     const Value& ldec_amt = column(row, 1);
+    const std::string card = "Card: " + ls_id.value_or("NULL");
     // A null balance stays null through the multiplication and enciphers
     // to the empty text.
     std::string ls_amt;
     if (ldec_amt) {
       const auto scaled = timesTenThousand(*ldec_amt);
       if (!scaled) {
-        return step.fail(kBalanceUpdateFailed);
+        return step.fail(kBalanceUpdateFailed, failureDetails(SQLCA, {}, ls_sql) + kLf + card +
+                                                   ", balance '" + *ldec_amt + "' is not a number");
       }
       ls_amt = of_str_encrypt(*scaled);
     }
     // 100 (no card row matched) is a failure too: the card would keep its
     // plain balance.
     if (update->execute({ls_amt, ls_id}) != kSqlOk) {
-      return step.fail(kBalanceUpdateFailed);
+      return step.fail(kBalanceUpdateFailed,
+                       failureDetails(SQLCA) + kLf + card +
+                           (SQLCA.SQLCode() == kSqlNoData ? ", no row changed" : ""));
     }
     code = my_cursor->fetch(row);
   }
@@ -219,7 +225,8 @@ bool encipherBalances(StepRunner& step, const std::string& as_source) {
   return true;
 }
 
-// The points tables, then the second commit: balances and points.
+// The points tables, then the first commit: card types, cards with their
+// enciphered balances, and points.
 bool convertPoints(StepRunner& step, const std::string& ls_branch_no) {
   Session& SQLCA = step.SQLCA();
   const StepTexts consume = textsForType(kConsumeType);
@@ -246,7 +253,7 @@ bool convertPoints(StepRunner& step, const std::string& ls_branch_no) {
 }
 
 // One recharge record per stored-value card with a balance
-// other than 0, then the third commit. A failing insert does not stop the
+// other than 0, then the second commit. A failing insert does not stop the
 // loop; the failure is reported once, after every card had its turn.
 bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
   Session& SQLCA = step.SQLCA();
@@ -259,6 +266,7 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
   const std::string generateFailed = "生成" + std::string(kSavingType) + "信息失败！";
 
   bool lb_error = false;
+  std::string firstFailure;  // details of the first failed insert
   long long written = 0;
   {
     const auto insert = SQLCA.prepare(kInsertSavingSql);
@@ -275,6 +283,9 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
         if (insert->execute({ls_cardid, ldec_plus, ls_branch_no, ldec_plus}) == kSqlOk) {
           ++written;
         } else {
+          if (!lb_error) {
+            firstFailure = failureDetails(SQLCA) + kLf + "Card: " + ls_cardid.value_or("NULL");
+          }
           lb_error = true;
         }
       }
@@ -283,11 +294,14 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
     cur_saving->close();
     // A cursor that broke off has not seen every card.
     if (code < 0) {
+      if (!lb_error) {
+        firstFailure = failureDetails(SQLCA);
+      }
       lb_error = true;
     }
   }
   if (lb_error) {
-    return step.fail(generateFailed);
+    return step.fail(generateFailed, firstFailure);
   }
   step.context().rowsWritten += written;
   step.commit();

@@ -47,12 +47,29 @@ constexpr const char* kRecomputeParents =
 constexpr long kShareImport = 5;
 constexpr long kShareDone = 5;
 
+// A fix-up that failed leaves the classes as inserted (or with their long
+// codes) while the run goes on, so the operator is told why.
+constexpr const char* kFixUpFailed = "修改商品类别信息失败！\n原因：";
+
+// Why a fix-up failed, captured before the rollback that follows it clears
+// the session's outcome.
+struct FixUpFailure {
+  std::string reason;
+  std::string details;
+};
+
+FixUpFailure captureFailure(Session& SQLCA, std::string reason) {
+  return {std::move(reason), failureDetails(SQLCA)};
+}
+
 // Renumbers the long codes held in `lds_cls` in one transaction and then
 // recomputes the parents. A failed rename rolls back every rename and item
 // move made so far and ends the loop; the parents are still recomputed, on
 // the codes as inserted. A failed parent update rolls back the whole phase.
-// Nothing is shown: every outcome leaves the step successful.
-void renumberLongCodes(Session& SQLCA, GridResultSet& lds_cls) {
+// Either failure is shown and the step still succeeds: the refilled classes
+// stay committed.
+void renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
+  Session& SQLCA = step.SQLCA();
   const auto rename = SQLCA.prepare(kRenameClass);
   const auto moveItems = SQLCA.prepare(kMoveItems);
   const LargestUnderPrefix largest = [&SQLCA](const std::string& code) {
@@ -83,8 +100,14 @@ void renumberLongCodes(Session& SQLCA, GridResultSet& lds_cls) {
 
     // Here a rename that matches no row (100) fails as well as an error.
     if (rename->execute({ls_max_item_clsno, ls_item_clsno_old}) != kSqlOk) {
+      // An engine that changed no row says nothing about it.
+      const FixUpFailure failed = captureFailure(
+          SQLCA, SQLCA.SQLCode() < 0 ? SQLCA.SQLErrText()
+                                     : "the rename of class " + ls_item_clsno_old + " to " +
+                                           *ls_max_item_clsno + " changed no row");
       SQLCA.rollback();
       lb_commit = false;
+      step.failAndGoOn(kFixUpFailed + failed.reason, failed.details);
       break;
     }
     lb_commit = true;
@@ -93,8 +116,14 @@ void renumberLongCodes(Session& SQLCA, GridResultSet& lds_cls) {
 
   SQLCA.execute(kRecomputeParents);
   if (SQLCA.SQLCode() != kSqlOk) {
+    // 100 means an empty class table: there was nothing to lose.
+    const bool failed = SQLCA.SQLCode() < 0;
+    const FixUpFailure failure = captureFailure(SQLCA, SQLCA.SQLErrText());
     SQLCA.rollback();
     lb_commit = false;
+    if (failed) {
+      step.failAndGoOn(kFixUpFailed + failure.reason, failure.details);
+    }
   } else {
     lb_commit = true;
   }
@@ -103,7 +132,8 @@ void renumberLongCodes(Session& SQLCA, GridResultSet& lds_cls) {
   }
 }
 
-// Everything after the refill, which is committed first. Never fails.
+// Everything after the refill, which is committed first. Never fails; what
+// goes wrong here is shown and the step goes on.
 bool repairClasses(StepRunner& step) {
   Session& SQLCA = step.SQLCA();
   step.commit();
@@ -116,11 +146,16 @@ bool repairClasses(StepRunner& step) {
     ls_err = lds_cls.create(definition.syntax);
   }
   if (!ls_err.empty()) {
-    return true;  // no renumbering and no parent update, silently
+    // No renumbering and no parent update.
+    step.failAndGoOn(kFixUpFailed + ls_err, failureDetails(SQLCA));
+    return true;
   }
   lds_cls.bind(SQLCA);
-  lds_cls.retrieve();
-  renumberLongCodes(SQLCA, lds_cls);
+  if (lds_cls.retrieve() < 0) {
+    // No row to renumber; the parents are still recomputed below.
+    step.failAndGoOn(kFixUpFailed + lds_cls.errorText(), failureDetails(SQLCA));
+  }
+  renumberLongCodes(step, lds_cls);
   return true;
 }
 

@@ -23,9 +23,61 @@ void StepRunner::bar(long share, const std::string& text) {
   ctx_.ui.wf_set_bar(shareOf(share, ctx_.idec_count), text);
 }
 
-bool StepRunner::fail(const std::string& text) {
-  ctx_.ui.messageBox(kNoticeTitle, text);
+bool StepRunner::fail(const std::string& text) { return fail(text, failureDetails(ctx_.SQLCA)); }
+
+bool StepRunner::fail(const std::string& text, const std::string& details) {
+  ctx_.ui.messageBoxWithDetails(kNoticeTitle, text, details);
   return false;
+}
+
+void StepRunner::failAndGoOn(const std::string& text, const std::string& details) {
+  ctx_.failureShown = true;
+  ctx_.ui.messageBoxWithDetails(kNoticeTitle, text, details);
+}
+
+namespace {
+
+// Passwords shorter than this are not looked for: they would match parts of
+// ordinary statement texts and make the details unreadable, as the ODBC
+// backend's error texts also assume.
+constexpr std::size_t kShortestMaskedPassword = 4;
+
+void maskPassword(std::string& text, const std::string& password) {
+  if (password.size() < kShortestMaskedPassword) {
+    return;
+  }
+  for (std::size_t at = text.find(password); at != std::string::npos;
+       at = text.find(password, at + 3)) {
+    text.replace(at, password.size(), "***");
+  }
+}
+
+}  // namespace
+
+std::string failureDetails(const Session& SQLCA) {
+  // Only a failed operation has a database text worth showing; the
+  // statement is shown either way, since a check of the tool's own (a row
+  // that was not changed, a value that is not a number) follows it.
+  return failureDetails(SQLCA, SQLCA.SQLCode() < 0 ? SQLCA.SQLErrText() : std::string_view(),
+                        SQLCA.lastStatementText());
+}
+
+std::string failureDetails(const Session& SQLCA, std::string_view errorText,
+                           std::string_view statement) {
+  std::string details;
+  if (!errorText.empty()) {
+    details += "Database error: ";
+    details += errorText;
+  }
+  if (!statement.empty()) {
+    if (!details.empty()) {
+      details += '\n';
+    }
+    details += "Statement: ";
+    details += statement;
+  }
+  maskPassword(details, SQLCA.settings.LogPass);
+  return details;
 }
 
 bool StepRunner::run(std::string_view sql, const std::string& failText) {

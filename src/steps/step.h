@@ -19,6 +19,13 @@ class StepUi {
   // A modal message box with `title`, `text` and a single OK button; blocks
   // until the operator has closed it.
   virtual void messageBox(const std::string& title, const std::string& text) = 0;
+  // The same box with `details` available under the text: why a failure
+  // happened (the database's text and the statement), or a run's summary.
+  // A front end that has no place for details shows the box alone.
+  virtual void messageBoxWithDetails(const std::string& title, const std::string& text,
+                                     const std::string& /*details*/) {
+    messageBox(title, text);
+  }
 };
 
 // Everything one step call needs. The run driver fills it before the first
@@ -26,9 +33,10 @@ class StepUi {
 struct StepContext {
   Session& SQLCA;
   StepUi& ui;
-  long idec_count = 0;          // sum of the ticked categories' weights
+  long idec_count = 0;           // sum of the ticked categories' weights
   bool cbx_subno_to_no = false;  // "weighed items' number is in the self-assigned code"
   long long rowsWritten = 0;     // rows written by the step's refill statements
+  bool failureShown = false;     // a failure was shown although the step went on
 };
 
 // A conversion step: true when its work succeeded and was committed, false
@@ -64,8 +72,15 @@ class StepRunner {
   // wf_set_bar with share / idec_count (decimal division, handed over as a
   // real) and `text`.
   void bar(long share, const std::string& text);
-  // Shows `text` in a message box titled "提示" and returns false.
+  // Shows `text` in a message box titled "提示", with failureDetails() of
+  // the session at this moment under it, and returns false.
   bool fail(const std::string& text);
+  // The same with details of the caller's (for a failure whose statement
+  // is no longer the session's latest).
+  bool fail(const std::string& text, const std::string& details);
+  // Shows a failure after which the step goes on and still succeeds; the
+  // run then reports that not everything went well.
+  void failAndGoOn(const std::string& text, const std::string& details);
   // Executes `sql`; on a negative SQLCode shows `failText` and returns false.
   bool run(std::string_view sql, const std::string& failText);
   // Like run(), and counts the rows the statement wrote as refilled rows.
@@ -90,6 +105,15 @@ struct SkeletonSpec {
 };
 
 bool runSkeleton(StepContext& ctx, const std::string& as_source, const SkeletonSpec& spec);
+
+// Why the session's latest operation failed, for the details under a
+// failure message: the database's text and the statement that was sent, each
+// on a line of its own; empty when neither is known. A password that the
+// operator typed is masked wherever it would appear.
+std::string failureDetails(const Session& SQLCA);
+// The same from a database text and a statement captured earlier.
+std::string failureDetails(const Session& SQLCA, std::string_view errorText,
+                           std::string_view statement);
 
 // Divides a step's share by the run's total weight, as a decimal division
 // whose result is handed to wf_set_bar as a real.

@@ -273,9 +273,19 @@ TEST(BatchCommand, FailedStepRollsBackAndTheCloseSequenceStillRuns) {
 
   EXPECT_EQ(o.status, 1) << o.err;
   const auto lines = o.lines();
-  EXPECT_NE(o.out.find(R"({"event":"message","title":"提示","text":"导入区域信息失败！"})"),
+  // The reason follows the message's own text: the engine's text and the
+  // statement that failed.
+  const std::string failed =
+      R"({"event":"message","title":"提示","text":"导入区域信息失败！","details":"Database error: )";
+  const auto at = o.out.find(failed);
+  ASSERT_NE(at, std::string::npos) << o.out;
+  const std::string line = o.out.substr(at, o.out.find('\n', at) - at);
+  EXPECT_NE(line.find("UNIQUE"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"(\nStatement: insert into t_bd_base_code(type_no,code_id,code_name) )"
+                      R"(select 'RG',left(region_no,4),region_name from )"
+                      R"(dravik_std..bi_t_region_info"})"),
             std::string::npos)
-      << o.out;
+      << line;
   EXPECT_NE(o.out.find(R"({"event":"step","category":"region","ok":false,)"), std::string::npos);
   EXPECT_EQ(o.out.find("数据传输完成!"), std::string::npos);
   ASSERT_FALSE(lines.empty());
@@ -326,6 +336,50 @@ TEST(BatchCommand, FlaggedVerificationCompletesButExitsWithFailure) {
       std::string::npos)
       << o.out;
   EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+}
+
+TEST(BatchCommand, PlainOutputIndentsTheReasonUnderAFailureMessage) {
+  DbFolder db;
+  seed(db);
+  db.exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('010102', 'clash');");
+
+  const Outcome o = run({target(db, {"--categories", "region"})});
+
+  EXPECT_EQ(o.status, 1) << o.err;
+  const std::string failed = "提示: 导入区域信息失败！\n    Database error: ";
+  const auto at = o.out.find(failed);
+  ASSERT_NE(at, std::string::npos) << o.out;
+  EXPECT_EQ(o.out.find("\n    Statement: insert into t_bd_base_code(type_no,", at),
+            o.out.find('\n', at + failed.size()))
+      << o.out;
+}
+
+// A failed class fix-up is shown, its rollback kept, and the run completes
+// with the failure's exit status.
+TEST(BatchCommand, FailedClassFixUpCompletesButExitsWithFailure) {
+  DbFolder db;
+  seed(db);
+  db.exec("dravik_std", R"SQL(
+    INSERT INTO bi_t_item_cls(item_clsno, item_clsname, item_flag)
+      VALUES ('9', 'one character', '0'), ('010101', 'c', '0'), ('01010201', 'long', '0');
+  )SQL");
+
+  const Outcome o = run({target(db, {"--categories", "cls", "--events", "jsonl"})});
+
+  EXPECT_EQ(o.status, 1) << o.err;
+  const std::string failed =
+      R"({"event":"message","title":"提示","text":"修改商品类别信息失败！\n原因：Invalid length)";
+  const auto at = o.out.find(failed);
+  ASSERT_NE(at, std::string::npos) << o.out;
+  EXPECT_NE(o.out.find(R"(,"details":"Database error: )", at), std::string::npos);
+  EXPECT_NE(o.out.find(R"({"event":"step","category":"cls","ok":true,)", at), std::string::npos);
+  EXPECT_NE(o.out.find(R"("text":"数据传输完成!"})", at), std::string::npos);
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+  // The fix-up was rolled back: the long code stays, no parent was set.
+  EXPECT_EQ(db.scalar("tillexv8",
+                      "SELECT count(*) FROM t_bd_item_cls WHERE item_clsno='01010201' "
+                      "AND cls_parent IS NULL"),
+            "1");
 }
 
 TEST(BatchCommand, ConnectFailureAndNothingChosenHaveTheirOwnStatuses) {

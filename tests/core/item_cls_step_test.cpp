@@ -2,15 +2,20 @@
 
 #include <map>
 
+#include "app/run_driver.h"
 #include "steps/catalog.h"
 #include "steps/class_code.h"
 #include "support/db_folder.h"
+#include "support/failing_session.h"
+#include "support/recording_run_ui.h"
 #include "support/recording_step_ui.h"
 
 namespace cvt {
 namespace {
 
 using test::DbFolder;
+using test::FailingSession;
+using test::RecordingRunUi;
 using test::RecordingStepUi;
 
 using Parents = std::map<std::string, Value>;      // class code -> cls_parent
@@ -164,26 +169,6 @@ TEST_F(ItemClsStepTest, RenumberingCases) {
        "",
        {{"010105", "0101"}, {"010106", "0101"}, {"010107", "0101"}, {"LB", ""}},
        {{"I", "010107"}}},
-      {"one-character class: parent update fails, renumbering rolled back",
-       {"A", "010101", "01010201"},
-       "01010201",
-       "",
-       {{"A", std::nullopt}, {"010101", std::nullopt}, {"01010201", std::nullopt}, {"LB", "zz"}},
-       {{"I", "01010201"}}},
-      {"rename matching no row: earlier renames and moves undone, parents on inserted codes",
-       {"010101", "01010201", "01010301"},
-       "01010201",
-       "CREATE TRIGGER skip_rename BEFORE UPDATE OF item_clsno ON t_bd_item_cls "
-       "WHEN OLD.item_clsno = '01010301' BEGIN SELECT RAISE(IGNORE); END;",
-       {{"010101", "0101"}, {"01010201", "010102"}, {"01010301", "010103"}, {"LB", ""}},
-       {{"I", "01010201"}}},
-      {"a rename that fails ends the loop the same way",
-       {"010101", "01010201"},
-       "01010201",
-       "CREATE TRIGGER reject_rename BEFORE UPDATE OF item_clsno ON t_bd_item_cls "
-       "BEGIN SELECT RAISE(ABORT, 'no renames'); END;",
-       {{"010101", "0101"}, {"01010201", "010102"}, {"LB", ""}},
-       {{"I", "01010201"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -202,6 +187,101 @@ TEST_F(ItemClsStepTest, RenumberingCases) {
     ui = RecordingStepUi();
     EXPECT_TRUE(run());
     EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(parents(), c.parents);
+    EXPECT_EQ(itemClasses(), c.items);
+  }
+}
+
+// A fix-up that fails keeps the rollback and the step's success, and the
+// operator is told why; the run completes as one that showed a failure.
+TEST_F(ItemClsStepTest, FixUpFailuresAreShownAndTheRunCompletes) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> classes;
+    std::string setup;    // extra SQL on the target before the run
+    bool breakResultSet;  // the select of the long codes fails
+    std::string reason;   // follows "原因："
+    std::string statement;
+    Parents parents;
+    ItemClasses items;
+  };
+  const std::string renameSql = "update t_bd_item_cls set item_clsno =? where item_clsno =?";
+  const Case cases[] = {
+      {"one-character class: the parent update fails, the renumbering is rolled back",
+       {"A", "010101", "01010201"},
+       "",
+       false,
+       "Invalid length parameter passed to the left function.",
+       "update t_bd_item_cls set cls_parent =left ( item_clsno , LEN ( item_clsno ) - 2 )",
+       {{"A", std::nullopt}, {"010101", std::nullopt}, {"01010201", std::nullopt}, {"LB", "zz"}},
+       {{"I", "01010201"}}},
+      {"rename matching no row: earlier renames and moves undone, parents on inserted codes",
+       {"010101", "01010201", "01010301"},
+       "CREATE TRIGGER skip_rename BEFORE UPDATE OF item_clsno ON t_bd_item_cls "
+       "WHEN OLD.item_clsno = '01010301' BEGIN SELECT RAISE(IGNORE); END;",
+       false,
+       "the rename of class 01010301 to 010103 changed no row",
+       renameSql,
+       {{"010101", "0101"}, {"01010201", "010102"}, {"01010301", "010103"}, {"LB", ""}},
+       {{"I", "01010201"}}},
+      {"a rename that the database refuses ends the loop the same way",
+       {"010101", "01010201"},
+       "CREATE TRIGGER reject_rename BEFORE UPDATE OF item_clsno ON t_bd_item_cls "
+       "BEGIN SELECT RAISE(ABORT, 'no renames'); END;",
+       false,
+       "no renames",
+       renameSql,
+       {{"010101", "0101"}, {"01010201", "010102"}, {"LB", ""}},
+       {{"I", "01010201"}}},
+      {"the result set cannot be built: no renumbering and no parent update",
+       {"01", "01010201"},
+       "",
+       true,
+       "injected failure",
+       "select item_clsno as item_clsno from t_bd_item_cls with(nolock) where len(item_clsno) > 6",
+       {{"01", std::nullopt}, {"01010201", std::nullopt}, {"LB", "zz"}},
+       {{"I", "01010201"}}},
+  };
+  RunChoice choice;
+  for (std::size_t i = 0; i < categories().size(); ++i) {
+    choice.ticked[i] = categories()[i].key == "cls";
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    db.exec("dravik_std", "DELETE FROM bi_t_item_cls;");
+    db.exec("tillexv8",
+            "DELETE FROM t_bd_item_info; DELETE FROM t_bd_item_cls; "
+            "DROP TRIGGER IF EXISTS skip_rename; DROP TRIGGER IF EXISTS reject_rename; "
+            "INSERT INTO t_bd_item_cls (item_clsno, cls_parent) VALUES ('LB', 'zz');");
+    addClasses("dravik_std", c.classes);
+    if (!c.setup.empty()) {
+      db.exec("tillexv8", c.setup);
+    }
+    addItems({{"I", "01010201"}});
+    FailingSession session(db.connect());
+    if (c.breakResultSet) {
+      session.failCursorsContaining("len(item_clsno) > 6");
+    }
+    // Only the wrapper that breaks the result set stands between the step
+    // and the engine; every other case runs on the engine's own session.
+    Session& target = c.breakResultSet ? static_cast<Session&>(session) : session.inner();
+    RecordingRunUi runUi;
+
+    const RunReport report = runConversion(target, runUi, choice);
+    closeSession(target);
+
+    EXPECT_EQ(report.outcome, RunOutcome::Completed);
+    EXPECT_TRUE(report.failureShown);
+    ASSERT_EQ(report.steps.size(), 1U);
+    EXPECT_TRUE(report.steps[0].ok);
+    ASSERT_EQ(runUi.messages.size(), 2U);
+    EXPECT_EQ(runUi.messages[0].first, "提示");
+    const std::string& text = runUi.messages[0].second;
+    EXPECT_EQ(text.rfind("修改商品类别信息失败！\n原因：", 0), 0U) << text;
+    EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+    EXPECT_NE(runUi.messageDetails[0].find("Statement: " + c.statement), std::string::npos)
+        << runUi.messageDetails[0];
+    EXPECT_EQ(runUi.messages[1].second, "数据传输完成!");
     EXPECT_EQ(parents(), c.parents);
     EXPECT_EQ(itemClasses(), c.items);
   }

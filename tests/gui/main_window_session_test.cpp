@@ -247,6 +247,28 @@ TEST(ConvertButton, NothingTickedAsksForAChoiceAndStaysAvailable) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST(ConvertButton, FailedStepShowsItsTextWithTheReasonAsDetails) {
+  const DbFolder db;
+  // Both become region 0101: the target's key refuses the second.
+  db.exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('0101','华东'),('010102','华东二')");
+  const WindowUnderTest t(sqliteStore(db.path()));
+  click(t, "cb_connect");
+  click(t, "cbx_region");
+  click(t, "cb_convert");
+
+  ASSERT_EQ(t.boxes.texts(), (std::vector<std::string>{"连接数据库成功!", "导入区域信息失败！"}));
+  EXPECT_EQ(t.boxes.shown[1].title, "提示");
+  const std::string& details = t.boxes.shown[1].details;
+  EXPECT_TRUE(startsWith(details, "Database error: ")) << details;
+  EXPECT_NE(details.find("UNIQUE"), std::string::npos) << details;
+  EXPECT_NE(details.find("\nStatement: insert into t_bd_base_code(type_no,code_id,code_name) "
+                         "select 'RG',left(region_no,4),region_name from "
+                         "dravik_std..bi_t_region_info"),
+            std::string::npos)
+      << details;
+  EXPECT_TRUE(t.get<QWidget>("cb_convert")->isEnabled());
+}
+
 TEST(ConvertButton, FirstRadioButtonReadsTheProSource) {
   const DbFolder db;
   db.exec("dravik_pro", "INSERT INTO bi_t_region_info VALUES ('0303','西北')");

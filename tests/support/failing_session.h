@@ -15,7 +15,8 @@ namespace cvt::test {
 // on the wrapped session, whose outcome becomes this session's. Statements
 // executed through execute() are counted from 1 and remembered.
 // REQUIRES: callers use execute(), commit() and rollback() only; prepared
-// statements and cursors go straight to the wrapped session.
+// statements and cursors go straight to the wrapped session (apart from
+// the cursors failCursorsContaining() names).
 class FailingSession final : public Session {
  public:
   explicit FailingSession(std::unique_ptr<Session> inner) : inner_(std::move(inner)) {}
@@ -29,6 +30,7 @@ class FailingSession final : public Session {
   void disconnect() override { inner_->disconnect(); }
   bool connected() const override { return inner_->connected(); }
   long execute(std::string_view sql) override {
+    noteStatement(sql);
     executed_.emplace_back(sql);
     countStatement();
     if (executed_.size() == failAt_) {
@@ -44,13 +46,36 @@ class FailingSession final : public Session {
   std::unique_ptr<Statement> prepare(std::string_view sql) override { return inner_->prepare(sql); }
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override {
+    if (!cursorMarker_.empty() && sql.find(cursorMarker_) != std::string_view::npos) {
+      noteStatement(sql);
+      return std::make_unique<RefusedCursor>(*this);
+    }
     return inner_->openCursor(sql, inputs);
   }
 
+  // Every cursor whose text contains `marker` fails at its first fetch, as
+  // one that the engine refused to open; its failure becomes this session's.
+  void failCursorsContaining(std::string marker) { cursorMarker_ = std::move(marker); }
+
  private:
+  class RefusedCursor final : public Cursor {
+   public:
+    explicit RefusedCursor(FailingSession& session) : session_(session) {}
+    long fetch(Row& /*row*/) override {
+      return session_.setResult(SqlResult::error("injected failure"));
+    }
+    const std::vector<std::string>& columns() const override { return columns_; }
+    void close() override {}
+
+   private:
+    FailingSession& session_;
+    std::vector<std::string> columns_;
+  };
+
   std::unique_ptr<Session> inner_;
   std::size_t failAt_ = 0;
   std::vector<std::string> executed_;
+  std::string cursorMarker_;
 };
 
 }  // namespace cvt::test

@@ -26,11 +26,12 @@ class RecordingRunUi final : public RunUi {
   }
   void setBusy(bool busy) override { busyCalls.push_back(busy); }
   void messageBox(const std::string& title, const std::string& text) override {
-    messages.emplace_back(title, text);
+    messageBoxWithDetails(title, text, {});
   }
   void messageBoxWithDetails(const std::string& title, const std::string& text,
                              const std::string& text_details) override {
     messages.emplace_back(title, text);
+    messageDetails.push_back(text_details);
     details = text_details;
   }
   void stepFinished(const std::string& category, bool ok, long long rows,
@@ -53,7 +54,8 @@ class RecordingRunUi final : public RunUi {
   std::vector<int> widths;
   std::vector<std::string> statuses;
   std::vector<std::pair<std::string, std::string>> messages;
-  std::string details;
+  std::string details;                      // of the latest message
+  std::vector<std::string> messageDetails;  // of each message, "" when it had none
   std::vector<bool> busyCalls;
   std::vector<StepReport> steps;
   bool stop = false;

@@ -359,7 +359,7 @@ class OdbcSession final : public Session {
 class OdbcSession::OdbcStatement final : public Statement {
  public:
   OdbcStatement(OdbcSession& session, std::string_view sql)
-      : session_(session), alive_(session.alive_) {
+      : session_(session), alive_(session.alive_), text_(sql) {
     error_ = prepare(sql);
     session_.setResult(error_);
   }
@@ -371,6 +371,7 @@ class OdbcSession::OdbcStatement final : public Statement {
   }
 
   long execute(const std::vector<Value>& inputs) override {
+    session_.noteStatement(text_);
     session_.setRows(0);
     if (error_.failed()) {
       return session_.setResult(error_);
@@ -426,6 +427,7 @@ class OdbcSession::OdbcStatement final : public Statement {
   Translation translation_;
   SqlResult error_;  // a failed preparation, reported at every execute
   int parameters_ = -1;
+  std::string text_;  // as the caller wrote it, for lastStatementText()
   BoundInputs inputs_;
 };
 
@@ -438,7 +440,8 @@ class OdbcSession::OdbcStatement final : public Statement {
 class OdbcSession::OdbcCursor final : public Cursor {
  public:
   OdbcCursor(OdbcSession& session, std::string_view sql, const std::vector<Value>& inputs)
-      : session_(session), alive_(session.alive_) {
+      : session_(session), alive_(session.alive_), text_(sql) {
+    session_.noteStatement(text_);
     error_ = open(sql, inputs);
     if (error_.failed()) {
       state_ = State::Failed;
@@ -451,6 +454,7 @@ class OdbcSession::OdbcCursor final : public Cursor {
 
   long fetch(Row& row) override {
     if (state_ == State::Failed) {
+      session_.noteStatement(text_);      // the failure is this cursor's, whatever ran since
       return session_.setResult(error_);  // never mistaken for the end of the rows
     }
     if (state_ != State::Open) {
@@ -597,6 +601,7 @@ class OdbcSession::OdbcCursor final : public Cursor {
     error_ = std::move(error);
     state_ = State::Failed;
     releaseHandle();
+    session_.noteStatement(text_);
     return session_.setResult(error_);
   }
 
@@ -620,7 +625,8 @@ class OdbcSession::OdbcCursor final : public Cursor {
   BoundInputs inputs_;
   std::vector<std::string> columns_;
   State state_ = State::Open;
-  SqlResult error_;  // a failed open or fetch, reported at every later fetch
+  SqlResult error_;   // a failed open or fetch, reported at every later fetch
+  std::string text_;  // as the caller wrote it, for lastStatementText()
 };
 
 // ---- the session -----------------------------------------------------------
@@ -795,6 +801,7 @@ void OdbcSession::closeConnection() {
 }
 
 void OdbcSession::endTransaction(SQLSMALLINT completion) {
+  noteStatement(completion == SQL_COMMIT ? "COMMIT" : "ROLLBACK");
   if (!connected()) {
     setResult(SqlResult::error(kNotConnected));
     return;
@@ -863,6 +870,7 @@ SqlResult OdbcSession::finish(SQLHSTMT stmt, SQLRETURN rc, bool changes_data, lo
 }
 
 long OdbcSession::execute(std::string_view sql) {
+  noteStatement(sql);
   setRows(0);
   if (!connected()) {
     return setResult(SqlResult::error(kNotConnected));

@@ -128,6 +128,7 @@ struct Prepared {
   SqlKind kind = SqlKind::Other;
   SqlResult failure;  // set when the text could not be translated or prepared
   int parameters = 0;
+  std::string text;  // as the caller wrote it, for lastStatementText()
 };
 
 class SqliteSession final : public Session {
@@ -154,6 +155,7 @@ class SqliteSession final : public Session {
   long report(SqlResult result) { return setResult(std::move(result)); }
   bool stopRequested() { return interrupted(); }
   void counted() { countStatement(); }
+  void noted(std::string_view sql) { noteStatement(sql); }
   bool isCurrent(std::uint64_t generation) const {
     return db_ != nullptr && generation == generation_;
   }
@@ -197,6 +199,7 @@ class SqliteStatement final : public Statement {
       : session_(session), generation_(session.generation()), prepared_(std::move(prepared)) {}
 
   long execute(const std::vector<Value>& inputs) override {
+    session_.noted(prepared_->text);
     if (!session_.isCurrent(generation_)) {
       return session_.report(
           SqlResult::error("The statement belongs to a connection that has been closed."));
@@ -216,11 +219,12 @@ class SqliteStatement final : public Statement {
 // Streams rows straight from sqlite3_step: nothing is read ahead.
 class SqliteCursor final : public Cursor {
  public:
-  SqliteCursor(SqliteSession& session, StmtPtr stmt, SqlResult failure)
+  SqliteCursor(SqliteSession& session, StmtPtr stmt, SqlResult failure, std::string_view text)
       : session_(session),
         generation_(session.generation()),
         stmt_(std::move(stmt)),
-        failure_(std::move(failure)) {
+        failure_(std::move(failure)),
+        text_(text) {
     if (stmt_ != nullptr) {
       const int count = sqlite3_column_count(stmt_.get());
       for (int i = 0; i < count; ++i) {
@@ -232,6 +236,9 @@ class SqliteCursor final : public Cursor {
 
   long fetch(Row& row) override {
     if (failure_.failed()) {
+      // Other statements may have run since the open: the failure is this
+      // cursor's.
+      session_.noted(text_);
       return session_.report(failure_);
     }
     if (stmt_ == nullptr) {
@@ -260,6 +267,7 @@ class SqliteCursor final : public Cursor {
     const std::string message = sqlite3_errmsg(sqlite3_db_handle(stmt_.get()));
     stmt_.reset();
     failure_ = SqlResult{-(rc & 0xff), message};
+    session_.noted(text_);
     return session_.report(failure_);
   }
 
@@ -275,6 +283,7 @@ class SqliteCursor final : public Cursor {
   std::uint64_t generation_;
   StmtPtr stmt_;
   SqlResult failure_;
+  std::string text_;
   std::vector<std::string> columns_;
 };
 
@@ -384,6 +393,7 @@ void SqliteSession::disconnect() {
 }
 
 void SqliteSession::endTransaction(const char* sql) {
+  noteStatement(sql);
   if (db_ == nullptr) {
     notConnected();
     return;
@@ -414,6 +424,7 @@ bool SqliteSession::beginIfNeeded() {
 
 std::shared_ptr<Prepared> SqliteSession::prepareText(std::string_view sql) {
   auto prepared = std::make_shared<Prepared>();
+  prepared->text.assign(sql);
   const auto rewritten = rewrites_.rewrite(sql, context_);
   if (!rewritten->ok()) {
     prepared->failure = SqlResult::error(rewritten->error);
@@ -507,6 +518,7 @@ long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
 }
 
 long SqliteSession::execute(std::string_view sql) {
+  noteStatement(sql);
   if (db_ == nullptr) {
     return notConnected();
   }
@@ -535,6 +547,7 @@ long SqliteSession::execute(std::string_view sql) {
 std::unique_ptr<Statement> SqliteSession::prepare(std::string_view sql) {
   if (db_ == nullptr) {
     auto prepared = std::make_shared<Prepared>();
+    prepared->text.assign(sql);
     prepared->failure = SqlResult::error("The session is not connected to a database.");
     notConnected();
     return std::make_unique<SqliteStatement>(*this, std::move(prepared));
@@ -546,38 +559,39 @@ std::unique_ptr<Statement> SqliteSession::prepare(std::string_view sql) {
 
 std::unique_ptr<Cursor> SqliteSession::openCursor(std::string_view sql,
                                                   const std::vector<Value>& inputs) {
+  noteStatement(sql);
   if (db_ == nullptr) {
     notConnected();
-    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult());
+    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult(), sql);
   }
   if (stopRequested()) {
-    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult());
+    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult(), sql);
   }
   auto prepared = prepareText(sql);
   if (prepared->failure.failed()) {
     report(prepared->failure);
-    return std::make_unique<SqliteCursor>(*this, nullptr, prepared->failure);
+    return std::make_unique<SqliteCursor>(*this, nullptr, prepared->failure, sql);
   }
   if (prepared->statements.size() != 1 || prepared->kind != SqlKind::Query) {
     const SqlResult failure = SqlResult::error("A cursor needs a single SELECT statement.");
     report(failure);
-    return std::make_unique<SqliteCursor>(*this, nullptr, failure);
+    return std::make_unique<SqliteCursor>(*this, nullptr, failure, sql);
   }
   if (inputs.size() != static_cast<std::size_t>(prepared->parameters)) {
     const SqlResult failure = SqlResult::error(
         "The select has " + std::to_string(prepared->parameters) + " placeholders but " +
         std::to_string(inputs.size()) + " values were bound.");
     report(failure);
-    return std::make_unique<SqliteCursor>(*this, nullptr, failure);
+    return std::make_unique<SqliteCursor>(*this, nullptr, failure, sql);
   }
   StmtPtr stmt = std::move(prepared->statements.front());
   std::size_t next = 0;
   if (!bind(stmt.get(), inputs, next)) {
-    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult());
+    return std::make_unique<SqliteCursor>(*this, nullptr, lastResult(), sql);
   }
   counted();
   report(SqlResult::ok());
-  return std::make_unique<SqliteCursor>(*this, std::move(stmt), SqlResult::ok());
+  return std::make_unique<SqliteCursor>(*this, std::move(stmt), SqlResult::ok(), sql);
 }
 
 }  // namespace
