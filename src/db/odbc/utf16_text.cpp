@@ -2,7 +2,6 @@
 
 #include <iconv.h>
 
-#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -31,37 +30,40 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  // Converts `size` bytes at `in`. Where the input is not valid,
-  // `badLength(at, left)` says how many bytes the bad sequence covers; one
-  // `replacement` takes their place and the conversion goes on after them.
+  // Converts `size` bytes at `in` into `out`, which has room for the
+  // longest result, and returns the bytes written. Where the input is not
+  // valid, `badLength(at, left)` says how many bytes the bad sequence
+  // covers; one `replacement` takes their place and the conversion goes on
+  // after them.
   template <class BadLength>
-  std::string convert(const char* in, std::size_t size, std::string_view replacement,
-                      BadLength badLength) {
-    std::string out;
+  std::size_t convert(const char* in, std::size_t size, char* out, std::size_t capacity,
+                      std::string_view replacement, BadLength badLength) {
+    char* dst = out;
+    std::size_t dstLeft = capacity;
     if (!isOpen()) {
       // Never the case for glibc, which builds these two encodings in.
-      return size > 0 ? std::string(replacement) : out;
+      return 0;
     }
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // a fresh start
     char* src = const_cast<char*>(in);               // iconv never writes its input
     std::size_t srcLeft = size;
-    std::array<char, 4096> buffer;
     while (srcLeft > 0) {
-      char* dst = buffer.data();
-      std::size_t dstLeft = buffer.size();
-      const std::size_t converted = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-      const int error = errno;
-      out.append(buffer.data(), buffer.size() - dstLeft);
-      if (converted != static_cast<std::size_t>(-1) || error == E2BIG) {
-        continue;
+      if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1)) {
+        break;
       }
       // EILSEQ: a bad sequence at `src`; EINVAL: one cut off by the end.
-      out += replacement;
+      const int error = errno;
+      if ((error != EILSEQ && error != EINVAL) || dstLeft < replacement.size()) {
+        break;  // E2BIG cannot happen with room for the longest result
+      }
+      std::memcpy(dst, replacement.data(), replacement.size());
+      dst += replacement.size();
+      dstLeft -= replacement.size();
       const std::size_t skip = error == EILSEQ ? badLength(src, srcLeft) : srcLeft;
       src += skip;
       srcLeft -= skip;
     }
-    return out;
+    return capacity - dstLeft;
   }
 
  private:
@@ -100,16 +102,24 @@ std::u16string utf8ToUtf16(std::string_view text) {
   thread_local Converter converter(kUtf16, "UTF-8");
   const std::string_view replacement(reinterpret_cast<const char*>(kReplacementUtf16),
                                      sizeof kReplacementUtf16);
-  const std::string bytes = converter.convert(text.data(), text.size(), replacement, badUtf8Length);
-  std::u16string out(bytes.size() / sizeof(char16_t), u'\0');
-  std::memcpy(out.data(), bytes.data(), out.size() * sizeof(char16_t));
+  // Every byte of UTF-8 (or each bad one) gives at most one UTF-16 unit.
+  std::u16string out(text.size(), u'\0');
+  const std::size_t bytes =
+      converter.convert(text.data(), text.size(), reinterpret_cast<char*>(out.data()),
+                        out.size() * sizeof(char16_t), replacement, badUtf8Length);
+  out.resize(bytes / sizeof(char16_t));
   return out;
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {
   thread_local Converter converter("UTF-8", kUtf16);
-  return converter.convert(reinterpret_cast<const char*>(text.data()),
-                           text.size() * sizeof(char16_t), kReplacementUtf8, badUtf16Length);
+  // Every UTF-16 unit (or each unpaired one) gives at most three bytes.
+  std::string out(text.size() * 3, '\0');
+  const std::size_t bytes =
+      converter.convert(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t),
+                        out.data(), out.size(), kReplacementUtf8, badUtf16Length);
+  out.resize(bytes);
+  return out;
 }
 
 }  // namespace cvt
