@@ -24,7 +24,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +35,7 @@
 #include <vector>
 
 #include "app/run_driver.h"
+#include "bench_util.h"
 #include "db/session.h"
 #include "db/sqlite/tsql_functions.h"
 #include "demo/generator.h"
@@ -45,10 +45,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-double secondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // --- the tool's side --------------------------------------------------------
 
@@ -439,7 +435,7 @@ int runFloor(const std::string& folder) {
 
 struct ChildRun {
   double seconds = 0;
-  long peakKb = 0;
+  double peakMiB = 0;
   int status = -1;
   std::map<std::string, std::string> facts;  // "statements", "outcome", ...
   std::string output;
@@ -457,7 +453,7 @@ ChildRun runChild(const std::string& self, const char* mode, const std::string& 
   // Writes still pending from generating or copying the data would
   // otherwise land in the middle of the measured run.
   sync();
-  const auto start = std::chrono::steady_clock::now();
+  const benchutil::Stopwatch watch;
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(pipeFds[1], STDOUT_FILENO);
@@ -476,8 +472,8 @@ ChildRun runChild(const std::string& self, const char* mode, const std::string& 
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  run.seconds = secondsSince(start);
-  run.peakKb = usage.ru_maxrss;
+  run.seconds = watch.seconds();
+  run.peakMiB = benchutil::peakMiB(usage);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   std::istringstream lines(run.output);
   std::string line;
@@ -535,7 +531,7 @@ int bench(long base, const std::vector<long>& multiples, const fs::path& work, b
 
     std::fprintf(stderr, "x%ld: generating %ld items, %ld cards, %ld stock rows...\n", multiple,
                  row.sizes.items, row.sizes.cards, row.sizes.stockRows);
-    const auto started = std::chrono::steady_clock::now();
+    const benchutil::Stopwatch generating;
     cvt::DemoOptions options;
     options.folder = toolDir.string();
     options.scale = scale;
@@ -546,7 +542,7 @@ int bench(long base, const std::vector<long>& multiples, const fs::path& work, b
       std::fprintf(stderr, "generation failed: %s\n", generated.error.c_str());
       return 1;
     }
-    row.generateSeconds = secondsSince(started);
+    row.generateSeconds = generating.seconds();
     for (const char* name : {"tillexv8.db", "dravik_pro.db"}) {
       copyDatabase(toolDir / name, floorDir / name);
     }
@@ -582,9 +578,9 @@ int bench(long base, const std::vector<long>& multiples, const fs::path& work, b
     std::printf(
         "%-5s %8ld %8ld %7ld | %8.2f %8.1f %10s | %8.2f %8.1f %8s | %6.2f | %s\n",
         ("x" + std::to_string(r.multiple)).c_str(), r.sizes.items, r.sizes.cards, r.sizes.stockRows,
-        r.tool.seconds, static_cast<double>(r.tool.peakKb) / 1024.0,
+        r.tool.seconds, r.tool.peakMiB,
         r.tool.facts.count("statements") ? r.tool.facts.at("statements").c_str() : "?",
-        r.floor.seconds, static_cast<double>(r.floor.peakKb) / 1024.0,
+        r.floor.seconds, r.floor.peakMiB,
         r.floor.facts.count("statements") ? r.floor.facts.at("statements").c_str() : "?",
         r.floor.seconds > 0 ? r.tool.seconds / r.floor.seconds : 0.0,
         good ? "as generated" : ("DIFFER tool:" + r.toolDiff + " floor:" + r.floorDiff).c_str());

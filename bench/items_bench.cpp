@@ -12,12 +12,9 @@
 // into the next prefix). Exit status: 0 every run converted, 1 not.
 
 #include <sqlite3.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench_util.h"
 #include "db/session.h"
 #include "db/sqlite/tsql_functions.h"
 #include "demo/schema.h"
@@ -136,11 +134,10 @@ Timed timeStep(cvt::Session& SQLCA, cvt::StepFn step, bool ticked, long weight) 
   QuietUi ui;
   cvt::StepContext ctx{SQLCA, ui, weight, ticked};
   const auto before = SQLCA.statementsExecuted();
-  const auto start = std::chrono::steady_clock::now();
+  const benchutil::Stopwatch watch;
   Timed t;
   t.ok = step(ctx, "dravik_pro");
-  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  t.seconds = took.count();
+  t.seconds = watch.seconds();
   t.statements = SQLCA.statementsExecuted() - before;
   if (!t.ok) {
     std::fprintf(stderr, "items_bench: step failed: %s\n", ui.failure.c_str());
@@ -170,14 +167,12 @@ int measure(long items, long weighedEvery) {
       const Timed unticked = timeStep(*SQLCA, cvt::wf_convert_item_info, false, 100);
       const Timed ticked = timeStep(*SQLCA, cvt::wf_convert_item_info, true, 100);
       const Timed classes = timeStep(*SQLCA, cvt::wf_convert_item_cls, false, 10);
-      rusage usage{};
-      getrusage(RUSAGE_SELF, &usage);
       const bool ok = unticked.ok && ticked.ok && classes.ok;
       std::printf("%9ld  %3ld%%  %10.2f  %10.2f %8llu  %10.2f %8llu  %9.1f%s\n", items,
                   100 / weighedEvery, unticked.seconds, ticked.seconds,
                   static_cast<unsigned long long>(ticked.statements), classes.seconds,
-                  static_cast<unsigned long long>(classes.statements),
-                  static_cast<double>(usage.ru_maxrss) / 1024.0, ok ? "" : "  FAILED");
+                  static_cast<unsigned long long>(classes.statements), benchutil::peakMiB(),
+                  ok ? "" : "  FAILED");
       SQLCA->disconnect();
       status = ok ? 0 : 1;
     }
@@ -210,16 +205,7 @@ int main(int argc, char** argv) {
   int result = 0;
   for (const long n : sizes) {
     for (const long weighedEvery : {100L, 20L}) {
-      std::fflush(stdout);
-      const pid_t child = fork();
-      if (child == 0) {
-        const int rc = measure(n, weighedEvery);
-        std::fflush(stdout);
-        std::_Exit(rc);
-      }
-      int status = 0;
-      if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-          WEXITSTATUS(status) != 0) {
+      if (!benchutil::runInChild([&] { return measure(n, weighedEvery); })) {
         result = 1;
       }
     }

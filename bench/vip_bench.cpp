@@ -8,12 +8,9 @@
 // belongs to that size alone. Exit status: 0 every size converted, 1 not.
 
 #include <sqlite3.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench_util.h"
 #include "db/session.h"
 #include "db/sqlite/tsql_functions.h"
 #include "demo/schema.h"
@@ -107,16 +105,14 @@ int measure(long cards) {
       QuietUi ui;
       cvt::StepContext ctx{*SQLCA, ui, 30, false};
       const auto before = SQLCA->statementsExecuted();
-      const auto start = std::chrono::steady_clock::now();
+      const benchutil::Stopwatch watch;
       const bool ok = cvt::wf_dravik_vip(ctx, "dravik_pro");
-      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      const double seconds = watch.seconds();
       const auto statements = SQLCA->statementsExecuted() - before;
-      rusage usage{};
-      getrusage(RUSAGE_SELF, &usage);
       std::printf("%9ld cards  %8.2f s  %9.0f cards/s  %6.3f statements/card  peak %7.1f MiB%s\n",
-                  cards, took.count(), static_cast<double>(cards) / took.count(),
+                  cards, seconds, static_cast<double>(cards) / seconds,
                   static_cast<double>(statements) / static_cast<double>(cards),
-                  static_cast<double>(usage.ru_maxrss) / 1024.0, ok ? "" : "  FAILED");
+                  benchutil::peakMiB(), ok ? "" : "  FAILED");
       if (!ok) {
         std::fprintf(stderr, "vip_bench: %s\n", ui.failure.c_str());
       }
@@ -148,16 +144,7 @@ int main(int argc, char** argv) {
   }
   int result = 0;
   for (const long n : sizes) {
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-      const int rc = measure(n);
-      std::fflush(stdout);
-      std::_Exit(rc);
-    }
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0) {
+    if (!benchutil::runInChild([&] { return measure(n); })) {
       result = 1;
     }
   }

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what is missing, builds everything under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test. Exits non-zero when a
-# build step or any test fails.
+# UndefinedBehaviorSanitizer, and runs every test; then builds the Debian
+# package and runs a demo conversion with its programs unpacked into a
+# scratch folder. Exits non-zero when a build step or any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -14,3 +15,4 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # Qt's own plugins leak a little by design at exit; keep leak checks on our code.
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
+bash scripts/package.sh --check

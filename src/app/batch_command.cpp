@@ -1,8 +1,11 @@
 #include "app/batch_command.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <istream>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <string_view>
 
@@ -21,31 +24,16 @@ namespace {
 
 constexpr std::string_view kProgramName = "convert-batch";
 
-// Options that take a value, as the next argument or after '='.
-enum class ValueOption {
-  Server,
-  Port,
-  Login,
-  Dbms,
-  Dbparm,
-  PasswordEnv,
-  Source,
-  Categories,
-  Events
-};
+// Keys of an event stay in the order written, as readers of the lines see
+// them in the documentation.
+using Event = nlohmann::ordered_json;
 
-struct ValueOptionName {
-  std::string_view name;
-  ValueOption option;
-};
-
-constexpr ValueOptionName kValueOptions[] = {
-    {"--server", ValueOption::Server}, {"--port", ValueOption::Port},
-    {"--login", ValueOption::Login},   {"--dbms", ValueOption::Dbms},
-    {"--dbparm", ValueOption::Dbparm}, {"--password-env", ValueOption::PasswordEnv},
-    {"--source", ValueOption::Source}, {"--categories", ValueOption::Categories},
-    {"--events", ValueOption::Events},
-};
+// One event as a line of JSON. A text from the database that is not valid
+// UTF-8 (an engine may report its errors in another code page) keeps its
+// place as U+FFFD instead of stopping the run.
+std::string jsonLine(const Event& event) {
+  return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::string trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -90,69 +78,9 @@ std::optional<std::string> tickCategories(std::string_view list, std::array<bool
 
 BatchArgs usageError(std::string reason) { return BatchArgs{std::nullopt, std::move(reason)}; }
 
-// Appends one code point as UTF-8.
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80U) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800U) {
-    out += static_cast<char>(0xC0U | (cp >> 6U));
-    out += static_cast<char>(0x80U | (cp & 0x3FU));
-  } else if (cp < 0x10000U) {
-    out += static_cast<char>(0xE0U | (cp >> 12U));
-    out += static_cast<char>(0x80U | ((cp >> 6U) & 0x3FU));
-    out += static_cast<char>(0x80U | (cp & 0x3FU));
-  } else {
-    out += static_cast<char>(0xF0U | (cp >> 18U));
-    out += static_cast<char>(0x80U | ((cp >> 12U) & 0x3FU));
-    out += static_cast<char>(0x80U | ((cp >> 6U) & 0x3FU));
-    out += static_cast<char>(0x80U | (cp & 0x3FU));
-  }
-}
-
-// Length of the well-formed UTF-8 sequence at `i`, or 0 when the bytes
-// there are not one (an engine may report its errors in another code page).
-std::size_t utf8SequenceLength(const std::string& text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t len = 0;
-  char32_t cp = 0;
-  if (lead < 0x80U) {
-    return 1;
-  }
-  if (lead >= 0xC2U && lead <= 0xDFU) {
-    len = 2;
-    cp = lead & 0x1FU;
-  } else if (lead >= 0xE0U && lead <= 0xEFU) {
-    len = 3;
-    cp = lead & 0x0FU;
-  } else if (lead >= 0xF0U && lead <= 0xF4U) {
-    len = 4;
-    cp = lead & 0x07U;
-  } else {
-    return 0;
-  }
-  if (i + len > text.size()) {
-    return 0;
-  }
-  for (std::size_t k = 1; k < len; ++k) {
-    const auto c = static_cast<unsigned char>(text[i + k]);
-    if ((c & 0xC0U) != 0x80U) {
-      return 0;
-    }
-    cp = (cp << 6U) | (c & 0x3FU);
-  }
-  const bool overlong = (len == 3 && cp < 0x800U) || (len == 4 && cp < 0x10000U);
-  const bool surrogate = cp >= 0xD800U && cp <= 0xDFFFU;
-  if (overlong || surrogate || cp > 0x10FFFFU) {
-    return 0;
-  }
-  return len;
-}
-
-std::string formatSeconds(double seconds) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%.3f", seconds);
-  return buffer;
-}
+constexpr const char* kPasswordRefused =
+    "the password is never taken from the command line; use --password-env NAME or "
+    "--password-stdin";
 
 // The front end of a run without a window. With events on, every call
 // becomes one JSON line on stdout; otherwise a terminal gets a status line
@@ -178,9 +106,11 @@ class BatchUi final : public RunUi {
   void messageBoxWithDetails(const std::string& title, const std::string& text,
                              const std::string& details) override {
     if (jsonl_) {
-      emit("{\"event\":\"message\",\"title\":" + jsonString(title) +
-           ",\"text\":" + jsonString(text) +
-           (details.empty() ? std::string() : ",\"details\":" + jsonString(details)) + "}");
+      Event event{{"event", "message"}, {"title", title}, {"text", text}};
+      if (!details.empty()) {
+        event["details"] = details;
+      }
+      emit(event);
       return;
     }
     clearLiveLine();
@@ -200,9 +130,12 @@ class BatchUi final : public RunUi {
   }
   void stepFinished(const std::string& category, bool ok, long long rows, double seconds) override {
     if (jsonl_) {
-      emit("{\"event\":\"step\",\"category\":" + jsonString(category) +
-           ",\"ok\":" + (ok ? "true" : "false") + ",\"rows\":" + std::to_string(rows) +
-           ",\"seconds\":" + formatSeconds(seconds) + "}");
+      // Milliseconds are all a reader of the timings needs.
+      emit({{"event", "step"},
+            {"category", category},
+            {"ok", ok},
+            {"rows", rows},
+            {"seconds", std::round(seconds * 1000.0) / 1000.0}});
     }
   }
   bool interruptRequested() override { return io_.interrupted && io_.interrupted(); }
@@ -213,8 +146,10 @@ class BatchUi final : public RunUi {
       return;
     }
     for (const auto& f : report.findings) {
-      emit("{\"event\":\"check\",\"category\":" + jsonString(f.category) + ",\"severity\":" +
-           jsonString(severityName(f.severity)) + ",\"text\":" + jsonString(f.text) + "}");
+      emit({{"event", "check"},
+            {"category", f.category},
+            {"severity", severityName(f.severity)},
+            {"text", f.text}});
     }
   }
 
@@ -224,10 +159,12 @@ class BatchUi final : public RunUi {
       return;
     }
     for (const auto& v : rows) {
-      emit("{\"event\":\"verify\",\"category\":" + jsonString(v.category) +
-           ",\"source\":" + std::to_string(v.source) + ",\"target\":" + std::to_string(v.target) +
-           ",\"explained\":" + std::to_string(v.explained) +
-           ",\"ok\":" + (v.ok ? "true" : "false") + "}");
+      emit({{"event", "verify"},
+            {"category", v.category},
+            {"source", v.source},
+            {"target", v.target},
+            {"explained", v.explained},
+            {"ok", v.ok}});
     }
   }
 
@@ -241,13 +178,13 @@ class BatchUi final : public RunUi {
   }
   void end(std::string_view outcome) {
     if (jsonl_) {
-      emit("{\"event\":\"end\",\"outcome\":" + jsonString(std::string(outcome)) + "}");
+      emit({{"event", "end"}, {"outcome", outcome}});
     }
   }
 
  private:
-  void emit(const std::string& line) {
-    io_.out << line << "\n";
+  void emit(const Event& event) {
+    io_.out << jsonLine(event) << "\n";
     io_.out.flush();  // a reader follows the run as it goes
   }
 
@@ -273,8 +210,7 @@ class BatchUi final : public RunUi {
 
   void progressChanged() {
     if (jsonl_) {
-      emit("{\"event\":\"progress\",\"width\":" + std::to_string(model_.barWidth()) +
-           ",\"status\":" + jsonString(model_.status()) + "}");
+      emit({{"event", "progress"}, {"width", model_.barWidth()}, {"status", model_.status()}});
     } else if (io_.outIsTerminal) {
       liveLine_ = true;
       redrawLiveLine();
@@ -365,68 +301,16 @@ int runCheck(Session& SQLCA, const BatchOptions& options, BatchUi& ui, BatchIo& 
 
 }  // namespace
 
-std::string jsonString(const std::string& text) {
-  std::string out = "\"";
-  for (std::size_t i = 0; i < text.size();) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    const std::size_t len = utf8SequenceLength(text, i);
-    if (len == 0) {
-      appendUtf8(out, 0xFFFDU);  // JSON must be UTF-8; keep the place visible
-      ++i;
-      continue;
-    }
-    if (len > 1) {
-      out.append(text, i, len);
-    } else if (c == '"') {
-      out += "\\\"";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c < 0x20U || c == 0x7FU) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
-      out += buffer;
-    } else {
-      out += static_cast<char>(c);
-    }
-    i += len;
-  }
-  out += "\"";
-  return out;
-}
+std::string jsonString(const std::string& text) { return jsonLine(Event(text)); }
 
-std::string batchUsage() {
-  return R"(Usage: convert-batch [options]
+namespace {
 
-Runs one conversion into the target database without the window. The
-connection defaults come from the same settings store as the window.
+constexpr const char* kUsageDescription =
+    "Runs one conversion into the target database without the window. The\n"
+    "connection defaults come from the same settings store as the window.";
 
-  --server NAME          database server (replaces the stored server name)
-  --port PORT            TCP port, joined onto the server name (1433 never is)
-  --login NAME           administrator login (default: sa)
-  --dbms NAME            database interface (replaces the stored DBMS)
-  --dbparm TEXT          connection parameters (replace the stored Dbparm)
-  --password-env NAME    read the password from environment variable NAME
-  --password-stdin       read the password from the first line of stdin
-  --source SOURCE        dravik_pro or dravik_std (default: dravik_std)
-  --categories LIST      comma list of item,cls,pp,region,supcust,vip,
-                         spec_price,cashier,stock, or all
-  --subno-to-no          weighed items' number is in the self-assigned code
-                         (not with --source dravik_std)
-  --events jsonl         one JSON object per line on stdout
-  --check                connect, change nothing, and report what would make
-                         a run of the chosen categories fail or go wrong
-  --dry-run              rehearse the whole run on the real target, report
-                         what it would leave, then roll every change back
-  --help                 this text
-  --version              the version
-
-The password is never taken from the command line.
+constexpr const char* kUsageFooter =
+    R"(The password is never taken from the command line.
 
 Settings store: the registry key HKEY_LOCAL_MACHINE\Software\Vantor\tillex\8.0
 on Windows, elsewhere /etc/Vantor/tillex/8.0.ini or the file named by
@@ -436,120 +320,156 @@ conn_port. For a real SQL Server: DBMS any value but SQLite (for example
 key=value pairs such as Driver=FreeTDS;LoginTimeout=10. DBMS=SQLite uses the
 embedded backend with ServerName the folder of tillexv8.db.
 
-Exit status: 0 completed, 1 a step failed or a failure was shown,
-2 bad usage, 3 connect failed, 4 nothing chosen, 130 interrupted.
-)";
+Exit status: 0 completed, 1 a step failed, a failure was shown, the
+verification flagged a category or --check found what will fail,
+2 bad usage, 3 connect failed, 4 nothing chosen, 130 interrupted.)";
+
+// The usage line first, then the description, the options with the name
+// of their value only, and the notes: the layout manual-page generators
+// read.
+class UsageFormatter final : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    std::string options = make_groups(app, mode);
+    options.erase(options.find_last_not_of('\n') + 1);
+    return "Usage: " + name + " [options]\n\n" + kUsageDescription + "\n" + options + "\n\n" +
+           app->get_footer() + "\n";
+  }
+  std::string make_option_opts(const CLI::Option* opt) const override {
+    return opt->get_type_size() != 0 ? " " + opt->get_type_name() : std::string();
+  }
+};
+
+// What the command line gives, before the checks that span options.
+struct Given {
+  BatchOptions options;
+  std::string source;
+  std::vector<std::string> categories;
+  std::string events;
+  std::string password;  // only ever refused, never shown
+  CLI::Option* passwordOption = nullptr;
+};
+
+// The arguments as the library takes them: last one first, and "--name="
+// as "--name" and an empty value, which the library would otherwise take
+// from the next argument.
+std::vector<std::string> libraryOrder(const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (auto it = args.rbegin(); it != args.rend(); ++it) {
+    const std::string& arg = *it;
+    if (arg.size() > 3 && arg.rfind("--", 0) == 0 && arg.find('=') == arg.size() - 1) {
+      out.emplace_back();
+      out.push_back(arg.substr(0, arg.size() - 1));
+    } else {
+      out.push_back(arg);
+    }
+  }
+  return out;
+}
+
+// Declares an option whose absence leaves `target` empty.
+CLI::Option* addText(CLI::App& app, const std::string& name, std::optional<std::string>& target,
+                     const std::string& help) {
+  return app.add_option_function<std::string>(
+      name, [&target](const std::string& value) { target = value; }, help);
+}
+
+// Declares the options on `app`; the help text and the manual page are
+// made from these declarations.
+void declareOptions(CLI::App& app, Given& given) {
+  app.formatter(std::make_shared<UsageFormatter>());
+  app.get_formatter()->column_width(25);
+  app.footer(kUsageFooter);
+  // Given twice, an option's last value counts.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.set_help_flag();
+
+  BatchOptions& o = given.options;
+  addText(app, "--server", o.server, "database server (replaces the stored server name)")
+      ->type_name("NAME");
+  addText(app, "--port", o.port, "TCP port, joined onto the server name (1433 never is)")
+      ->type_name("PORT");
+  app.add_option("--login", o.login, "administrator login (default: sa)")->type_name("NAME");
+  addText(app, "--dbms", o.dbms, "database interface (replaces the stored DBMS)")
+      ->type_name("NAME");
+  addText(app, "--dbparm", o.dbparm, "connection parameters (replace the stored Dbparm)")
+      ->type_name("TEXT");
+  CLI::Option* passwordEnv = addText(app, "--password-env", o.passwordEnv,
+                                     "read the password from environment variable NAME")
+                                 ->type_name("NAME");
+  app.add_flag("--password-stdin", o.passwordStdin,
+               "read the password from the first line of stdin")
+      ->excludes(passwordEnv);
+  app.add_option("--source", given.source, "dravik_pro or dravik_std (default: dravik_std)")
+      ->type_name("SOURCE")
+      ->check(CLI::IsMember({std::string(kDravikPro), std::string(kDravikStd)}).description(""));
+  // Each --categories adds its list to those before it.
+  app.add_option("--categories", given.categories,
+                 "comma list of item,cls,pp,region,supcust,vip,\nspec_price,cashier,stock, or all")
+      ->type_name("LIST")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  app.add_flag(
+      "--subno-to-no", o.subnoToNo,
+      "weighed items' number is in the self-assigned code\n(not with --source dravik_std)");
+  app.add_option("--events", given.events, "one JSON object per line on stdout")
+      ->type_name("jsonl")
+      ->check(CLI::IsMember({"jsonl"}).description(""));
+  CLI::Option* check =
+      app.add_flag("--check", o.check,
+                   "connect, change nothing, and report what would make\na run of the chosen "
+                   "categories fail or go wrong");
+  app.add_flag("--dry-run", o.dryRun,
+               "rehearse the whole run on the real target, report\nwhat it would leave, then "
+               "roll every change back")
+      ->excludes(check);
+  app.add_flag("-h,--help", o.help, "this text");
+  app.add_flag("--version", o.version, "the version");
+  // Declared only to be refused by name: the value after it may be the
+  // secret itself, which must never reach an error message. Not in the help.
+  given.passwordOption = app.add_option("-p,--password", given.password)->expected(0, 1)->group("");
+}
+
+}  // namespace
+
+std::string batchUsage() {
+  CLI::App app{"", std::string(kProgramName)};
+  Given given;
+  declareOptions(app, given);
+  return app.help();
 }
 
 BatchArgs parseBatchArgs(const std::vector<std::string>& args) {
-  BatchOptions options;
-  bool sourceStd = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const auto eq = arg.find('=');
-    const std::string name = arg.substr(0, eq);
-    if (name == "--password" || name == "-p") {
-      // Never echo what follows: it may be the secret itself.
-      return usageError("the password is never taken from the command line; use " +
-                        std::string("--password-env NAME or --password-stdin"));
+  CLI::App app{"", std::string(kProgramName)};
+  Given given;
+  declareOptions(app, given);
+  try {
+    app.parse(libraryOrder(args));
+  } catch (const CLI::Error& e) {
+    if (given.passwordOption->count() > 0) {
+      return usageError(kPasswordRefused);
     }
-    if (eq == std::string::npos) {
-      if (arg == "--password-stdin") {
-        options.passwordStdin = true;
-        continue;
-      }
-      if (arg == "--subno-to-no") {
-        options.subnoToNo = true;
-        continue;
-      }
-      if (arg == "--dry-run") {
-        options.dryRun = true;
-        continue;
-      }
-      if (arg == "--check") {
-        options.check = true;
-        continue;
-      }
-      if (arg == "--help" || arg == "-h") {
-        options.help = true;
-        continue;
-      }
-      if (arg == "--version") {
-        options.version = true;
-        continue;
-      }
-    }
-    const ValueOptionName* found = nullptr;
-    for (const auto& candidate : kValueOptions) {
-      if (candidate.name == name) {
-        found = &candidate;
-      }
-    }
-    if (found == nullptr) {
-      if (name.rfind('-', 0) == 0) {
-        return usageError("unknown option '" + name + "'");
-      }
-      return usageError("unexpected argument '" + name + "'");
-    }
-    std::string value;
-    if (eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-    } else if (i + 1 < args.size()) {
-      value = args[++i];
-    } else {
-      return usageError("option '" + name + "' needs a value");
-    }
-    switch (found->option) {
-      case ValueOption::Server:
-        options.server = value;
-        break;
-      case ValueOption::Port:
-        options.port = value;
-        break;
-      case ValueOption::Login:
-        options.login = value;
-        break;
-      case ValueOption::Dbms:
-        options.dbms = value;
-        break;
-      case ValueOption::Dbparm:
-        options.dbparm = value;
-        break;
-      case ValueOption::PasswordEnv:
-        options.passwordEnv = value;
-        break;
-      case ValueOption::Source:
-        if (value == kDravikPro) {
-          options.sourcePro = true;
-          sourceStd = false;
-        } else if (value == kDravikStd) {
-          options.sourcePro = false;
-          sourceStd = true;
-        } else {
-          return usageError("unknown source '" + value + "' (dravik_pro or dravik_std)");
-        }
-        break;
-      case ValueOption::Categories:
-        if (auto unknown = tickCategories(value, options.ticked)) {
-          return usageError("unknown category '" + *unknown + "'");
-        }
-        break;
-      case ValueOption::Events:
-        if (value != "jsonl") {
-          return usageError("unknown event format '" + value + "' (jsonl)");
-        }
-        options.eventsJsonl = true;
-        break;
+    std::string reason = e.what();
+    std::replace(reason.begin(), reason.end(), '\n', ' ');
+    return usageError(reason);
+  }
+  if (given.passwordOption->count() > 0) {
+    return usageError(kPasswordRefused);
+  }
+  BatchOptions options = given.options;
+  for (const std::string& list : given.categories) {
+    if (auto unknown = tickCategories(list, options.ticked)) {
+      return usageError("unknown category '" + *unknown + "'");
     }
   }
-  if (options.subnoToNo && sourceStd) {
+  options.sourcePro = given.source == kDravikPro;
+  options.eventsJsonl = !given.events.empty();
+  if (options.subnoToNo && given.source == kDravikStd) {
     return usageError("--subno-to-no cannot be used with --source dravik_std, which clears it");
   }
   if (options.check && options.dryRun) {
     return usageError("--check and --dry-run exclude each other");
-  }
-  if (options.passwordStdin && options.passwordEnv) {
-    return usageError("--password-env and --password-stdin exclude each other");
   }
   return BatchArgs{options, {}};
 }

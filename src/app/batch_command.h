@@ -17,7 +17,9 @@ inline constexpr int kExitConnectFailed = 3;  // the target could not be connect
 inline constexpr int kExitNothingChosen = 4;  // no category chosen
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C
 
-inline constexpr const char* kBatchVersion = "0.1.0";
+// The project's version, which the build passes in (the package carries
+// the same number).
+inline constexpr const char* kBatchVersion = CONVERT_VERSION;
 
 // The command line of convert-batch, checked. The password is never among
 // the options: it comes from an environment variable or from stdin.
@@ -70,7 +72,8 @@ struct BatchIo {
 // always ends with the window's close sequence. Returns the exit status.
 int runBatch(const std::vector<std::string>& args, BatchIo& io);
 
-// `text` as a JSON string literal (quotes included); UTF-8 passes through.
+// `text` as a JSON string literal (quotes included); UTF-8 passes through,
+// bytes that are not UTF-8 become U+FFFD.
 std::string jsonString(const std::string& text);
 
 }  // namespace cvt

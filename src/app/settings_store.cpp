@@ -1,8 +1,8 @@
 #include "app/settings_store.h"
 
+#include <ini.h>
+
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -31,6 +31,39 @@ std::string_view trimSpace(std::string_view text) {
   return text.substr(first, last - first + 1);
 }
 
+// The parser's options, set once for the process before its first use:
+// a value keeps a ';' (a Dbparm list separates its pairs with it), an
+// indented line is a value of its own rather than the continuation of the
+// one before, and a line may be as long as a value can sensibly be.
+void configureIniParser() {
+#ifdef CONVERT_INIH_RUNTIME_OPTIONS
+  static const bool configured = [] {
+    ini_allow_inline_comments = false;
+    ini_allow_multiline = false;
+    ini_use_stack = false;
+    ini_allow_realloc = true;
+    ini_max_line = 1 << 20;  // the buffer grows to this only for such a line
+    return true;
+  }();
+  (void)configured;
+#endif
+}
+
+// Keeps the values of the settings key (and those before any section).
+int keepValue(void* user, const char* section, const char* name, const char* value) {
+  const std::string_view ours = kSettingsKey;
+  const std::string_view sectionName = trimSpace(section);
+  const bool inOurs = sectionName.empty() || lowerAscii(sectionName) == lowerAscii(ours);
+  if (inOurs && *name != '\0') {
+    std::string_view text = value;
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+      text = text.substr(1, text.size() - 2);
+    }
+    static_cast<SettingsStore*>(user)->set(name, std::string(text));
+  }
+  return 1;  // a line the parser does not understand never stops the others
+}
+
 std::string overrideFile() {
   const char* path = std::getenv(kSettingsFileVariable);
   return path != nullptr ? std::string(path) : std::string();
@@ -51,54 +84,19 @@ std::optional<std::string> SettingsStore::value(std::string_view name) const {
 }
 
 SettingsStore SettingsStore::fromIniText(std::string_view text) {
+  configureIniParser();
   SettingsStore store;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
-    text.remove_prefix(3);
-  }
-  const std::string ourSection = lowerAscii(kSettingsKey);
-  bool inOurs = true;  // lines before the first [section] belong to the key
-  while (!text.empty()) {
-    const auto end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (!line.empty() && line.back() == '\r') {
-      line.remove_suffix(1);
-    }
-    line = trimSpace(line);
-    if (line.empty() || line.front() == ';' || line.front() == '#') {
-      continue;
-    }
-    if (line.front() == '[') {
-      const auto close = line.find(']');
-      const auto name =
-          trimSpace(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
-      inOurs = lowerAscii(name) == ourSection;
-      continue;
-    }
-    const auto eq = line.find('=');
-    if (!inOurs || eq == std::string_view::npos) {
-      continue;
-    }
-    const auto name = trimSpace(line.substr(0, eq));
-    auto val = trimSpace(line.substr(eq + 1));
-    if (val.size() >= 2 && val.front() == '"' && val.back() == '"') {
-      val = val.substr(1, val.size() - 2);
-    }
-    if (!name.empty()) {
-      store.set(name, std::string(val));
-    }
-  }
+  // The parser's result names the first line it did not understand; such
+  // lines are skipped, as a missing value is.
+  ini_parse_string(std::string(text).c_str(), keepValue, &store);
   return store;
 }
 
 SettingsStore SettingsStore::fromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return {};
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return fromIniText(text.str());
+  configureIniParser();
+  SettingsStore store;
+  ini_parse(path.c_str(), keepValue, &store);  // a missing file leaves it empty
+  return store;
 }
 
 // ---------------------------------------------------------------------------

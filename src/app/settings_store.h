@@ -29,8 +29,10 @@ inline constexpr const char* kSettingsFileVariable = "CONVERT_SETTINGS_FILE";
 //   ServerName=/srv/convert/data
 //   conn_port=" 2000 "
 //
-// Names and values are trimmed of blanks and tabs around '='; a value in
-// double quotes is taken as written between them (blanks kept, no escapes).
+// Names and values are trimmed of blanks around '=' (or ':'); a value in
+// double quotes is taken as written between them (blanks kept, no escapes),
+// and a ';' inside a value belongs to it. A line the parser does not
+// understand is skipped.
 // Value names, like the registry's, are compared without regard to case.
 // Values before any [section] count as well; other sections are ignored.
 inline constexpr const char* kDefaultSettingsFile = "/etc/Vantor/tillex/8.0.ini";

@@ -5,9 +5,11 @@
 //                               a PNG file and ends
 #include <QApplication>
 #include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QPixmap>
+#include <QStringList>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "app/qt/w_convert3.h"
@@ -15,14 +17,19 @@
 
 namespace {
 
-// The file named after --screenshot, or empty.
+// The file named after --screenshot, or empty. Read before QApplication
+// exists, since it decides the platform; Qt's own options (such as
+// -platform) are left to QApplication.
 std::string screenshotFile(int argc, char** argv) {
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "--screenshot") == 0) {
-      return argv[i + 1];
-    }
+  QStringList args;
+  for (int i = 0; i < argc; ++i) {
+    args << QString::fromLocal8Bit(argv[i]);
   }
-  return {};
+  QCommandLineParser parser;
+  const QCommandLineOption screenshot("screenshot", "render the window into a PNG file", "FILE");
+  parser.addOption(screenshot);
+  parser.parse(args);  // an option it does not know is one of Qt's
+  return parser.value(screenshot).toStdString();
 }
 
 }  // namespace

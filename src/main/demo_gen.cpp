@@ -7,8 +7,9 @@
 // Exit status: 0 done (or every count matches), 1 failed (or a count
 // differs), 2 bad usage.
 
-#include <charconv>
+#include <CLI/CLI.hpp>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -29,13 +30,6 @@ constexpr const char* kUsage =
     "(one unit: 1000 items, 2000 member cards, 400 stock rows; default 1), the\n"
     "same data for the same seed (default 1), and DIR/demo-manifest.txt.\n"
     "--check compares the target tables of a converted DIR with the manifest.\n";
-
-template <typename Number>
-bool parseNumber(std::string_view text, Number& out) {
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, out);
-  return ec == std::errc() && ptr == end;
-}
 
 int usage(const std::string& reason) {
   std::cerr << "convert-demo-gen: " << reason << "\n" << kUsage;
@@ -85,46 +79,38 @@ int check(const std::string& folder) {
 int main(int argc, char** argv) {
   cvt::DemoOptions options;
   std::string checkFolder;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    auto value = [&](std::string_view& out) {
-      if (i + 1 >= argc) {
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string_view v;
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (arg == "--out") {
-      if (!value(v)) {
-        return usage("--out needs a folder");
-      }
-      options.folder = std::string(v);
-    } else if (arg == "--scale") {
-      if (!value(v) || !parseNumber(v, options.scale) || options.scale < 1) {
-        return usage("--scale needs a whole number of at least 1");
-      }
-    } else if (arg == "--seed") {
-      if (!value(v) || !parseNumber(v, options.seed)) {
-        return usage("--seed needs a whole number");
-      }
-    } else if (arg == "--no-std") {
-      options.withStd = false;
-    } else if (arg == "--check") {
-      if (!value(v)) {
-        return usage("--check needs a folder");
-      }
-      checkFolder = std::string(v);
-    } else {
-      return usage("unknown option " + std::string(arg));
-    }
+  bool help = false;
+  bool noStd = false;
+  CLI::App app{"", "convert-demo-gen"};
+  app.set_help_flag();  // the usage text above instead of the library's
+  app.add_flag("-h,--help", help);
+  CLI::Option* outOption = app.add_option("--out", options.folder);
+  app.add_option("--scale", options.scale);
+  // The library would read "-1" into the unsigned seed as its largest value.
+  app.add_option("--seed", options.seed)
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return text.find('-') == std::string::npos ? std::string()
+                                                       : std::string("not a whole number");
+          },
+          ""));
+  app.add_flag("--no-std", noStd);
+  app.add_option("--check", checkFolder)->excludes(outOption);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Error& e) {
+    return usage(e.what());
+  }
+  if (help) {
+    std::cout << kUsage;
+    return 0;
+  }
+  options.withStd = !noStd;
+  if (options.scale < 1) {
+    return usage("--scale needs a whole number of at least 1");
   }
   if (!checkFolder.empty()) {
-    return options.folder.empty() ? check(checkFolder)
-                                  : usage("--check and --out exclude each other");
+    return check(checkFolder);
   }
   if (options.folder.empty()) {
     return usage("--out is required");

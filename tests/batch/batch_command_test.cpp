@@ -405,6 +405,37 @@ TEST(BatchCommand, ConnectFailureAndNothingChosenHaveTheirOwnStatuses) {
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code"), "2");
 }
 
+TEST(BatchCommand, EmptyValueAfterEqualsAndTheLastOfARepeatedOption) {
+  DbFolder db;
+  seed(db);
+  // "--server=" gives an empty server name, not the next argument.
+  const Outcome empty = run({{"--dbms=SQLite", "--server=", "--events", "jsonl"}});
+  EXPECT_EQ(empty.status, 3) << empty.err;
+  EXPECT_EQ(empty.lines().back(), R"({"event":"end","outcome":"connect-failed"})");
+
+  const Outcome repeated =
+      run({{"--dbms", "SQLite", "--server", "/nonexistent", "--server=" + db.path(), "--categories",
+            "region", "--categories=cashier", "--events", "jsonl"}});
+  EXPECT_EQ(repeated.status, 0) << repeated.out << repeated.err;
+  EXPECT_NE(repeated.out.find(kStepRegionOk), std::string::npos);
+  EXPECT_NE(repeated.out.find(R"({"event":"step","category":"cashier","ok":true,)"),
+            std::string::npos);
+}
+
+TEST(BatchCommand, TextThatIsNotUtf8KeepsItsPlaceInTheEvents) {
+  // The connect message quotes the folder, whose name here holds a stray
+  // byte, a cut-off character and a control character.
+  const Outcome o = run(
+      {{"--dbms", "SQLite", "--server", "/nonexistent/a\xff\xe4\xb8z\x01", "--events", "jsonl"}});
+
+  EXPECT_EQ(o.status, 3);
+  const auto lines = o.lines();
+  ASSERT_EQ(lines.size(), 2U) << o.out;
+  EXPECT_NE(lines[0].find("/nonexistent/a\xEF\xBF\xBD\xEF\xBF\xBDz\\u0001"), std::string::npos)
+      << lines[0];
+  EXPECT_EQ(lines[1], R"({"event":"end","outcome":"connect-failed"})");
+}
+
 TEST(BatchCommand, PlainOutputEndsWithTheSummary) {
   DbFolder db;
   seed(db);

@@ -35,6 +35,21 @@ TEST(SettingsStore, ReadsValuesOfTheKeyCaseInsensitively) {
   EXPECT_EQ(store.value("missing"), std::nullopt);
 }
 
+TEST(SettingsStore, SemicolonsIndentedNamesAndLongLinesAreKept) {
+  const std::string driver = "/opt/drivers/" + std::string(600, 'd') + ".so";
+  const auto store = SettingsStore::fromIniText(
+      "[HKEY_LOCAL_MACHINE\\Software\\Vantor\\tillex\\8.0]\n"
+      "Dbparm=Driver=FreeTDS ; Encrypt=no ;TDS_Version=7.3\n"
+      "  ServerName = SRV\n"
+      "\tconn_port=2000\n"
+      "Database=" +
+      driver + "\n");
+  EXPECT_EQ(store.value("Dbparm"), "Driver=FreeTDS ; Encrypt=no ;TDS_Version=7.3");
+  EXPECT_EQ(store.value("ServerName"), "SRV");
+  EXPECT_EQ(store.value("conn_port"), "2000");
+  EXPECT_EQ(store.value("Database"), driver);
+}
+
 TEST(SettingsStore, MissingFileIsSilentAndEmpty) {
   const auto store = SettingsStore::fromFile("/nonexistent/dir/8.0.ini");
   for (const char* name : kSettingsValueNames) {

@@ -1,106 +1,124 @@
 #include "db/odbc/utf16_text.h"
 
+#include <iconv.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
 namespace cvt {
 
 namespace {
 
-constexpr char32_t kReplacement = 0xFFFD;
+// UTF-16 in the byte order of char16_t on this machine, without a byte
+// order mark.
+constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
-// Decodes one code point starting at text[i] and advances i past it.
-char32_t decodeUtf8(std::string_view text, std::size_t& i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  ++i;
-  if (lead < 0x80) {
-    return lead;
-  }
-  std::size_t extra = 0;
-  char32_t cp = 0;
-  char32_t minimum = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    extra = 1;
-    cp = lead & 0x1Fu;
-    minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2;
-    cp = lead & 0x0Fu;
-    minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3;
-    cp = lead & 0x07u;
-    minimum = 0x10000;
-  } else {
-    return kReplacement;  // continuation byte or invalid lead byte
-  }
-  for (std::size_t k = 0; k < extra; ++k) {
-    if (i >= text.size()) {
-      return kReplacement;
+constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
+constexpr char16_t kReplacementUtf16[] = {u'\uFFFD'};
+
+// One iconv conversion, open for the life of the object.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (isOpen()) {
+      iconv_close(cd_);
     }
-    const auto next = static_cast<unsigned char>(text[i]);
-    if ((next & 0xC0) != 0x80) {
-      return kReplacement;  // leave the byte for the next code point
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // Converts `size` bytes at `in` into `out`, which has room for the
+  // longest result, and returns the bytes written. Where the input is not
+  // valid, `badLength(at, left)` says how many bytes the bad sequence
+  // covers; one `replacement` takes their place and the conversion goes on
+  // after them.
+  template <class BadLength>
+  std::size_t convert(const char* in, std::size_t size, char* out, std::size_t capacity,
+                      std::string_view replacement, BadLength badLength) {
+    char* dst = out;
+    std::size_t dstLeft = capacity;
+    if (!isOpen()) {
+      // Never the case for glibc, which builds these two encodings in.
+      return 0;
     }
-    cp = (cp << 6) | (next & 0x3Fu);
-    ++i;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // a fresh start
+    char* src = const_cast<char*>(in);               // iconv never writes its input
+    std::size_t srcLeft = size;
+    while (srcLeft > 0) {
+      if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1)) {
+        break;
+      }
+      // EILSEQ: a bad sequence at `src`; EINVAL: one cut off by the end.
+      const int error = errno;
+      if ((error != EILSEQ && error != EINVAL) || dstLeft < replacement.size()) {
+        break;  // E2BIG cannot happen with room for the longest result
+      }
+      std::memcpy(dst, replacement.data(), replacement.size());
+      dst += replacement.size();
+      dstLeft -= replacement.size();
+      const std::size_t skip = error == EILSEQ ? badLength(src, srcLeft) : srcLeft;
+      src += skip;
+      srcLeft -= skip;
+    }
+    return capacity - dstLeft;
   }
-  if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    return kReplacement;
+
+ private:
+  bool isOpen() const { return cd_ != reinterpret_cast<iconv_t>(std::intptr_t{-1}); }
+
+  iconv_t cd_;
+};
+
+// The bytes of a bad UTF-8 sequence at `at`: its first byte and the
+// continuation bytes that this byte announces, so that one broken
+// character leaves one U+FFFD and a byte after it that starts a character
+// of its own is kept.
+std::size_t badUtf8Length(const char* at, std::size_t left) {
+  const auto lead = static_cast<unsigned char>(at[0]);
+  const std::size_t announced = lead >= 0xF8   ? 1
+                                : lead >= 0xF0 ? 4
+                                : lead >= 0xE0 ? 3
+                                : lead >= 0xC0 ? 2
+                                               : 1;
+  std::size_t length = 1;
+  while (length < announced && length < left &&
+         (static_cast<unsigned char>(at[length]) & 0xC0U) == 0x80U) {
+    ++length;
   }
-  return cp;
+  return length;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
+// A bad UTF-16 sequence is one unpaired surrogate.
+std::size_t badUtf16Length(const char* /*at*/, std::size_t left) {
+  return std::min(sizeof(char16_t), left);
 }
 
 }  // namespace
 
 std::u16string utf8ToUtf16(std::string_view text) {
-  std::u16string out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char32_t cp = decodeUtf8(text, i);
-    if (cp < 0x10000) {
-      out.push_back(static_cast<char16_t>(cp));
-    } else {
-      const char32_t v = cp - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (v >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (v & 0x3FF)));
-    }
-  }
+  thread_local Converter converter(kUtf16, "UTF-8");
+  const std::string_view replacement(reinterpret_cast<const char*>(kReplacementUtf16),
+                                     sizeof kReplacementUtf16);
+  // Every byte of UTF-8 (or each bad one) gives at most one UTF-16 unit.
+  std::u16string out(text.size(), u'\0');
+  const std::size_t bytes =
+      converter.convert(text.data(), text.size(), reinterpret_cast<char*>(out.data()),
+                        out.size() * sizeof(char16_t), replacement, badUtf8Length);
+  out.resize(bytes / sizeof(char16_t));
   return out;
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() * 3);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char32_t unit = text[i];
-    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      const char32_t low = text[i + 1];
-      appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-      ++i;
-    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-      appendUtf8(out, kReplacement);
-    } else {
-      appendUtf8(out, unit);
-    }
-  }
+  thread_local Converter converter("UTF-8", kUtf16);
+  // Every UTF-16 unit (or each unpaired one) gives at most three bytes.
+  std::string out(text.size() * 3, '\0');
+  const std::size_t bytes =
+      converter.convert(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t),
+                        out.data(), out.size(), kReplacementUtf8, badUtf16Length);
+  out.resize(bytes);
   return out;
 }
 
