@@ -271,18 +271,21 @@ class CloseAtExit {
   CloseAtExit(const CloseAtExit&) = delete;
   CloseAtExit& operator=(const CloseAtExit&) = delete;
 
-  void close() {
+  // Returns what the close achieved the first time; later calls repeat it.
+  const CloseOutcome& close() {
     if (!closed_) {
       closed_ = true;
       // The close must run even after Ctrl-C has stopped the run.
       SQLCA_.setInterruptCheck(nullptr);
-      closeSession(SQLCA_);
+      outcome_ = closeSession(SQLCA_);
     }
+    return outcome_;
   }
 
  private:
   Session& SQLCA_;
   bool closed_ = false;
+  CloseOutcome outcome_;
 };
 
 }  // namespace
@@ -515,6 +518,16 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     ui.end("connect-failed");
     return kExitConnectFailed;
   }
+  const std::vector<std::string> leftOff = triggersLeftOff(*SQLCA);
+  if (!leftOff.empty()) {
+    std::string tables;
+    for (const auto& table : leftOff) {
+      tables += (tables.empty() ? "" : ", ") + table;
+    }
+    io.err << kProgramName
+           << ": triggers found switched off (an earlier run did not finish): " << tables
+           << "; this run's close sequence switches them on\n";
+  }
   if (ui.interruptRequested()) {
     closing.close();
     ui.end("failed");
@@ -524,12 +537,15 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
   SQLCA->setInterruptCheck(io.interrupted);
   const RunChoice choice{options.sourcePro, options.ticked, false, options.subnoToNo};
   const RunReport report = runConversion(*SQLCA, ui, choice);
-  closing.close();
+  const CloseOutcome& closed = closing.close();
   ui.finishLiveLine();
+  if (closed.failed) {
+    ui.messageBox(kNoticeTitle, closed.message);
+  }
 
   if (report.outcome == RunOutcome::NothingChosen) {
-    ui.end("nothing-chosen");
-    return kExitNothingChosen;
+    ui.end(closed.failed ? "close-failed" : "nothing-chosen");
+    return closed.failed ? kExitCloseFailed : kExitNothingChosen;
   }
   if (!options.eventsJsonl) {
     io.out << "\n" << runSummary(report);
@@ -542,6 +558,10 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
   if (report.outcome != RunOutcome::Completed || report.branchPriceFailed) {
     ui.end("failed");
     return kExitFailed;
+  }
+  if (closed.failed) {
+    ui.end("close-failed");
+    return kExitCloseFailed;
   }
   ui.end("completed");
   return kExitCompleted;

@@ -29,6 +29,10 @@ constexpr const char* kCompletedText = "数据传输完成!";
 // A failed fill used to pass silently as a completed run; the operator is
 // told now, and the run still finishes as before.
 constexpr const char* kBranchPriceFailedText = "生成分店价格信息失败！\n原因：";
+// A refused commit at close leaves the switches on uncommitted: the
+// operator must know that the installation's triggers may be off.
+constexpr const char* kCloseFailedText =
+    "关闭连接时提交失败！八个表的触发器可能仍处于关闭状态，请重新连接后关闭以恢复。\n原因：";
 
 // Keeps the busy pointer up from construction until release() or the end
 // of the scope, whichever comes first, so no path can leave it busy.
@@ -204,7 +208,16 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
     report.branchPriceFailed = true;
     ui.messageBox(kNoticeTitle, kBranchPriceFailedText + SQLCA.SQLErrText());
   }
-  SQLCA.commit();
+  // The fill's rows are kept only by this commit; a refused one loses
+  // them as a failed fill would, and is told the same way (once).
+  if (SQLCA.commit() < 0) {
+    const std::string why = SQLCA.SQLErrText();
+    SQLCA.rollback();
+    if (!report.branchPriceFailed) {
+      report.branchPriceFailed = true;
+      ui.messageBox(kNoticeTitle, kBranchPriceFailedText + why);
+    }
+  }
   wf_enable_trigger(SQLCA);
   ui.wf_set_bar(1);
   busy.release();
@@ -213,16 +226,21 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
   return report;
 }
 
-void closeSession(Session& SQLCA) {
-  // Without a connection the statements would fail silently anyway; the
-  // close must never show anything.
+CloseOutcome closeSession(Session& SQLCA) {
+  CloseOutcome outcome;
+  // Without a connection there is nothing to switch or to commit.
   if (SQLCA.connected()) {
     wf_enable_trigger(SQLCA);
     // The switches were the last statements of the transaction; they must
     // outlive the disconnect whatever the backend does with pending work.
-    SQLCA.commit();
+    if (SQLCA.commit() < 0) {
+      outcome.failed = true;
+      outcome.message = kCloseFailedText + SQLCA.SQLErrText();
+      SQLCA.rollback();
+    }
   }
   SQLCA.disconnect();
+  return outcome;
 }
 
 }  // namespace cvt

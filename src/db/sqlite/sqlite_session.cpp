@@ -27,6 +27,9 @@ constexpr const char* kCreateTriggerOffTable =
     "CREATE TABLE IF NOT EXISTS main.tsql_trigger_off "
     "(table_name TEXT PRIMARY KEY COLLATE NOCASE)";
 constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
+// Rows left here by a run that never reached its close sequence.
+constexpr const char* kSelectTriggersOff =
+    "SELECT table_name FROM main.tsql_trigger_off ORDER BY table_name";
 
 constexpr const char* kDefaultDatabase = "tillexv8";
 constexpr int kBusyTimeoutMs = 5000;
@@ -142,8 +145,8 @@ class SqliteSession final : public Session {
   void disconnect() override;
   bool connected() const override { return db_ != nullptr; }
   long execute(std::string_view sql) override;
-  void commit() override { endTransaction(kCommit); }
-  void rollback() override { endTransaction(kRollback); }
+  long commit() override { return endTransaction(kCommit); }
+  long rollback() override { return endTransaction(kRollback); }
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;
@@ -167,7 +170,8 @@ class SqliteSession final : public Session {
 
  private:
   void closeConnection();
-  void endTransaction(const char* sql);
+  long endTransaction(const char* sql);
+  void readTriggersOff();
   void attachFolder(const std::filesystem::path& folder, const std::string& mainName);
 
   DbPtr db_;
@@ -231,6 +235,8 @@ class SqliteCursor final : public Cursor {
       return session_.report(
           SqlResult::error("The cursor belongs to a connection that has been closed."));
     }
+    sqlite3* db = sqlite3_db_handle(stmt_.get());
+    const bool hadTransaction = sqlite3_get_autocommit(db) == 0;
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW) {
       const int count = sqlite3_column_count(stmt_.get());
@@ -246,10 +252,12 @@ class SqliteCursor final : public Cursor {
       stmt_.reset();  // releases the read lock at once
       return session_.report(SqlResult::noData());
     }
-    const std::string message = sqlite3_errmsg(sqlite3_db_handle(stmt_.get()));
+    const std::string message = sqlite3_errmsg(db);
     stmt_.reset();
+    // Later fetches repeat the error, but the ended transaction is told
+    // only once, with the fetch that ended it.
     failure_ = SqlResult{-(rc & 0xff), message};
-    return session_.report(failure_);
+    return session_.engineFailure(rc, message, hadTransaction);
   }
 
   const std::vector<std::string>& columns() const override { return columns_; }
@@ -299,6 +307,7 @@ long SqliteSession::connect() {
                                    "': " + sqlite3_errmsg(db.get())));
   }
   db_ = std::move(db);
+  readTriggersOff();
   attachFolder(folder, mainName);
   ++generation_;
   context_.targetDatabase = mainName;
@@ -347,6 +356,22 @@ void SqliteSession::attachFolder(const std::filesystem::path& folder, const std:
   }
 }
 
+// Read with no transaction open, before anything else runs on the session.
+void SqliteSession::readTriggersOff() {
+  std::vector<std::string> tables;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_.get(), kSelectTriggersOff, -1, &raw, nullptr) == SQLITE_OK) {
+    StmtPtr stmt(raw);
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(stmt.get(), 0);
+      if (name != nullptr) {
+        tables.emplace_back(reinterpret_cast<const char*>(name));
+      }
+    }
+  }
+  setTriggersOffAtConnect(std::move(tables));
+}
+
 void SqliteSession::closeConnection() {
   statementMap_.clear();
   statementLru_.clear();
@@ -372,21 +397,20 @@ void SqliteSession::disconnect() {
   report(std::move(outcome));
 }
 
-void SqliteSession::endTransaction(const char* sql) {
+long SqliteSession::endTransaction(const char* sql) {
   if (db_ == nullptr) {
-    notConnected();
-    return;
+    return notConnected();
   }
   if (sqlite3_get_autocommit(db_.get()) != 0) {
-    report(SqlResult::ok());  // nothing open: nothing to end
-    return;
+    return report(SqlResult::ok());  // nothing open: nothing to end
   }
   const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
-    return;
+    // A commit refused for a busy database leaves the transaction open for
+    // the caller's rollback; after an I/O error the engine has ended it.
+    return engineFailure(rc, sqlite3_errmsg(db_.get()), true);
   }
-  report(SqlResult::ok());
+  return report(SqlResult::ok());
 }
 
 bool SqliteSession::beginIfNeeded() {
@@ -428,11 +452,12 @@ std::shared_ptr<Prepared> SqliteSession::prepareText(std::string_view sql) {
 }
 
 long SqliteSession::engineFailure(int rc, const std::string& message, bool hadTransaction) {
-  std::string text = message;
+  SqlResult result{-(rc & 0xff), message};
   if (hadTransaction && sqlite3_get_autocommit(db_.get()) != 0) {
-    text += " (the engine rolled back the open transaction)";
+    result.text += " (the engine rolled back the open transaction)";
+    result.transactionEnded = true;
   }
-  return report(SqlResult{-(rc & 0xff), std::move(text)});
+  return report(std::move(result));
 }
 
 bool SqliteSession::bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, std::size_t& next) {
