@@ -123,15 +123,17 @@ class FailingSession final : public Session {
         : s_(s), inner_(std::move(inner)), failure_(std::move(failure)) {}
     long fetch(Row& row) override {
       if (failure_.failed()) {
-        SqlResult repeated = failure_;
-        repeated.transactionEnded = false;  // told once, when it happened
-        return s_.setResult(std::move(repeated));
+        // An ended transaction is told once, at the first report.
+        const SqlResult told = failure_;
+        failure_.transactionEnded = false;
+        return s_.setResult(told);
       }
       if (inner_ == nullptr) {
         return s_.setResult(SqlResult::noData());
       }
       if (s_.injected()) {
         failure_ = s_.lastResult();
+        failure_.transactionEnded = false;
         inner_.reset();
         return s_.SQLCode();
       }
