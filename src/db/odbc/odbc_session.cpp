@@ -53,6 +53,7 @@ constexpr const char* kCreateMarkerTable =
     "CREATE TEMP TABLE IF NOT EXISTS tsql_tx_marker (n INTEGER PRIMARY KEY)";
 constexpr const char* kInsertMarker = "INSERT INTO temp.tsql_tx_marker (n) VALUES (";  // + n)
 constexpr const char* kCountMarker = "SELECT count(*) FROM temp.tsql_tx_marker WHERE n = ";
+constexpr const char* kBeginAgain = "BEGIN";
 constexpr const char* kEndedNote = " (the engine rolled back the open transaction)";
 
 // SQLite's default limit on attached databases.
@@ -336,11 +337,10 @@ class OdbcSession final : public Session {
   long endTransaction(SQLSMALLINT completion);
   // Before every statement that reaches the engine: remembers that work
   // may be pending and, on a SQLite data source, marks the transaction.
-  // Returns whether work was pending before it.
-  bool startWork();
-  // `result` as it is, or, when it is a failure after which the engine had
-  // rolled back the transaction holding pending work, marked so.
-  SqlResult noticeEnded(SqlResult result, bool hadPending);
+  void startWork();
+  // `result` as it is, or, when it is a failure with which the engine
+  // rolled back the transaction the statement ran in, marked so.
+  SqlResult noticeEnded(SqlResult result);
   // The first column of every row of `sql`, sent directly.
   std::vector<std::string> readColumn(const std::string& sql);
   bool attachNeighbours();
@@ -412,10 +412,10 @@ class OdbcSession::OdbcStatement final : public Statement {
     if (mismatch.failed()) {
       return session_.setResult(mismatch);
     }
-    const bool hadPending = session_.startWork();
+    session_.startWork();
     const SqlResult prelude = session_.runPrelude(translation_);
     if (prelude.failed()) {
-      return session_.setResult(session_.noticeEnded(prelude, hadPending));
+      return session_.setResult(session_.noticeEnded(prelude));
     }
     if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
       return session_.setResult(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
@@ -425,7 +425,7 @@ class OdbcSession::OdbcStatement final : public Statement {
     const SqlResult result = session_.finish(stmt_.get(), rc, translation_.changesData, rows);
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     session_.setRows(rows);
-    return session_.setResult(session_.noticeEnded(result, hadPending));
+    return session_.setResult(session_.noticeEnded(result));
   }
 
  private:
@@ -495,7 +495,7 @@ class OdbcSession::OdbcCursor final : public Cursor {
     if (!SQL_SUCCEEDED(rc)) {
       SqlResult failure = session_.failure(SQL_HANDLE_STMT, stmt_.get());
       releaseHandle();
-      return fail(session_.noticeEnded(std::move(failure), true));
+      return fail(session_.noticeEnded(std::move(failure)));
     }
     Row values;
     values.reserve(columns_.size());
@@ -540,10 +540,10 @@ class OdbcSession::OdbcCursor final : public Cursor {
     if (mismatch.failed()) {
       return mismatch;
     }
-    const bool hadPending = session_.startWork();
+    session_.startWork();
     const SqlResult prelude = session_.runPrelude(translation);
     if (prelude.failed()) {
-      return session_.noticeEnded(prelude, hadPending);
+      return session_.noticeEnded(prelude);
     }
     if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
       return session_.failure(SQL_HANDLE_STMT, stmt_.get());
@@ -552,7 +552,7 @@ class OdbcSession::OdbcCursor final : public Cursor {
     if (!SQL_SUCCEEDED(rc)) {
       SqlResult failure = session_.failure(SQL_HANDLE_STMT, stmt_.get());
       releaseHandle();
-      return session_.noticeEnded(std::move(failure), hadPending);
+      return session_.noticeEnded(std::move(failure));
     }
     SQLSMALLINT count = 0;
     if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_.get(), &count))) {
@@ -850,8 +850,7 @@ long OdbcSession::endTransaction(SQLSMALLINT completion) {
   return setResult(std::move(result));
 }
 
-bool OdbcSession::startWork() {
-  const bool hadPending = pending_;
+void OdbcSession::startWork() {
   pending_ = true;
   if (sqlite_ && !markerWritten_) {
     long long rows = 0;
@@ -859,11 +858,10 @@ bool OdbcSession::startWork() {
     markerWritten_ =
         !runDirect(kInsertMarker + std::to_string(marker_) + ")", false, rows).failed();
   }
-  return hadPending;
 }
 
-SqlResult OdbcSession::noticeEnded(SqlResult result, bool hadPending) {
-  if (!result.failed() || !hadPending || !connected()) {
+SqlResult OdbcSession::noticeEnded(SqlResult result) {
+  if (!result.failed() || !connected()) {
     return result;
   }
   bool ended = false;
@@ -873,6 +871,14 @@ SqlResult OdbcSession::noticeEnded(SqlResult result, bool hadPending) {
     }
     const std::vector<std::string> count = readColumn(kCountMarker + std::to_string(marker_));
     ended = !count.empty() && count.front() == "0";
+    if (ended) {
+      // The driver still believes its transaction open and would let every
+      // later statement commit on its own: open the transaction it
+      // believes in.
+      long long rows = 0;
+      runDirect(kBeginAgain, false, rows);
+      markerWritten_ = false;
+    }
   } else {
     const SQLRETURN rc = execDirect(direct_.get(), kTransactionState);
     if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLFetch(direct_.get()))) {
@@ -884,14 +890,14 @@ SqlResult OdbcSession::noticeEnded(SqlResult result, bool hadPending) {
       ended = trancount == 0 || state == -1;
     }
     SQLFreeStmt(direct_.get(), SQL_CLOSE);
+    if (ended) {
+      // What remains of it (a transaction that can no longer commit) goes
+      // too, so that the next statement starts a transaction of its own.
+      SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+    }
   }
   if (ended) {
-    // Whatever remains of it (a transaction that can no longer commit, or
-    // the driver's own idea that one is open) goes too, so that the next
-    // statement starts a transaction of its own.
-    SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
     pending_ = false;
-    markerWritten_ = false;
     result.transactionEnded = true;
     result.text += kEndedNote;
   }
@@ -987,15 +993,15 @@ long OdbcSession::execute(std::string_view sql) {
   if (translation.error.failed()) {
     return setResult(translation.error);
   }
-  const bool hadPending = startWork();
+  startWork();
   const SqlResult prelude = runPrelude(translation);
   if (prelude.failed()) {
-    return setResult(noticeEnded(prelude, hadPending));
+    return setResult(noticeEnded(prelude));
   }
   long long rows = 0;
   const SqlResult result = runDirect(translation.statements.back(), translation.changesData, rows);
   setRows(rows);
-  return setResult(noticeEnded(result, hadPending));
+  return setResult(noticeEnded(result));
 }
 
 std::unique_ptr<Statement> OdbcSession::prepare(std::string_view sql) {
