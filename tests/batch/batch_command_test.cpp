@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -382,6 +383,68 @@ TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
             "300001");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_rm_cashier"), "2");
   EXPECT_EQ(triggersOff(db), "0");
+}
+
+// Another process reading the target holds its shared lock until released:
+// the commits of a run cannot take the database meanwhile.
+class ReadLock {
+ public:
+  explicit ReadLock(const DbFolder& db) {
+    sqlite3_open(db.file("tillexv8").c_str(), &handle_);
+    sqlite3_exec(handle_, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
+  }
+  ~ReadLock() { sqlite3_close(handle_); }
+  ReadLock(const ReadLock&) = delete;
+  ReadLock& operator=(const ReadLock&) = delete;
+
+ private:
+  sqlite3* handle_ = nullptr;
+};
+
+TEST(BatchCommand, ARefusedCommitFailsItsStepAfterABoundedWait) {
+  DbFolder db;
+  seed(db);
+  Outcome o;
+  {
+    const ReadLock reader(db);
+    o = run({target(db, {"--categories", "region", "--events", "jsonl"})});
+  }
+  EXPECT_EQ(o.status, 1) << o.err;
+  EXPECT_NE(o.out.find(R"("text":"导入区域信息失败！")"), std::string::npos) << o.out;
+  EXPECT_EQ(o.out.find("数据传输完成!"), std::string::npos);
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='RG'"), "9901");
+  EXPECT_EQ(triggersOff(db), "0");
+}
+
+TEST(BatchCommand, ARefusedCloseCommitSaysTheTriggersMayBeOff) {
+  DbFolder db;
+  seed(db);
+  Outcome o;
+  {
+    // Nothing chosen: the suspension and the switches on are what the
+    // close has to commit.
+    const ReadLock reader(db);
+    o = run({target(db, {"--events", "jsonl"})});
+  }
+  EXPECT_EQ(o.status, 5) << o.out;
+  EXPECT_NE(o.out.find("触发器可能仍处于关闭状态"), std::string::npos) << o.out;
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"close-failed"})");
+  // Nothing was committed: the suspension went with the rest.
+  EXPECT_EQ(triggersOff(db), "0");
+}
+
+TEST(BatchCommand, TriggersLeftOffByAKilledRunAreToldAndSwitchedOn) {
+  DbFolder db;
+  seed(db);
+  db.exec("tillexv8",
+          "INSERT INTO tsql_trigger_off VALUES ('t_bd_item_info'), ('t_rm_payflow'), ('other');");
+  const Outcome o = run({target(db, {})});
+  EXPECT_EQ(o.status, 4);
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  EXPECT_NE(o.err.find("t_bd_item_info, t_rm_payflow;"), std::string::npos) << o.err;
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT group_concat(table_name) FROM tsql_trigger_off"),
+            "other");
 }
 
 }  // namespace
