@@ -292,6 +292,12 @@ long SqliteSession::connect() {
   if (!std::filesystem::is_regular_file(file, ec)) {
     return report(SqlResult::error("The database file '" + file.string() + "' does not exist."));
   }
+  // SQLite takes an empty file for an empty database and would write its
+  // own table into it: a file that holds nothing is no target to convert
+  // into, and stays as it is.
+  if (std::filesystem::file_size(file, ec) == 0 && !ec) {
+    return report(SqlResult::error("The database file '" + file.string() + "' is empty."));
+  }
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   DbPtr db(raw);
