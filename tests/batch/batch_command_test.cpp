@@ -385,36 +385,49 @@ TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
   EXPECT_EQ(triggersOff(db), "0");
 }
 
-// Another process reading the target holds its shared lock until released:
-// the commits of a run cannot take the database meanwhile.
-class ReadLock {
+// Another process holding the target: reading it (its shared lock keeps
+// every commit out) or writing it (its write lock keeps every write out).
+class Lock {
  public:
-  explicit ReadLock(const DbFolder& db) {
+  Lock(const DbFolder& db, const char* begin) {
     sqlite3_open(db.file("tillexv8").c_str(), &handle_);
-    sqlite3_exec(handle_, "BEGIN; SELECT count(*) FROM sqlite_master;", nullptr, nullptr, nullptr);
+    sqlite3_exec(handle_, begin, nullptr, nullptr, nullptr);
   }
-  ~ReadLock() { sqlite3_close(handle_); }
-  ReadLock(const ReadLock&) = delete;
-  ReadLock& operator=(const ReadLock&) = delete;
+  ~Lock() { sqlite3_close(handle_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
 
  private:
   sqlite3* handle_ = nullptr;
 };
 
-TEST(BatchCommand, ARefusedCommitFailsItsStepAfterABoundedWait) {
-  DbFolder db;
-  seed(db);
-  Outcome o;
-  {
-    const ReadLock reader(db);
-    o = run({target(db, {"--categories", "region", "--events", "jsonl"})});
+constexpr const char* kReading = "BEGIN; SELECT count(*) FROM sqlite_master;";
+constexpr const char* kWriting = "BEGIN IMMEDIATE;";
+
+TEST(BatchCommand, ALockedTargetFailsTheStepAfterABoundedWaitAndLosesNothing) {
+  // The reader lets the step write but not commit; the writer lets it do
+  // nothing. Either way the step's failure text of that moment, exit 1.
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {kReading, R"("text":"导入区域信息失败！")"},
+      {kWriting, R"("text":"删除区域信息失败！")"},
+  };
+  for (const auto& [begin, message] : cases) {
+    SCOPED_TRACE(begin);
+    DbFolder db;
+    seed(db);
+    Outcome o;
+    {
+      const Lock other(db, begin);
+      o = run({target(db, {"--categories", "region", "--events", "jsonl"})});
+    }
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find(message), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("数据传输完成!"), std::string::npos);
+    EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+    EXPECT_EQ(db.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='RG'"),
+              "9901");
+    EXPECT_EQ(triggersOff(db), "0");
   }
-  EXPECT_EQ(o.status, 1) << o.err;
-  EXPECT_NE(o.out.find(R"("text":"导入区域信息失败！")"), std::string::npos) << o.out;
-  EXPECT_EQ(o.out.find("数据传输完成!"), std::string::npos);
-  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
-  EXPECT_EQ(db.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='RG'"), "9901");
-  EXPECT_EQ(triggersOff(db), "0");
 }
 
 TEST(BatchCommand, ARefusedCloseCommitSaysTheTriggersMayBeOff) {
@@ -424,7 +437,7 @@ TEST(BatchCommand, ARefusedCloseCommitSaysTheTriggersMayBeOff) {
   {
     // Nothing chosen: the suspension and the switches on are what the
     // close has to commit.
-    const ReadLock reader(db);
+    const Lock reader(db, kReading);
     o = run({target(db, {"--events", "jsonl"})});
   }
   EXPECT_EQ(o.status, 5) << o.out;

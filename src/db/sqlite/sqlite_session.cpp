@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <list>
+#include <optional>
 #include <set>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -20,7 +23,10 @@ namespace cvt {
 namespace {
 
 // Statements the session itself sends, next to the step that sends them.
-constexpr const char* kBegin = "BEGIN";
+// The first writing statement takes the write lock at once, while the busy
+// wait still applies: a transaction that had read first and met another
+// writer only when it wrote would fail at once, without waiting.
+constexpr const char* kBegin = "BEGIN IMMEDIATE";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kRollback = "ROLLBACK";
 constexpr const char* kCreateTriggerOffTable =
@@ -32,7 +38,31 @@ constexpr const char* kSelectTriggersOff =
     "SELECT table_name FROM main.tsql_trigger_off ORDER BY table_name";
 
 constexpr const char* kDefaultDatabase = "tillexv8";
-constexpr int kBusyTimeoutMs = 5000;
+// How long the session waits for another program's lock before a statement
+// fails with "database is locked". One wait for each time the lock is met:
+// once it has run out, further statements fail at once until one gets its
+// lock, so that a run against a locked database ends in seconds, not in a
+// wait for every statement of the run and of its close.
+constexpr std::chrono::milliseconds kBusyWait{5000};
+constexpr std::chrono::milliseconds kBusyPoll{20};
+
+struct BusyBudget {
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+};
+
+int busyWait(void* budget, int /*count*/) {
+  auto& b = *static_cast<BusyBudget*>(budget);
+  const auto now = std::chrono::steady_clock::now();
+  if (!b.deadline) {
+    b.deadline = now + kBusyWait;
+  }
+  if (now >= *b.deadline) {
+    return 0;
+  }
+  std::this_thread::sleep_for(
+      std::min<std::chrono::steady_clock::duration>(kBusyPoll, *b.deadline - now));
+  return 1;
+}
 constexpr std::size_t kStatementCacheSize = 64;
 
 struct StmtFinalizer {
@@ -179,6 +209,7 @@ class SqliteSession final : public Session {
   std::set<std::string> attached_;  // lower-case names
   RewriteContext context_;
   RewriteCache rewrites_;
+  BusyBudget busy_;
   // Prepared texts of execute(), most recently used first.
   std::list<std::pair<std::string, std::shared_ptr<Prepared>>> statementLru_;
   std::unordered_map<std::string_view, decltype(statementLru_)::iterator> statementMap_;
@@ -306,7 +337,8 @@ long SqliteSession::connect() {
     return report(
         SqlResult{-(rc & 0xff), "Cannot open the database file '" + file.string() + "': " + why});
   }
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  busy_.deadline.reset();
+  sqlite3_busy_handler(db.get(), busyWait, &busy_);
   if (registerTsqlFunctions(db.get()) != SQLITE_OK ||
       sqlite3_exec(db.get(), kCreateTriggerOffTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
     return report(SqlResult::error("Cannot prepare the database file '" + file.string() +
@@ -416,6 +448,7 @@ long SqliteSession::endTransaction(const char* sql) {
     // the caller's rollback; after an I/O error the engine has ended it.
     return engineFailure(rc, sqlite3_errmsg(db_.get()), true);
   }
+  busy_.deadline.reset();
   return report(SqlResult::ok());
 }
 
@@ -517,6 +550,9 @@ long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
     }
     changes = sqlite3_changes64(db_.get());
     sqlite3_reset(stmt.get());
+  }
+  if (prepared.kind != SqlKind::Query) {
+    busy_.deadline.reset();  // the lock was had: the next one may be waited for again
   }
   if (prepared.kind == SqlKind::Change) {
     setRows(changes);
