@@ -69,6 +69,9 @@ bool renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
   const LargestUnderPrefix largest = [&SQLCA, &ended](const std::string& code) {
     // Preset empty: a look-up that finds no row or fails leaves it so.
     Value found = std::string();
+    if (ended) {
+      return found;  // the step fails below, with this failure as the last
+    }
     if (SQLCA.selectInto(kLargestUnderPrefix, {code}, {&found}) < 0 && SQLCA.transactionEnded()) {
       ended = true;
     }
