@@ -247,18 +247,22 @@ class CloseAtExit {
   CloseAtExit(const CloseAtExit&) = delete;
   CloseAtExit& operator=(const CloseAtExit&) = delete;
 
-  void close() {
+  // Returns what the close achieved the first time; later calls repeat it.
+  const CloseOutcome& close() {
     if (!closed_) {
       closed_ = true;
       // The close must run even after Ctrl-C has stopped the run.
       SQLCA_.setInterruptCheck(nullptr);
       if (enableTriggers_) {
-        closeSession(SQLCA_);
+        outcome_ = closeSession(SQLCA_);
       } else {
+        // A rehearsal or a check ends as it began: nothing of it is kept
+        // and the triggers stay as they were.
         SQLCA_.rollback();
         SQLCA_.disconnect();
       }
     }
+    return outcome_;
   }
   // A rehearsal leaves the triggers as it found them.
   void skipEnablingTriggers() { enableTriggers_ = false; }
@@ -267,6 +271,7 @@ class CloseAtExit {
   Session& SQLCA_;
   bool closed_ = false;
   bool enableTriggers_ = true;
+  CloseOutcome outcome_;
 };
 
 // --check: the findings, then the verdict. Nothing is written, and the
@@ -528,6 +533,16 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     ui.end("connect-failed");
     return kExitConnectFailed;
   }
+  const std::vector<std::string> leftOff = triggersLeftOff(*SQLCA);
+  if (!leftOff.empty()) {
+    std::string tables;
+    for (const auto& table : leftOff) {
+      tables += (tables.empty() ? "" : ", ") + table;
+    }
+    io.err << kProgramName
+           << ": triggers found switched off (an earlier run did not finish): " << tables
+           << "; this run's close sequence switches them on\n";
+  }
   if (ui.interruptRequested()) {
     closing.close();
     ui.end("failed");
@@ -541,6 +556,7 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
   SQLCA->setInterruptCheck(io.interrupted);
   const RunChoice choice{options.sourcePro, options.ticked, false, options.subnoToNo};
   RunReport report;
+  CloseOutcome closed;
   if (options.dryRun) {
     // The rehearsal's commits are savepoints inside one transaction, which
     // is rolled back whatever happened; the close sequence would switch
@@ -551,7 +567,7 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     SQLCA->setInterruptCheck(nullptr);
     const long undone = rehearsal.finish();
     closing.skipEnablingTriggers();
-    closing.close();
+    closed = closing.close();
     ui.finishLiveLine();
     if (undone < 0) {
       io.err << kProgramName << ": the rehearsal could not be rolled back: " << SQLCA->SQLErrText()
@@ -564,13 +580,16 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     }
   } else {
     report = runConversion(*SQLCA, ui, choice);
-    closing.close();
+    closed = closing.close();
     ui.finishLiveLine();
+    if (closed.failed) {
+      ui.messageBox(kNoticeTitle, closed.message);
+    }
   }
 
   if (report.outcome == RunOutcome::NothingChosen) {
-    ui.end("nothing-chosen");
-    return kExitNothingChosen;
+    ui.end(closed.failed ? "close-failed" : "nothing-chosen");
+    return closed.failed ? kExitCloseFailed : kExitNothingChosen;
   }
   ui.verified(report.verification);
   if (!options.eventsJsonl) {
@@ -585,6 +604,10 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
       report.verificationFlagged()) {
     ui.end("failed");
     return kExitFailed;
+  }
+  if (closed.failed) {
+    ui.end("close-failed");
+    return kExitCloseFailed;
   }
   ui.end("completed");
   return kExitCompleted;

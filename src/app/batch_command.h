@@ -15,6 +15,7 @@ inline constexpr int kExitFailed = 1;         // a step or the branch-price fill
 inline constexpr int kExitUsage = 2;          // unknown option, category or source
 inline constexpr int kExitConnectFailed = 3;  // the target could not be connected
 inline constexpr int kExitNothingChosen = 4;  // no category chosen
+inline constexpr int kExitCloseFailed = 5;    // the close's commit failed: triggers may be off
 inline constexpr int kExitInterrupted = 130;  // stopped by Ctrl-C
 
 // The project's version, which the build passes in (the package carries

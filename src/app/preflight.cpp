@@ -679,8 +679,8 @@ class Checker {
 
   void checkRights(const std::vector<std::string>& chosen) {
     std::vector<TableRight> needed;
-    for (const char* t : suspendedTables()) {
-      needed.push_back({"", t, "ALTER"});
+    for (const std::string_view t : suspendedTables()) {
+      needed.push_back({"", std::string(t), "ALTER"});
     }
     needed.push_back({"", "t_pc_branch_price", "INSERT"});
     std::map<std::string, std::string> owner;  // "db..table right" -> category

@@ -29,6 +29,10 @@ constexpr const char* kCompletedText = "数据传输完成!";
 // A failed fill used to pass silently as a completed run; the operator is
 // told now, and the run still finishes as before.
 constexpr const char* kBranchPriceFailedText = "生成分店价格信息失败！\n原因：";
+// A refused commit at close leaves the switches on uncommitted: the
+// operator must know that the installation's triggers may be off.
+constexpr const char* kCloseFailedText =
+    "关闭连接时提交失败！八个表的触发器可能仍处于关闭状态，请重新连接后关闭以恢复。\n原因：";
 
 // Keeps the busy pointer up from construction until release() or the end
 // of the scope, whichever comes first, so no path can leave it busy.
@@ -145,6 +149,23 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
   // Pending in the open transaction: the first step's commit makes the
   // suspension permanent, the rollback of a step that fails before it
   // undoes the suspension along with the step's work.
+  // Rows that the clearing statements will spare are counted first: after
+  // the refill they can no longer be told apart from the new ones. Only
+  // reads, and before the suspension, so that a count that fails (even one
+  // with which the engine ends the transaction) loses nothing pending; with
+  // nothing chosen nothing is counted.
+  const auto& cats = categories();
+  RunVerification verification;
+  {
+    std::vector<std::string> chosen;
+    for (std::size_t i = 0; i < cats.size(); ++i) {
+      if (choice.ticked[i] && cats[i].step != nullptr) {
+        chosen.emplace_back(cats[i].key);
+      }
+    }
+    verification.baseline(SQLCA, report.is_source, chosen);
+  }
+
   wf_disable_trigger(SQLCA);
   BusyPointer busy(ui);
 
@@ -157,7 +178,6 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
     return report;
   };
 
-  const auto& cats = categories();
   bool lb_choose = false;
   long idec_count = 0;
   for (std::size_t i = 0; i < cats.size(); ++i) {
@@ -172,19 +192,6 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
     ui.messageBox(kNoticeTitle, kNothingChosenText);
     report.outcome = RunOutcome::NothingChosen;
     return report;
-  }
-
-  // Rows that the clearing statements will spare are counted now: after
-  // the refill they can no longer be told apart from the new ones.
-  RunVerification verification;
-  {
-    std::vector<std::string> chosen;
-    for (std::size_t i = 0; i < cats.size(); ++i) {
-      if (choice.ticked[i] && cats[i].step != nullptr) {
-        chosen.emplace_back(cats[i].key);
-      }
-    }
-    verification.baseline(SQLCA, report.is_source, chosen);
   }
 
   for (std::size_t i = 0; i < cats.size(); ++i) {
@@ -229,9 +236,20 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
     ui.messageBoxWithDetails(kNoticeTitle, kBranchPriceFailedText + SQLCA.SQLErrText(),
                              failureDetails(SQLCA));
   }
-  SQLCA.commit();
-  wf_enable_trigger(SQLCA);
+  // The fill's rows are kept only by this commit; a refused one loses
+  // them as a failed fill would, and is told the same way (once).
+  if (SQLCA.commit() < 0) {
+    const std::string why = SQLCA.SQLErrText();
+    SQLCA.rollback();
+    if (!report.branchPriceFailed) {
+      report.branchPriceFailed = true;
+      ui.messageBox(kNoticeTitle, kBranchPriceFailedText + why);
+    }
+  }
+  // Counted after the last commit and before the enabling statements, which
+  // stay pending: a failing count cannot take them with it.
   report.verification = verification.verify(SQLCA);
+  wf_enable_trigger(SQLCA);
   ui.wf_set_bar(1);
   busy.release();
   report.outcome = RunOutcome::Completed;
@@ -239,16 +257,21 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
   return report;
 }
 
-void closeSession(Session& SQLCA) {
-  // Without a connection the statements would fail silently anyway; the
-  // close must never show anything.
+CloseOutcome closeSession(Session& SQLCA) {
+  CloseOutcome outcome;
+  // Without a connection there is nothing to switch or to commit.
   if (SQLCA.connected()) {
     wf_enable_trigger(SQLCA);
     // The switches were the last statements of the transaction; they must
     // outlive the disconnect whatever the backend does with pending work.
-    SQLCA.commit();
+    if (SQLCA.commit() < 0) {
+      outcome.failed = true;
+      outcome.message = kCloseFailedText + SQLCA.SQLErrText();
+      SQLCA.rollback();
+    }
   }
   SQLCA.disconnect();
+  return outcome;
 }
 
 }  // namespace cvt

@@ -80,18 +80,33 @@ struct RunReport {
 std::string runSummary(const RunReport& report);
 
 // Switches off (on) all triggers of the eight target tables, in order, each
-// failure skipped silently; no commit or rollback of its own.
+// failure skipped silently; no commit or rollback of its own. A failure
+// with which the engine ended the transaction took the switches before it
+// along: they are sent once more.
 void wf_disable_trigger(Session& SQLCA);
 // The eight tables whose triggers a run switches, in their order.
-const std::array<const char*, 8>& suspendedTables();
+const std::array<std::string_view, 8>& suspendedTables();
 void wf_enable_trigger(Session& SQLCA);
+
+// Of the eight tables, those whose triggers the session found switched off
+// when it connected (an earlier run was killed before its close sequence),
+// in the order of the eight.
+std::vector<std::string> triggersLeftOff(const Session& SQLCA);
 
 // One conversion run: the clicked event of the convert button.
 // REQUIRES: SQLCA connected.
 RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice);
 
-// The window's close sequence: triggers on, committed, disconnect. Never
-// shows anything; safe without a connection.
-void closeSession(Session& SQLCA);
+// What the close sequence achieved. `failed` when its commit was refused:
+// the triggers of the eight tables may then still be switched off, and
+// `message` (for a message box titled "提示") says so, with the reason.
+struct CloseOutcome {
+  bool failed = false;
+  std::string message;
+};
+
+// The window's close sequence: triggers on, committed, disconnect. Shows
+// nothing itself; safe without a connection.
+CloseOutcome closeSession(Session& SQLCA);
 
 }  // namespace cvt

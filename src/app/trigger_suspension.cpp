@@ -1,5 +1,9 @@
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/run_driver.h"
 
@@ -10,6 +14,11 @@ namespace {
 // The tables whose triggers a run switches off, in the order they are
 // handled. Tables the run writes that are missing here (the branch prices)
 // keep their triggers while the run works.
+constexpr std::array<std::string_view, 8> kSwitchedTables = {
+    "t_bd_item_info", "t_bd_item_cls",   "t_bd_base_code", "t_bd_supcust_info",
+    "t_rm_vip_info",  "t_rm_spec_price", "t_rm_saleflow",  "t_rm_payflow",
+};
+
 constexpr std::array<const char*, 8> kDisableTriggerSql = {
     "ALTER TABLE t_bd_item_info disable TRIGGER all",
     "ALTER TABLE t_bd_item_cls disable TRIGGER all",
@@ -35,20 +44,45 @@ constexpr std::array<const char*, 8> kEnableTriggerSql = {
 // Every statement is tried; a table the installation lacks, or a login
 // without the right to alter it, must not keep the others from switching.
 // The statements join the open transaction: the caller's next commit makes
-// them permanent and a rollback before it undoes them.
+// them permanent and a rollback before it undoes them. When a failure ended
+// the transaction, the switches sent before it were undone by the engine;
+// all eight are sent once more (switching twice is harmless), so that the
+// tables are not left half switched.
 void runAll(Session& SQLCA, const std::array<const char*, 8>& statements) {
-  for (const char* ls_sql : statements) {
-    SQLCA.execute(ls_sql);
+  for (int pass = 0; pass < 2; ++pass) {
+    bool ended = false;
+    for (const char* ls_sql : statements) {
+      if (SQLCA.execute(ls_sql) < 0 && SQLCA.transactionEnded()) {
+        ended = true;
+      }
+    }
+    if (!ended) {
+      return;
+    }
   }
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
 }
 
 }  // namespace
 
-const std::array<const char*, 8>& suspendedTables() {
-  static constexpr std::array<const char*, 8> kTables = {
-      "t_bd_item_info", "t_bd_item_cls",   "t_bd_base_code", "t_bd_supcust_info",
-      "t_rm_vip_info",  "t_rm_spec_price", "t_rm_saleflow",  "t_rm_payflow"};
-  return kTables;
+const std::array<std::string_view, 8>& suspendedTables() { return kSwitchedTables; }
+
+std::vector<std::string> triggersLeftOff(const Session& SQLCA) {
+  std::vector<std::string> tables;
+  for (const std::string_view table : kSwitchedTables) {
+    const auto& off = SQLCA.triggersOffAtConnect();
+    if (std::any_of(off.begin(), off.end(),
+                    [&](const std::string& name) { return sameName(name, table); })) {
+      tables.emplace_back(table);
+    }
+  }
+  return tables;
 }
 
 void wf_disable_trigger(Session& SQLCA) { runAll(SQLCA, kDisableTriggerSql); }

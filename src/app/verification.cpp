@@ -72,20 +72,33 @@ std::string withSource(std::string_view text, const std::string& source) {
   return out;
 }
 
-// One count; false (with the engine's text in `note`) when it could not be
-// read.
-bool count(Session& SQLCA, const std::string& sql, long long& value, std::string& note) {
-  Value text;
-  const long code = SQLCA.selectInto(sql, {}, {&text});
-  if (code != kSqlOk || !text) {
+// Several counts read with one select, `select (a), (b), ...`, so that a
+// category costs one round trip; false (with the engine's text in `note`)
+// when they could not be read.
+bool counts(Session& SQLCA, const std::vector<std::string>& texts,
+            const std::vector<long long*>& values, std::string& note) {
+  std::string sql = "select ";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    sql += (i > 0 ? ", (" : "(") + texts[i] + ")";
+  }
+  std::vector<Value> read(texts.size());
+  std::vector<Value*> outputs;
+  for (auto& v : read) {
+    outputs.push_back(&v);
+  }
+  const long code = SQLCA.selectInto(sql, {}, outputs);
+  if (code != kSqlOk) {
     note = code < 0 ? SQLCA.SQLErrText() : std::string("no count returned");
     return false;
   }
-  char* end = nullptr;
-  value = std::strtoll(text->c_str(), &end, 10);
-  if (end == text->c_str()) {
-    note = "count is not a number: " + *text;
-    return false;
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    const char* text = read[i] ? read[i]->c_str() : "";
+    char* end = nullptr;
+    *values[i] = std::strtoll(text, &end, 10);
+    if (end == text) {
+      note = "a count is not a number: " + read[i].value_or("NULL");
+      return false;
+    }
   }
   return true;
 }
@@ -105,8 +118,8 @@ void RunVerification::baseline(Session& SQLCA, const std::string& as_source,
     if (!rule->cleared.empty()) {
       long long all = 0;
       long long cleared = 0;
-      if (count(SQLCA, std::string(rule->target), all, b.note) &&
-          count(SQLCA, std::string(rule->cleared), cleared, b.note)) {
+      if (counts(SQLCA, {std::string(rule->target), std::string(rule->cleared)}, {&all, &cleared},
+                 b.note)) {
         b.spared = all - cleared;
       }
     }
@@ -122,14 +135,15 @@ std::vector<CategoryVerification> RunVerification::verify(Session& SQLCA) const 
     v.category = b.category;
     v.note = b.note;
     long long kept = 0;
-    bool counted = b.note.empty() &&
-                   count(SQLCA, withSource(rule->source, source_), v.source, v.note) &&
-                   count(SQLCA, std::string(rule->target), v.target, v.note);
-    if (counted) {
+    std::vector<std::string> texts = {withSource(rule->source, source_), std::string(rule->target)};
+    std::vector<long long*> values = {&v.source, &v.target};
+    if (!rule->kept.empty()) {
+      texts.push_back(withSource(rule->kept, source_));
+      values.push_back(&kept);
+    }
+    const bool counted = b.note.empty() && counts(SQLCA, texts, values, v.note);
+    if (counted && rule->kept.empty()) {
       kept = v.source;
-      if (!rule->kept.empty()) {
-        counted = count(SQLCA, withSource(rule->kept, source_), kept, v.note);
-      }
     }
     v.explained = b.spared - (v.source - kept);
     v.ok = counted && v.target == v.source + v.explained;

@@ -69,23 +69,29 @@ long RehearsalSession::execute(std::string_view sql) {
   return mirror();
 }
 
-void RehearsalSession::commit() {
+long RehearsalSession::commit() {
   inner_.execute(kSaveSql);
   if (inner_.SQLCode() >= 0) {
     ++savepoints_;
   }
+  noteStatement(inner_.lastStatementText());
   setRows(0);
-  setResult(inner_.SQLCode() < 0 ? inner_.lastResult() : SqlResult::ok());
+  return setResult(inner_.SQLCode() < 0 ? inner_.lastResult() : SqlResult::ok());
 }
 
-void RehearsalSession::rollback() {
-  if (savepoints_ == 0) {
+long RehearsalSession::rollback() {
+  // After the engine ended the transaction its savepoints are gone too:
+  // what remains is undone as a whole, and the rehearsal starts again from
+  // the state before it.
+  if (savepoints_ == 0 || inner_.transactionEnded()) {
+    savepoints_ = 0;
     inner_.rollback();
   } else {
     inner_.execute(kReturnSql);
   }
+  noteStatement(inner_.lastStatementText());
   setRows(0);
-  setResult(inner_.SQLCode() < 0 ? inner_.lastResult() : SqlResult::ok());
+  return setResult(inner_.SQLCode() < 0 ? inner_.lastResult() : SqlResult::ok());
 }
 
 long RehearsalSession::finish() {

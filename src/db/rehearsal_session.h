@@ -32,8 +32,8 @@ class RehearsalSession final : public Session {
   void disconnect() override;
   bool connected() const override { return inner_.connected(); }
   long execute(std::string_view sql) override;
-  void commit() override;
-  void rollback() override;
+  long commit() override;
+  long rollback() override;
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;

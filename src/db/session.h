@@ -24,6 +24,11 @@ inline constexpr long kSqlError = -1;    // failure; the text says why
 struct SqlResult {
   long code = kSqlOk;
   std::string text;
+  // Set on a failure after which the engine itself had rolled back the
+  // whole open transaction (SQL Server for many errors and for a deadlock
+  // victim, SQLite for I/O and disk-full errors and ROLLBACK conflicts):
+  // the work that was pending before the failing statement is gone.
+  bool transactionEnded = false;
 
   bool failed() const { return code < 0; }
   static SqlResult ok() { return {}; }
@@ -105,6 +110,13 @@ class Session {
   long SQLCode() const { return last_.code; }
   const std::string& SQLErrText() const { return last_.text; }
   const SqlResult& lastResult() const { return last_; }
+  // True when the latest operation failed and the engine rolled back the
+  // open transaction with it (see SqlResult::transactionEnded).
+  bool transactionEnded() const { return last_.failed() && last_.transactionEnded; }
+  // Tables whose triggers were found switched off when the session
+  // connected: a run that was killed between switching them off and on
+  // leaves them so. Empty when none were, or the engine cannot tell.
+  const std::vector<std::string>& triggersOffAtConnect() const { return triggersOff_; }
   // Rows changed by the latest data-changing statement (0 otherwise).
   long long SQLNRows() const { return rows_; }
   // Statements sent to the engine since the session was made.
@@ -125,8 +137,12 @@ class Session {
 
   // Executes a statement text immediately, without result rows.
   virtual long execute(std::string_view sql) = 0;
-  virtual void commit() = 0;
-  virtual void rollback() = 0;
+  // End the open transaction. Each returns SQLCode: 0, or negative when
+  // the engine refused (a busy or locked database, a lost connection, a
+  // full log). After a failed commit nothing of the transaction is
+  // guaranteed to be stored; the caller rolls back.
+  virtual long commit() = 0;
+  virtual long rollback() = 0;
 
   // Prepares a statement with '?' placeholders. Never returns null; a
   // failed preparation reports its error at every execute().
@@ -161,6 +177,9 @@ class Session {
   void setRows(long long rows) { rows_ = rows; }
   void countStatement() { ++statements_; }
   void noteStatement(std::string_view sql) { lastStatement_.assign(sql); }
+  void setTriggersOffAtConnect(std::vector<std::string> tables) {
+    triggersOff_ = std::move(tables);
+  }
   // True (and SQLCode set to the interruption error) when the front end
   // asked to stop before the next statement.
   bool interrupted();
@@ -171,6 +190,7 @@ class Session {
   std::uint64_t statements_ = 0;
   std::string lastStatement_;
   std::function<bool()> interrupt_;
+  std::vector<std::string> triggersOff_;
 };
 
 // Makes the session that `dbms` selects: the embedded SQLite backend for

@@ -17,8 +17,8 @@ class UnconfiguredSession final : public Session {
   void disconnect() override {}
   bool connected() const override { return false; }
   long execute(std::string_view) override { return fail(); }
-  void commit() override { fail(); }
-  void rollback() override { fail(); }
+  long commit() override { return fail(); }
+  long rollback() override { return fail(); }
   std::unique_ptr<Statement> prepare(std::string_view) override {
     fail();
     return std::make_unique<FailingStatement>(*this);

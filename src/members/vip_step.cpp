@@ -228,7 +228,6 @@ bool encipherBalances(StepRunner& step, const std::string& as_source) {
 // The points tables, then the first commit: card types, cards with their
 // enciphered balances, and points.
 bool convertPoints(StepRunner& step, const std::string& ls_branch_no) {
-  Session& SQLCA = step.SQLCA();
   const StepTexts consume = textsForType(kConsumeType);
   step.bar(kShareP6, consume.deleting);
   if (!step.run(kDeleteConsumeSql, consume.deleteFailed)) {
@@ -248,8 +247,7 @@ bool convertPoints(StepRunner& step, const std::string& ls_branch_no) {
   if (!step.refill(ls_sql6, pointsFailText(ls_sql6, "6"))) {
     return false;
   }
-  SQLCA.commit();
-  return true;
+  return step.commit(pointsFailText(ls_sql6, "6"));
 }
 
 // One recharge record per stored-value card with a balance
@@ -282,6 +280,9 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
       if (ldec_plus && compareWithZero(*ldec_plus) != 0) {
         if (insert->execute({ls_cardid, ldec_plus, ls_branch_no, ldec_plus}) == kSqlOk) {
           ++written;
+        } else if (step.failedForGood(generateFailed)) {
+          // The records inserted so far went with the transaction.
+          return false;
         } else {
           if (!lb_error) {
             firstFailure = failureDetails(SQLCA) + kLf + "Card: " + ls_cardid.value_or("NULL");
@@ -304,7 +305,9 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
     return step.fail(generateFailed, firstFailure);
   }
   step.context().rowsWritten += written;
-  step.commit();
+  if (!step.commit(generateFailed)) {
+    return false;
+  }
   step.bar(kShareP10, "");
   return true;
 }
@@ -316,6 +319,12 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
 bool wf_dravik_vip(StepContext& ctx, const std::string& as_source) {
   StepRunner step(ctx);
   const std::string ls_branch_no = readBranchNo(ctx.SQLCA);
+  // The query's outcome is not looked at, but a failure with which the
+  // engine ended the transaction took pending work with it (the trigger
+  // suspension, when this is the run's first step).
+  if (step.failedForGood(textsForType(kVipTypeType).deleteFailed)) {
+    return false;
+  }
   return convertTypesAndCards(step, as_source) && encipherBalances(step, as_source) &&
          convertPoints(step, ls_branch_no) && generateRecharges(step, ls_branch_no);
 }

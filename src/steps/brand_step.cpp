@@ -37,6 +37,7 @@ bool wf_convert_item_pp(StepContext& ctx, const std::string& as_source) {
                                   kRefillBrandsProSql,
                                   kRefillBrandsStdSql,
                                   kShareAfterCommit,
+                                  {},
                                   {}};
   return runSkeleton(ctx, as_source, kSpec);
 }

@@ -31,6 +31,7 @@ bool wf_convert_cashier(StepContext& ctx, const std::string& as_source) {
                                   kRefillCashiersProSql,
                                   kRefillCashiersStdSql,
                                   kShareAfterCommit,
+                                  {},
                                   {}};
   return runSkeleton(ctx, as_source, kSpec);
 }

@@ -44,6 +44,11 @@ constexpr const char* kMoveItems = "update t_bd_item_info set item_clsno =? wher
 constexpr const char* kRecomputeParents =
     "update t_bd_item_cls set cls_parent =left ( item_clsno , LEN ( item_clsno ) - 2 )";
 
+constexpr const char* kImportFailed = "导入商品类别信息失败！";
+// The renumbering has no failure text of its own for what it tolerates; a
+// failure it cannot tolerate (see renumberLongCodes) is shown with this one.
+constexpr const char* kModifyFailed = "修改商品类别信息失败！";
+
 constexpr long kShareImport = 5;
 constexpr long kShareDone = 5;
 
@@ -67,15 +72,24 @@ FixUpFailure captureFailure(Session& SQLCA, std::string reason) {
 // move made so far and ends the loop; the parents are still recomputed, on
 // the codes as inserted. A failed parent update rolls back the whole phase.
 // Either failure is shown and the step still succeeds: the refilled classes
-// stay committed.
-void renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
+// stay committed. Two are failures of the step: a statement with which the
+// engine ended the transaction (the renames and item moves before it are
+// gone, and going on would move items to codes their classes never got),
+// and a refused commit. Returns false after showing the failure text.
+bool renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
   Session& SQLCA = step.SQLCA();
   const auto rename = SQLCA.prepare(kRenameClass);
   const auto moveItems = SQLCA.prepare(kMoveItems);
-  const LargestUnderPrefix largest = [&SQLCA](const std::string& code) {
+  bool ended = false;
+  const LargestUnderPrefix largest = [&SQLCA, &ended](const std::string& code) {
     // Preset empty: a look-up that finds no row or fails leaves it so.
     Value found = std::string();
-    SQLCA.selectInto(kLargestUnderPrefix, {code}, {&found});
+    if (ended) {
+      return found;  // the step fails below, with this failure as the last
+    }
+    if (SQLCA.selectInto(kLargestUnderPrefix, {code}, {&found}) < 0 && SQLCA.transactionEnded()) {
+      ended = true;
+    }
     return found;
   };
 
@@ -87,12 +101,18 @@ void renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
     }
     const std::string& ls_item_clsno_old = *ls_item_clsno;
     const std::optional<std::string> ls_max_item_clsno = newClassCode(ls_item_clsno_old, largest);
+    if (ended) {
+      return step.fail(kModifyFailed);
+    }
     if (!ls_max_item_clsno) {
       continue;  // every prefix is full: the class keeps its long code
     }
 
     Value taken = std::string("0");
-    SQLCA.selectInto(kCodeTaken, {*ls_max_item_clsno}, {&taken});
+    if (SQLCA.selectInto(kCodeTaken, {*ls_max_item_clsno}, {&taken}) < 0 &&
+        step.failedForGood(kModifyFailed)) {
+      return false;
+    }
     const long ll_count = std::strtol(taken.value_or("0").c_str(), nullptr, 10);
     if (ll_count == 1) {
       continue;  // the code is taken: the class and its items stay as they are
@@ -100,6 +120,9 @@ void renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
 
     // Here a rename that matches no row (100) fails as well as an error.
     if (rename->execute({ls_max_item_clsno, ls_item_clsno_old}) != kSqlOk) {
+      if (step.failedForGood(kModifyFailed)) {
+        return false;
+      }
       // An engine that changed no row says nothing about it.
       const FixUpFailure failed = captureFailure(
           SQLCA, SQLCA.SQLCode() < 0 ? SQLCA.SQLErrText()
@@ -111,11 +134,18 @@ void renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
       break;
     }
     lb_commit = true;
-    moveItems->execute({ls_max_item_clsno, ls_item_clsno_old});  // outcome ignored
+    // Outcome ignored, unless the engine took the renames with it.
+    if (moveItems->execute({ls_max_item_clsno, ls_item_clsno_old}) < 0 &&
+        step.failedForGood(kModifyFailed)) {
+      return false;
+    }
   }
 
   SQLCA.execute(kRecomputeParents);
   if (SQLCA.SQLCode() != kSqlOk) {
+    if (step.failedForGood(kModifyFailed)) {
+      return false;
+    }
     // 100 means an empty class table: there was nothing to lose.
     const bool failed = SQLCA.SQLCode() < 0;
     const FixUpFailure failure = captureFailure(SQLCA, SQLCA.SQLErrText());
@@ -128,19 +158,26 @@ void renumberLongCodes(StepRunner& step, GridResultSet& lds_cls) {
     lb_commit = true;
   }
   if (lb_commit) {
-    SQLCA.commit();
+    return step.commit(kModifyFailed);
   }
+  return true;
 }
 
-// Everything after the refill, which is committed first. Never fails; what
-// goes wrong here is shown and the step goes on.
+// Everything after the refill, which is committed first. Fails only for a
+// refused commit or a transaction the engine ended; what else goes wrong
+// here is shown and the step goes on.
 bool repairClasses(StepRunner& step) {
   Session& SQLCA = step.SQLCA();
-  step.commit();
+  if (!step.commit(kImportFailed)) {
+    return false;
+  }
   // The long codes are read completely before the first rename; the result
   // set is released when this scope ends, on every path.
   GridResultSet lds_cls;
   const GridDefinition definition = buildGridDefinition(SQLCA, kSelectLongCodes, kGridPresentation);
+  if (!definition.error.empty() && step.failedForGood(kModifyFailed)) {
+    return false;
+  }
   std::string ls_err = definition.error;
   if (ls_err.empty()) {
     ls_err = lds_cls.create(definition.syntax);
@@ -152,11 +189,13 @@ bool repairClasses(StepRunner& step) {
   }
   lds_cls.bind(SQLCA);
   if (lds_cls.retrieve() < 0) {
+    if (step.failedForGood(kModifyFailed)) {
+      return false;
+    }
     // No row to renumber; the parents are still recomputed below.
     step.failAndGoOn(kFixUpFailed + lds_cls.errorText(), failureDetails(SQLCA));
   }
-  renumberLongCodes(step, lds_cls);
-  return true;
+  return renumberLongCodes(step, lds_cls);
 }
 
 }  // namespace
@@ -170,6 +209,7 @@ bool wf_convert_item_cls(StepContext& ctx, const std::string& as_source) {
   spec.refillStd = kInsertClassesStd;
   spec.share2 = kShareDone;
   spec.repairs = repairClasses;
+  spec.commitFailed = kModifyFailed;
   return runSkeleton(ctx, as_source, spec);
 }
 

@@ -60,6 +60,7 @@ constexpr const char* kShortenBrands =
     "update t_bd_item_info set item_brand=right(rtrim(item_brand),4) where item_brand<'9999'and "
     "len(rtrim(item_brand))=5 and item_brand is not null";
 
+constexpr const char* kImportFailed = "导入商品信息失败！";
 constexpr const char* kModifying = "正在修改商品信息";
 constexpr const char* kModifyFailed = "修改商品信息失败！";
 
@@ -72,38 +73,51 @@ constexpr long kShareDone = 5;
 // The ticked path: every weighed item swaps its item number and sub-number
 // in a transaction of its own. A row the database rejects is rolled back
 // and keeps its numbers; nothing is shown and the loop goes on. A result set
-// that cannot be built or created skips the swaps silently.
-void swapWeighedNumbers(Session& SQLCA) {
+// that cannot be built or created skips the swaps silently. What is not
+// tolerated: a failure with which the engine ended the transaction, and a
+// commit the database refuses; both end the step with its failure text.
+bool swapWeighedNumbers(StepRunner& step) {
+  Session& SQLCA = step.SQLCA();
   GridResultSet lds_item_info;
   const GridDefinition definition = buildGridDefinition(SQLCA, kSelectWeighed, kGridPresentation);
+  if (!definition.error.empty() && step.failedForGood(kModifyFailed)) {
+    return false;
+  }
   std::string ls_err = definition.error;
   if (ls_err.empty()) {
     ls_err = lds_item_info.create(definition.syntax);
   }
   if (!ls_err.empty()) {
-    return;
+    return true;
   }
   lds_item_info.bind(SQLCA);
   // All rows are read before the first update, so the updates never disturb
   // the rows being walked. A failed retrieve holds no rows.
-  lds_item_info.retrieve();
+  if (lds_item_info.retrieve() < 0 && step.failedForGood(kModifyFailed)) {
+    return false;
+  }
   const auto swap = SQLCA.prepare(kSwapWeighed);
   for (long ll_row = 1; ll_row <= lds_item_info.rowCount(); ++ll_row) {
     const Value ls_item_no = lds_item_info.getString(ll_row, "item_no");
     const Value ls_item_subno = lds_item_info.getString(ll_row, "item_subno");
     if (swap->execute({ls_item_no, ls_item_no, ls_item_subno, ls_item_no}) < 0) {
+      if (step.failedForGood(kModifyFailed)) {
+        return false;
+      }
       SQLCA.rollback();
-    } else {
-      SQLCA.commit();
+    } else if (!step.commit(kModifyFailed)) {
+      return false;
     }
   }
+  return true;
 }
 
 // Everything after the refill. The refill is committed first, so that the
 // emptied and refilled table survives a failure of any later statement.
 bool repairItems(StepRunner& step, const std::string& as_source) {
-  Session& SQLCA = step.SQLCA();
-  step.commit();
+  if (!step.commit(kImportFailed)) {
+    return false;
+  }
   step.bar(kShareModify, kModifying);
   const bool pro = as_source == kDravikPro;
   if (pro) {
@@ -112,8 +126,8 @@ bool repairItems(StepRunner& step, const std::string& as_source) {
       if (!step.run(kWeighedKeepNumber, kModifyFailed)) {
         return false;
       }
-    } else {
-      swapWeighedNumbers(SQLCA);
+    } else if (!swapWeighedNumbers(step)) {
+      return false;
     }
   }
   step.bar(kShareMarkedTwo, kModifying);
@@ -136,6 +150,7 @@ bool wf_convert_item_info(StepContext& ctx, const std::string& as_source) {
   spec.refillStd = kInsertItemsStd;
   spec.share2 = kShareDone;
   spec.repairs = [&as_source](StepRunner& step) { return repairItems(step, as_source); };
+  spec.commitFailed = kModifyFailed;
   return runSkeleton(ctx, as_source, spec);
 }
 

@@ -29,6 +29,7 @@ bool wf_convert_region_info(StepContext& ctx, const std::string& as_source) {
                                   kRefillRegionsProSql,
                                   kRefillRegionsStdSql,
                                   kShareAfterCommit,
+                                  {},
                                   {}};
   return runSkeleton(ctx, as_source, kSpec);
 }

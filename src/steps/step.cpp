@@ -96,6 +96,21 @@ bool StepRunner::refill(std::string_view sql, const std::string& failText) {
   return true;
 }
 
+bool StepRunner::commit(const std::string& failText) {
+  if (ctx_.SQLCA.commit() < 0) {
+    return fail(failText);
+  }
+  return true;
+}
+
+bool StepRunner::failedForGood(const std::string& failText) {
+  if (!ctx_.SQLCA.transactionEnded()) {
+    return false;
+  }
+  fail(failText);
+  return true;
+}
+
 bool runSkeleton(StepContext& ctx, const std::string& as_source, const SkeletonSpec& spec) {
   StepRunner step(ctx);
   step.bar(0, spec.texts.deleting);
@@ -118,7 +133,9 @@ bool runSkeleton(StepContext& ctx, const std::string& as_source, const SkeletonS
   if (spec.repairs && !spec.repairs(step)) {
     return false;
   }
-  step.commit();
+  if (!step.commit(spec.commitFailed.empty() ? spec.texts.importFailed : spec.commitFailed)) {
+    return false;
+  }
   step.bar(spec.share2, "");
   return true;
 }

@@ -85,7 +85,14 @@ class StepRunner {
   bool run(std::string_view sql, const std::string& failText);
   // Like run(), and counts the rows the statement wrote as refilled rows.
   bool refill(std::string_view sql, const std::string& failText);
-  void commit() { ctx_.SQLCA.commit(); }
+  // Commits; a commit the database refuses is the step's failure: shows
+  // `failText` (the text of the moment the commit closes) and returns false.
+  bool commit(const std::string& failText);
+  // After a failure that a loop of the step may tolerate: when the engine
+  // ended the transaction with it, the work pending before it is gone, and
+  // going on would build on work that no longer exists. Then shows
+  // `failText` and returns true (the step must return false).
+  bool failedForGood(const std::string& failText);
 
  private:
   StepContext& ctx_;
@@ -97,11 +104,13 @@ class StepRunner {
 struct SkeletonSpec {
   StepTexts texts;
   std::string clearSql;
-  long share1 = 0;          // bar advance before the refill
-  std::string refillPro;    // refill text for dravik_pro
-  std::string refillStd;    // refill text for dravik_std
-  long share2 = 0;          // bar advance after the commit
+  long share1 = 0;        // bar advance before the refill
+  std::string refillPro;  // refill text for dravik_pro
+  std::string refillStd;  // refill text for dravik_std
+  long share2 = 0;        // bar advance after the commit
   std::function<bool(StepRunner&)> repairs;
+  // Shown when the closing commit fails; empty: the refill's failure text.
+  std::string commitFailed;
 };
 
 bool runSkeleton(StepContext& ctx, const std::string& as_source, const SkeletonSpec& spec);

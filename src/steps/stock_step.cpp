@@ -75,7 +75,9 @@ bool wf_convert_stock(StepContext& ctx, const std::string& as_source) {
     return false;
   }
 
-  step.commit();
+  if (!step.commit(texts.importFailed)) {
+    return false;
+  }
   step.bar(50, "");
   return true;
 }

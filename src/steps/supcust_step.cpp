@@ -121,7 +121,9 @@ bool wf_convert_supcust_info(StepContext& ctx, const std::string& as_source) {
     return false;
   }
 
-  step.commit();
+  if (!step.commit(modifyFailed)) {
+    return false;
+  }
   step.bar(10, "");
   return true;
 }

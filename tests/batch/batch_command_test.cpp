@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -499,6 +500,81 @@ TEST(BatchCommand, CtrlCStopsBetweenStatementsAndClosesCleanly) {
             "300001");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_rm_cashier"), "2");
   EXPECT_EQ(triggersOff(db), "0");
+}
+
+// Another process holding the target: reading it (its shared lock keeps
+// every commit out) or writing it (its write lock keeps every write out).
+class Lock {
+ public:
+  Lock(const DbFolder& db, const char* begin) {
+    sqlite3_open(db.file("tillexv8").c_str(), &handle_);
+    sqlite3_exec(handle_, begin, nullptr, nullptr, nullptr);
+  }
+  ~Lock() { sqlite3_close(handle_); }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+
+ private:
+  sqlite3* handle_ = nullptr;
+};
+
+constexpr const char* kReading = "BEGIN; SELECT count(*) FROM sqlite_master;";
+constexpr const char* kWriting = "BEGIN IMMEDIATE;";
+
+TEST(BatchCommand, ALockedTargetFailsTheStepAfterABoundedWaitAndLosesNothing) {
+  // The reader lets the step write but not commit; the writer lets it do
+  // nothing. Either way the step's failure text of that moment, exit 1.
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {kReading, R"("text":"导入区域信息失败！")"},
+      {kWriting, R"("text":"删除区域信息失败！")"},
+  };
+  for (const auto& [begin, message] : cases) {
+    SCOPED_TRACE(begin);
+    DbFolder db;
+    seed(db);
+    Outcome o;
+    {
+      const Lock other(db, begin);
+      o = run({target(db, {"--categories", "region", "--events", "jsonl"})});
+    }
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find(message), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("数据传输完成!"), std::string::npos);
+    EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"failed"})");
+    EXPECT_EQ(db.scalar("tillexv8", "SELECT code_id FROM t_bd_base_code WHERE type_no='RG'"),
+              "9901");
+    EXPECT_EQ(triggersOff(db), "0");
+  }
+}
+
+TEST(BatchCommand, ARefusedCloseCommitSaysTheTriggersMayBeOff) {
+  DbFolder db;
+  seed(db);
+  Outcome o;
+  {
+    // Nothing chosen: the suspension and the switches on are what the
+    // close has to commit.
+    const Lock reader(db, kReading);
+    o = run({target(db, {"--events", "jsonl"})});
+  }
+  EXPECT_EQ(o.status, 5) << o.out;
+  EXPECT_NE(o.out.find("触发器可能仍处于关闭状态"), std::string::npos) << o.out;
+  EXPECT_EQ(o.lines().back(), R"({"event":"end","outcome":"close-failed"})");
+  // Nothing was committed: the suspension went with the rest.
+  EXPECT_EQ(triggersOff(db), "0");
+}
+
+TEST(BatchCommand, TriggersLeftOffByAKilledRunAreToldAndSwitchedOn) {
+  DbFolder db;
+  seed(db);
+  db.exec("tillexv8",
+          "INSERT INTO tsql_trigger_off VALUES ('t_bd_item_info'), ('t_rm_payflow'), ('other');");
+  const Outcome o = run({target(db, {})});
+  EXPECT_EQ(o.status, 4);
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  EXPECT_NE(o.err.find("t_bd_item_info, t_rm_payflow;"), std::string::npos) << o.err;
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT group_concat(table_name) FROM tsql_trigger_off"),
+            "other");
 }
 
 }  // namespace

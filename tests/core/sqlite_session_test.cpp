@@ -32,6 +32,7 @@ TEST(SqliteConnect, FolderPortAndDatabaseRules) {
     std::string text;  // part of the error text
   };
   const std::string missing = folder.path() + "/nowhere";
+  std::fclose(std::fopen(folder.file("empty").c_str(), "w"));
   for (const Case& c : {
            Case{folder.path(), "tillexv8", true, ""},
            Case{folder.path() + ",1433", "tillexv8", true, ""},
@@ -40,6 +41,7 @@ TEST(SqliteConnect, FolderPortAndDatabaseRules) {
            Case{folder.path(), "dravik_pro", true, ""},
            Case{missing + ",1433", "tillexv8", false, missing + "/tillexv8.db"},
            Case{folder.path(), "tillex_old", false, "tillex_old.db"},
+           Case{folder.path(), "empty", false, "is empty"},
            Case{"", "tillexv8", false, "folder"},
        }) {
     SCOPED_TRACE(c.server + " / " + c.database);
@@ -52,6 +54,7 @@ TEST(SqliteConnect, FolderPortAndDatabaseRules) {
   // A failed connect never creates the file it looked for.
   EXPECT_FALSE(std::filesystem::exists(missing));
   EXPECT_FALSE(std::filesystem::exists(folder.file("tillex_old")));
+  EXPECT_EQ(std::filesystem::file_size(folder.file("empty")), 0U);
 }
 
 TEST(SqliteConnect, AnotherMainDatabaseStillReachesTheTarget) {

@@ -254,8 +254,14 @@ class ProbeSession final : public Session {
     inner_->execute(sql);
     return sync();
   }
-  void commit() override { inner_->commit(); }
-  void rollback() override { inner_->rollback(); }
+  long commit() override {
+    inner_->commit();
+    return sync();
+  }
+  long rollback() override {
+    inner_->rollback();
+    return sync();
+  }
   std::unique_ptr<Statement> prepare(std::string_view sql) override {
     ++prepares;
     return std::make_unique<ProbeStatement>(*this, inner_->prepare(sql));

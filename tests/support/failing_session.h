@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,47 +11,99 @@
 
 namespace cvt::test {
 
-// Wraps a real session and fails chosen statements before they reach it,
-// as a lost connection or a server error would. Every other statement runs
-// on the wrapped session, whose outcome becomes this session's. Statements
-// executed through execute() are counted from 1 and remembered.
-// REQUIRES: callers use execute(), commit() and rollback() only; prepared
-// statements and cursors go straight to the wrapped session (apart from
-// the cursors failCursorsContaining() names).
+// Wraps a real session and makes one chosen operation fail, as a lost
+// connection, a server error or a busy database would. Every statement
+// that reaches the engine is counted from 1, in the order it is sent:
+// execute(), each execute of a prepared statement, each cursor open and
+// each fetch (selectInto and the grid result set go through these too).
+// Commits are counted from 1 apart.
+//
+// A statement fault fails the chosen statement instead of sending it,
+// either alone (the transaction and its pending work stay) or ending the
+// transaction, as an engine that rolls back the whole transaction with the
+// error does: the wrapped session rolls back and the failure says so. A
+// commit fault refuses the chosen commit and leaves the transaction open,
+// as a busy database does. Every other operation runs on the wrapped
+// session, whose outcome becomes this session's.
+//
+// Apart from the counted faults, every cursor whose text contains the
+// marker given to failCursorsContaining() fails at its first fetch.
 class FailingSession final : public Session {
  public:
+  enum class Fault { Alone, EndsTransaction };
+
   explicit FailingSession(std::unique_ptr<Session> inner) : inner_(std::move(inner)) {}
 
   // Fail the statement number `n` (1-based); 0 fails none.
-  void failStatement(std::size_t n) { failAt_ = n; }
-  const std::vector<std::string>& executed() const { return executed_; }
+  void failStatement(std::size_t n, Fault kind = Fault::Alone) {
+    failAt_ = n;
+    kind_ = kind;
+  }
+  // Refuse the commit number `n` (1-based); 0 refuses none.
+  void failCommit(std::size_t n) { failCommitAt_ = n; }
+  // Called after every commit that went through, with its number.
+  std::function<void(std::size_t)> afterCommit;
+
+  std::size_t statements() const { return statements_; }
+  std::size_t commits() const { return commits_; }
+  // True once the chosen fault has happened.
+  bool faulted() const { return faulted_; }
   Session& inner() { return *inner_; }
 
-  long connect() override { return setResult({inner_->connect(), inner_->SQLErrText()}); }
-  void disconnect() override { inner_->disconnect(); }
+  long connect() override {
+    const long code = inner_->connect();
+    setTriggersOffAtConnect(inner_->triggersOffAtConnect());
+    return setResult({code, inner_->SQLErrText()});
+  }
+  void disconnect() override {
+    inner_->disconnect();
+    sync();
+  }
   bool connected() const override { return inner_->connected(); }
   long execute(std::string_view sql) override {
     noteStatement(sql);
-    executed_.emplace_back(sql);
-    countStatement();
-    if (executed_.size() == failAt_) {
-      setRows(0);
-      return setResult(SqlResult::error("injected failure"));
+    if (injected()) {
+      return SQLCode();
     }
     inner_->execute(sql);
-    setRows(inner_->SQLNRows());
-    return setResult(inner_->lastResult());
+    return sync();
   }
-  void commit() override { inner_->commit(); }
-  void rollback() override { inner_->rollback(); }
-  std::unique_ptr<Statement> prepare(std::string_view sql) override { return inner_->prepare(sql); }
+  long commit() override {
+    ++commits_;
+    if (commits_ == failCommitAt_) {
+      faulted_ = true;
+      return setResult(SqlResult::error("injected commit failure"));
+    }
+    const long code = inner_->commit();
+    sync();
+    if (code == kSqlOk && afterCommit) {
+      afterCommit(commits_);
+    }
+    return code;
+  }
+  long rollback() override {
+    inner_->rollback();
+    return sync();
+  }
+  std::unique_ptr<Statement> prepare(std::string_view sql) override {
+    auto statement = std::make_unique<FaultyStatement>(*this, inner_->prepare(sql));
+    sync();
+    return statement;
+  }
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override {
+    noteStatement(sql);
     if (!cursorMarker_.empty() && sql.find(cursorMarker_) != std::string_view::npos) {
-      noteStatement(sql);
-      return std::make_unique<RefusedCursor>(*this);
+      return std::make_unique<FaultyCursor>(*this, nullptr,
+                                            SqlResult::error("injected failure"));
     }
-    return inner_->openCursor(sql, inputs);
+    if (injected()) {
+      return std::make_unique<FaultyCursor>(*this, nullptr, lastResult());
+    }
+    auto cursor =
+        std::make_unique<FaultyCursor>(*this, inner_->openCursor(sql, inputs), SqlResult::ok());
+    sync();
+    return cursor;
   }
 
   // Every cursor whose text contains `marker` fails at its first fetch, as
@@ -58,23 +111,96 @@ class FailingSession final : public Session {
   void failCursorsContaining(std::string marker) { cursorMarker_ = std::move(marker); }
 
  private:
-  class RefusedCursor final : public Cursor {
+  class FaultyStatement final : public Statement {
    public:
-    explicit RefusedCursor(FailingSession& session) : session_(session) {}
-    long fetch(Row& /*row*/) override {
-      return session_.setResult(SqlResult::error("injected failure"));
+    FaultyStatement(FailingSession& s, std::unique_ptr<Statement> inner)
+        : s_(s), inner_(std::move(inner)) {}
+    long execute(const std::vector<Value>& inputs) override {
+      if (s_.injected()) {
+        return s_.SQLCode();
+      }
+      inner_->execute(inputs);
+      return s_.sync();
     }
-    const std::vector<std::string>& columns() const override { return columns_; }
-    void close() override {}
 
    private:
-    FailingSession& session_;
-    std::vector<std::string> columns_;
+    FailingSession& s_;
+    std::unique_ptr<Statement> inner_;
   };
+
+  // A cursor whose open failed reports it at every fetch, as the backends'
+  // cursors do; a failed fetch ends the cursor the same way.
+  class FaultyCursor final : public Cursor {
+   public:
+    FaultyCursor(FailingSession& s, std::unique_ptr<Cursor> inner, SqlResult failure)
+        : s_(s), inner_(std::move(inner)), failure_(std::move(failure)) {}
+    long fetch(Row& row) override {
+      if (failure_.failed()) {
+        // An ended transaction is told once, at the first report.
+        const SqlResult told = failure_;
+        failure_.transactionEnded = false;
+        return s_.setResult(told);
+      }
+      if (inner_ == nullptr) {
+        return s_.setResult(SqlResult::noData());
+      }
+      if (s_.injected()) {
+        failure_ = s_.lastResult();
+        failure_.transactionEnded = false;
+        inner_.reset();
+        return s_.SQLCode();
+      }
+      inner_->fetch(row);
+      return s_.sync();
+    }
+    const std::vector<std::string>& columns() const override {
+      return inner_ != nullptr ? inner_->columns() : kNone;
+    }
+    void close() override {
+      if (inner_ != nullptr) {
+        inner_->close();
+      }
+    }
+
+   private:
+    static inline const std::vector<std::string> kNone;
+    FailingSession& s_;
+    std::unique_ptr<Cursor> inner_;
+    SqlResult failure_;
+  };
+
+  // Counts one statement; true (with the failure set) when it is the one
+  // chosen to fail.
+  bool injected() {
+    countStatement();
+    ++statements_;
+    if (statements_ != failAt_) {
+      return false;
+    }
+    faulted_ = true;
+    setRows(0);
+    SqlResult failure = SqlResult::error("injected failure");
+    if (kind_ == Fault::EndsTransaction) {
+      inner_->rollback();
+      failure.text += " (the engine rolled back the open transaction)";
+      failure.transactionEnded = true;
+    }
+    setResult(std::move(failure));
+    return true;
+  }
+
+  long sync() {
+    setRows(inner_->SQLNRows());
+    return setResult(inner_->lastResult());
+  }
 
   std::unique_ptr<Session> inner_;
   std::size_t failAt_ = 0;
-  std::vector<std::string> executed_;
+  Fault kind_ = Fault::Alone;
+  std::size_t failCommitAt_ = 0;
+  std::size_t statements_ = 0;
+  std::size_t commits_ = 0;
+  bool faulted_ = false;
   std::string cursorMarker_;
 };
 

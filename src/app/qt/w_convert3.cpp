@@ -342,7 +342,10 @@ void w_convert3::closeEvent(QCloseEvent* event) {
   }
   if (!closed_) {
     closed_ = true;
-    closeSession(*SQLCA_);
+    const CloseOutcome outcome = closeSession(*SQLCA_);
+    if (outcome.failed) {
+      messageBox(kNoticeTitle, outcome.message);
+    }
   }
   event->accept();
 }

@@ -36,6 +36,27 @@ constexpr const char* kAttachDatabase = "ATTACH DATABASE ";  // + 'file' AS name
 constexpr const char* kCreateTriggerOffTable =
     "CREATE TABLE IF NOT EXISTS tsql_trigger_off (table_name TEXT PRIMARY KEY COLLATE NOCASE)";
 
+// Tables whose triggers are switched off, read at connect (SQL Server).
+constexpr const char* kDisabledTriggerTables =
+    "select distinct object_name(parent_id) from sys.triggers where is_disabled = 1 and "
+    "parent_class = 1";
+constexpr const char* kSwitchedOffTables = "SELECT table_name FROM tsql_trigger_off";
+
+// After a failure: is the transaction that held the pending work still
+// open? SQL Server counts its open transactions, and marks one that can no
+// longer commit with XACT_STATE() -1.
+constexpr const char* kTransactionState = "SELECT @@TRANCOUNT, XACT_STATE()";
+// A SQLite data source cannot be asked through the driver, which opens a
+// transaction of its own before every statement: each transaction that
+// carries work first writes a numbered row into a temporary table, and the
+// row is gone exactly when the engine rolled that transaction back.
+constexpr const char* kCreateMarkerTable =
+    "CREATE TEMP TABLE IF NOT EXISTS tsql_tx_marker (n INTEGER PRIMARY KEY)";
+constexpr const char* kInsertMarker = "INSERT INTO temp.tsql_tx_marker (n) VALUES (";  // + n)
+constexpr const char* kCountMarker = "SELECT count(*) FROM temp.tsql_tx_marker WHERE n = ";
+constexpr const char* kBeginAgain = "BEGIN";
+constexpr const char* kEndedNote = " (the engine rolled back the open transaction)";
+
 // SQLite's default limit on attached databases.
 constexpr std::size_t kMaxAttached = 10;
 
@@ -302,8 +323,8 @@ class OdbcSession final : public Session {
   bool connected() const override { return static_cast<bool>(dbc_); }
 
   long execute(std::string_view sql) override;
-  void commit() override { endTransaction(SQL_COMMIT); }
-  void rollback() override { endTransaction(SQL_ROLLBACK); }
+  long commit() override { return endTransaction(SQL_COMMIT); }
+  long rollback() override { return endTransaction(SQL_ROLLBACK); }
 
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
@@ -319,7 +340,15 @@ class OdbcSession final : public Session {
   class OdbcCursor;
 
   void closeConnection();
-  void endTransaction(SQLSMALLINT completion);
+  long endTransaction(SQLSMALLINT completion);
+  // Before every statement that reaches the engine: remembers that work
+  // may be pending and, on a SQLite data source, marks the transaction.
+  void startWork();
+  // `result` as it is, or, when it is a failure with which the engine
+  // rolled back the transaction the statement ran in, marked so.
+  SqlResult noticeEnded(SqlResult result);
+  // The first column of every row of `sql`, sent directly.
+  std::vector<std::string> readColumn(const std::string& sql);
   bool attachNeighbours();
   Translation translate(std::string_view sql);
 
@@ -350,6 +379,9 @@ class OdbcSession final : public Session {
 
   bool sqlite_ = false;
   std::vector<std::string> attached_;
+  bool pending_ = false;      // statements sent since the last commit or rollback
+  std::uint64_t marker_ = 0;  // number of the current transaction's marker row
+  bool markerWritten_ = false;
   SqlDialectFactory makeSqliteDialect_;
   std::unique_ptr<SqlDialect> dialect_;  // set while connected to SQLite
 };
@@ -387,9 +419,10 @@ class OdbcSession::OdbcStatement final : public Statement {
     if (mismatch.failed()) {
       return session_.setResult(mismatch);
     }
+    session_.startWork();
     const SqlResult prelude = session_.runPrelude(translation_);
     if (prelude.failed()) {
-      return session_.setResult(prelude);
+      return session_.setResult(session_.noticeEnded(prelude));
     }
     if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
       return session_.setResult(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
@@ -399,7 +432,7 @@ class OdbcSession::OdbcStatement final : public Statement {
     const SqlResult result = session_.finish(stmt_.get(), rc, translation_.changesData, rows);
     SQLFreeStmt(stmt_.get(), SQL_CLOSE);
     session_.setRows(rows);
-    return session_.setResult(result);
+    return session_.setResult(session_.noticeEnded(result));
   }
 
  private:
@@ -470,7 +503,9 @@ class OdbcSession::OdbcCursor final : public Cursor {
       return session_.setResult(SqlResult::noData());
     }
     if (!SQL_SUCCEEDED(rc)) {
-      return fail(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
+      SqlResult failure = session_.failure(SQL_HANDLE_STMT, stmt_.get());
+      releaseHandle();
+      return fail(session_.noticeEnded(std::move(failure)));
     }
     Row values;
     values.reserve(columns_.size());
@@ -515,16 +550,19 @@ class OdbcSession::OdbcCursor final : public Cursor {
     if (mismatch.failed()) {
       return mismatch;
     }
+    session_.startWork();
     const SqlResult prelude = session_.runPrelude(translation);
     if (prelude.failed()) {
-      return prelude;
+      return session_.noticeEnded(prelude);
     }
     if (!SQL_SUCCEEDED(inputs_.bind(stmt_.get(), inputs))) {
       return session_.failure(SQL_HANDLE_STMT, stmt_.get());
     }
     const SQLRETURN rc = SQLExecute(stmt_.get());
     if (!SQL_SUCCEEDED(rc)) {
-      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+      SqlResult failure = session_.failure(SQL_HANDLE_STMT, stmt_.get());
+      releaseHandle();
+      return session_.noticeEnded(std::move(failure));
     }
     SQLSMALLINT count = 0;
     if (!SQL_SUCCEEDED(SQLNumResultCols(stmt_.get(), &count))) {
@@ -708,9 +746,14 @@ long OdbcSession::connect() {
         });
     attachNeighbours();
     runDirect(kCreateTriggerOffTable, false, ignored_rows);
+    runDirect(kCreateMarkerTable, false, ignored_rows);
+    setTriggersOffAtConnect(readColumn(kSwitchedOffTables));
   } else {
     runDirect(kRowCountsOn, false, ignored_rows);
+    setTriggersOffAtConnect(readColumn(kDisabledTriggerTables));
   }
+  pending_ = false;
+  markerWritten_ = false;
 
   if (!SQL_SUCCEEDED(SQLSetConnectAttr(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
                                        attributeValue(SQL_AUTOCOMMIT_OFF), 0))) {
@@ -800,14 +843,95 @@ void OdbcSession::closeConnection() {
   dialect_.reset();
 }
 
-void OdbcSession::endTransaction(SQLSMALLINT completion) {
+long OdbcSession::endTransaction(SQLSMALLINT completion) {
   noteStatement(completion == SQL_COMMIT ? "COMMIT" : "ROLLBACK");
   if (!connected()) {
-    setResult(SqlResult::error(kNotConnected));
-    return;
+    return setResult(SqlResult::error(kNotConnected));
   }
   const SQLRETURN rc = SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), completion);
-  setResult(SQL_SUCCEEDED(rc) ? SqlResult::ok() : failure(SQL_HANDLE_DBC, dbc_.get()));
+  const bool hadPending = pending_;
+  pending_ = false;
+  markerWritten_ = false;
+  if (SQL_SUCCEEDED(rc)) {
+    return setResult(SqlResult::ok());
+  }
+  SqlResult result = failure(SQL_HANDLE_DBC, dbc_.get());
+  // A commit the server refused may have ended the transaction (a lost
+  // connection, a deadlock) or left it open (SQLite busy): in both cases
+  // the caller rolls back, which is harmless either way.
+  result.transactionEnded = hadPending;
+  return setResult(std::move(result));
+}
+
+void OdbcSession::startWork() {
+  pending_ = true;
+  if (sqlite_ && !markerWritten_) {
+    long long rows = 0;
+    ++marker_;
+    markerWritten_ =
+        !runDirect(kInsertMarker + std::to_string(marker_) + ")", false, rows).failed();
+  }
+}
+
+SqlResult OdbcSession::noticeEnded(SqlResult result) {
+  if (!result.failed() || !connected()) {
+    return result;
+  }
+  bool ended = false;
+  if (sqlite_) {
+    if (!markerWritten_) {
+      return result;  // no marker, no answer: assume the transaction stands
+    }
+    const std::vector<std::string> count = readColumn(kCountMarker + std::to_string(marker_));
+    ended = !count.empty() && count.front() == "0";
+    if (ended) {
+      // The driver still believes its transaction open and would let every
+      // later statement commit on its own: open the transaction it
+      // believes in.
+      long long rows = 0;
+      runDirect(kBeginAgain, false, rows);
+      markerWritten_ = false;
+    }
+  } else {
+    const SQLRETURN rc = execDirect(direct_.get(), kTransactionState);
+    if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLFetch(direct_.get()))) {
+      SQLINTEGER trancount = 1;
+      SQLINTEGER state = 1;
+      SQLLEN length = 0;
+      SQLGetData(direct_.get(), 1, SQL_C_SLONG, &trancount, 0, &length);
+      SQLGetData(direct_.get(), 2, SQL_C_SLONG, &state, 0, &length);
+      ended = trancount == 0 || state == -1;
+    }
+    SQLFreeStmt(direct_.get(), SQL_CLOSE);
+    if (ended) {
+      // What remains of it (a transaction that can no longer commit) goes
+      // too, so that the next statement starts a transaction of its own.
+      SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+    }
+  }
+  if (ended) {
+    pending_ = false;
+    result.transactionEnded = true;
+    result.text += kEndedNote;
+  }
+  return result;
+}
+
+std::vector<std::string> OdbcSession::readColumn(const std::string& sql) {
+  std::vector<std::string> values;
+  if (SQL_SUCCEEDED(execDirect(direct_.get(), sql))) {
+    while (SQL_SUCCEEDED(SQLFetch(direct_.get()))) {
+      char buffer[512] = {};
+      SQLLEN length = 0;
+      if (SQL_SUCCEEDED(SQLGetData(direct_.get(), 1, SQL_C_CHAR, buffer,
+                                   static_cast<SQLLEN>(sizeof buffer), &length)) &&
+          length != SQL_NULL_DATA) {
+        values.emplace_back(buffer);
+      }
+    }
+  }
+  SQLFreeStmt(direct_.get(), SQL_CLOSE);
+  return values;
 }
 
 Translation OdbcSession::translate(std::string_view sql) {
@@ -883,14 +1007,15 @@ long OdbcSession::execute(std::string_view sql) {
   if (translation.error.failed()) {
     return setResult(translation.error);
   }
+  startWork();
   const SqlResult prelude = runPrelude(translation);
   if (prelude.failed()) {
-    return setResult(prelude);
+    return setResult(noticeEnded(prelude));
   }
   long long rows = 0;
   const SqlResult result = runDirect(translation.statements.back(), translation.changesData, rows);
   setRows(rows);
-  return setResult(result);
+  return setResult(noticeEnded(result));
 }
 
 std::unique_ptr<Statement> OdbcSession::prepare(std::string_view sql) {

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <list>
+#include <optional>
 #include <set>
 #include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -21,16 +24,46 @@ namespace cvt {
 namespace {
 
 // Statements the session itself sends, next to the step that sends them.
-constexpr const char* kBegin = "BEGIN";
+// The first writing statement takes the write lock at once, while the busy
+// wait still applies: a transaction that had read first and met another
+// writer only when it wrote would fail at once, without waiting.
+constexpr const char* kBegin = "BEGIN IMMEDIATE";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kRollback = "ROLLBACK";
 constexpr const char* kCreateTriggerOffTable =
     "CREATE TABLE IF NOT EXISTS main.tsql_trigger_off "
     "(table_name TEXT PRIMARY KEY COLLATE NOCASE)";
 constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
+// Rows left here by a run that never reached its close sequence.
+constexpr const char* kSelectTriggersOff =
+    "SELECT table_name FROM main.tsql_trigger_off ORDER BY table_name";
 
 constexpr const char* kDefaultDatabase = "tillexv8";
-constexpr int kBusyTimeoutMs = 5000;
+// How long the session waits for another program's lock before a statement
+// fails with "database is locked". One wait for each time the lock is met:
+// once it has run out, further statements fail at once until one gets its
+// lock, so that a run against a locked database ends in seconds, not in a
+// wait for every statement of the run and of its close.
+constexpr std::chrono::milliseconds kBusyWait{5000};
+constexpr std::chrono::milliseconds kBusyPoll{20};
+
+struct BusyBudget {
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+};
+
+int busyWait(void* budget, int /*count*/) {
+  auto& b = *static_cast<BusyBudget*>(budget);
+  const auto now = std::chrono::steady_clock::now();
+  if (!b.deadline) {
+    b.deadline = now + kBusyWait;
+  }
+  if (now >= *b.deadline) {
+    return 0;
+  }
+  std::this_thread::sleep_for(
+      std::min<std::chrono::steady_clock::duration>(kBusyPoll, *b.deadline - now));
+  return 1;
+}
 constexpr std::size_t kStatementCacheSize = 64;
 
 struct StmtFinalizer {
@@ -144,8 +177,8 @@ class SqliteSession final : public Session {
   void disconnect() override;
   bool connected() const override { return db_ != nullptr; }
   long execute(std::string_view sql) override;
-  void commit() override { endTransaction(kCommit); }
-  void rollback() override { endTransaction(kRollback); }
+  long commit() override { return endTransaction(kCommit); }
+  long rollback() override { return endTransaction(kRollback); }
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;
@@ -180,7 +213,8 @@ class SqliteSession final : public Session {
 
  private:
   void closeConnection();
-  void endTransaction(const char* sql);
+  long endTransaction(const char* sql);
+  void readTriggersOff();
   void attachFolder(const std::filesystem::path& folder, const std::string& mainName);
 
   DbPtr db_;
@@ -188,6 +222,7 @@ class SqliteSession final : public Session {
   std::set<std::string> attached_;  // lower-case names
   RewriteContext context_;
   RewriteCache rewrites_;
+  BusyBudget busy_;
   // Prepared texts of execute(), most recently used first.
   std::list<std::pair<std::string, std::shared_ptr<Prepared>>> statementLru_;
   std::unordered_map<std::string_view, decltype(statementLru_)::iterator> statementMap_;
@@ -249,6 +284,8 @@ class SqliteCursor final : public Cursor {
       return session_.report(
           SqlResult::error("The cursor belongs to a connection that has been closed."));
     }
+    sqlite3* db = sqlite3_db_handle(stmt_.get());
+    const bool hadTransaction = sqlite3_get_autocommit(db) == 0;
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW) {
       const int count = sqlite3_column_count(stmt_.get());
@@ -264,11 +301,13 @@ class SqliteCursor final : public Cursor {
       stmt_.reset();  // releases the read lock at once
       return session_.report(SqlResult::noData());
     }
-    const std::string message = sqlite3_errmsg(sqlite3_db_handle(stmt_.get()));
+    const std::string message = sqlite3_errmsg(db);
     stmt_.reset();
+    // Later fetches repeat the error, but the ended transaction is told
+    // only once, with the fetch that ended it.
     failure_ = SqlResult{-(rc & 0xff), message};
     session_.noted(text_);
-    return session_.report(failure_);
+    return session_.engineFailure(rc, message, hadTransaction);
   }
 
   const std::vector<std::string>& columns() const override { return columns_; }
@@ -304,6 +343,12 @@ long SqliteSession::connect() {
   if (!std::filesystem::is_regular_file(file, ec)) {
     return report(SqlResult::error("The database file '" + file.string() + "' does not exist."));
   }
+  // SQLite takes an empty file for an empty database and would write its
+  // own table into it: a file that holds nothing is no target to convert
+  // into, and stays as it is.
+  if (std::filesystem::file_size(file, ec) == 0 && !ec) {
+    return report(SqlResult::error("The database file '" + file.string() + "' is empty."));
+  }
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   DbPtr db(raw);
@@ -312,13 +357,15 @@ long SqliteSession::connect() {
     return report(
         SqlResult{-(rc & 0xff), "Cannot open the database file '" + file.string() + "': " + why});
   }
-  sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+  busy_.deadline.reset();
+  sqlite3_busy_handler(db.get(), busyWait, &busy_);
   if (registerTsqlFunctions(db.get()) != SQLITE_OK ||
       sqlite3_exec(db.get(), kCreateTriggerOffTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
     return report(SqlResult::error("Cannot prepare the database file '" + file.string() +
                                    "': " + sqlite3_errmsg(db.get())));
   }
   db_ = std::move(db);
+  readTriggersOff();
   attachFolder(folder, mainName);
   ++generation_;
   context_.targetDatabase = mainName;
@@ -367,6 +414,22 @@ void SqliteSession::attachFolder(const std::filesystem::path& folder, const std:
   }
 }
 
+// Read with no transaction open, before anything else runs on the session.
+void SqliteSession::readTriggersOff() {
+  std::vector<std::string> tables;
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_.get(), kSelectTriggersOff, -1, &raw, nullptr) == SQLITE_OK) {
+    StmtPtr stmt(raw);
+    while (sqlite3_step(stmt.get()) == SQLITE_ROW) {
+      const unsigned char* name = sqlite3_column_text(stmt.get(), 0);
+      if (name != nullptr) {
+        tables.emplace_back(reinterpret_cast<const char*>(name));
+      }
+    }
+  }
+  setTriggersOffAtConnect(std::move(tables));
+}
+
 void SqliteSession::closeConnection() {
   statementMap_.clear();
   statementLru_.clear();
@@ -392,22 +455,22 @@ void SqliteSession::disconnect() {
   report(std::move(outcome));
 }
 
-void SqliteSession::endTransaction(const char* sql) {
+long SqliteSession::endTransaction(const char* sql) {
   noteStatement(sql);
   if (db_ == nullptr) {
-    notConnected();
-    return;
+    return notConnected();
   }
   if (sqlite3_get_autocommit(db_.get()) != 0) {
-    report(SqlResult::ok());  // nothing open: nothing to end
-    return;
+    return report(SqlResult::ok());  // nothing open: nothing to end
   }
   const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
-    return;
+    // A commit refused for a busy database leaves the transaction open for
+    // the caller's rollback; after an I/O error the engine has ended it.
+    return engineFailure(rc, sqlite3_errmsg(db_.get()), true);
   }
-  report(SqlResult::ok());
+  busy_.deadline.reset();
+  return report(SqlResult::ok());
 }
 
 bool SqliteSession::beginIfNeeded() {
@@ -450,11 +513,12 @@ std::shared_ptr<Prepared> SqliteSession::prepareText(std::string_view sql) {
 }
 
 long SqliteSession::engineFailure(int rc, const std::string& message, bool hadTransaction) {
-  std::string text = message;
+  SqlResult result{-(rc & 0xff), message};
   if (hadTransaction && sqlite3_get_autocommit(db_.get()) != 0) {
-    text += " (the engine rolled back the open transaction)";
+    result.text += " (the engine rolled back the open transaction)";
+    result.transactionEnded = true;
   }
-  return report(SqlResult{-(rc & 0xff), std::move(text)});
+  return report(std::move(result));
 }
 
 bool SqliteSession::bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, std::size_t& next) {
@@ -508,6 +572,9 @@ long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
     }
     changes = sqlite3_changes64(db_.get());
     sqlite3_reset(stmt.get());
+  }
+  if (prepared.kind != SqlKind::Query) {
+    busy_.deadline.reset();  // the lock was had: the next one may be waited for again
   }
   if (prepared.kind == SqlKind::Change) {
     setRows(changes);
