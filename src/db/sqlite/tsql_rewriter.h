@@ -73,6 +73,7 @@
 #include <vector>
 
 #include "db/dialect.h"
+#include "db/sqlite/declared_types.h"
 
 namespace cvt {
 
@@ -91,6 +92,9 @@ struct RewriteContext {
   std::string targetDatabase = "tillexv8";
   // True when a database of that name is attached (any case).
   std::function<bool(std::string_view)> isAttached;
+  // The declared column types of the connection's tables; values stored
+  // into columns of SQL Server types are fitted to them. None: no fitting.
+  std::shared_ptr<const DeclaredTypes> types;
 };
 
 // The outcome of a rewrite: one or more SQLite statements to run in order,
@@ -99,6 +103,9 @@ struct RewriteResult {
   std::vector<std::string> statements;
   SqlKind kind = SqlKind::Other;
   std::string error;
+  // CREATE, DROP or an ALTER other than a trigger switch: the declared
+  // types read before it may no longer hold.
+  bool changesSchema = false;
 
   bool ok() const { return error.empty(); }
 };
@@ -106,6 +113,10 @@ struct RewriteResult {
 // Rewrites one T-SQL statement text for SQLite. Placeholders '?' stay in
 // place and in order. Never throws.
 RewriteResult rewriteTsql(std::string_view sql, const RewriteContext& context);
+
+// The T-SQL functions a statement may call (lower case). Any other name
+// before '(' is refused.
+const std::vector<std::string>& tsqlFunctionAllowList();
 
 // Remembers the rewrites of the most recently used texts, so that a text
 // executed in a loop is rewritten once.
