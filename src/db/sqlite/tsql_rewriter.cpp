@@ -1457,12 +1457,25 @@ class SqliteDialect final : public SqlDialect {
              std::function<bool(std::string_view)> isAttached) override {
     context_.targetDatabase = std::move(targetDatabase);
     context_.isAttached = std::move(isAttached);
+    context_.types.reset();
+    query_ = nullptr;
     cache_.clear();
+  }
+
+  void learnSchema(SchemaQuery query) override {
+    query_ = std::move(query);
+    readTypes();
   }
 
   DialectTranslation translate(std::string_view sql) override {
     DialectTranslation translation;
+    if (stale_) {
+      readTypes();
+    }
     const auto rewritten = cache_.rewrite(sql, context_);
+    // The statement runs after this: the types are read again before the
+    // next one.
+    stale_ = rewritten->changesSchema;
     if (!rewritten->ok() || rewritten->statements.empty()) {
       translation.error = SqlResult::error(
           rewritten->ok() ? std::string("The statement text is empty.") : rewritten->error);
@@ -1474,8 +1487,18 @@ class SqliteDialect final : public SqlDialect {
   }
 
  private:
+  void readTypes() {
+    stale_ = false;
+    if (query_) {
+      context_.types = DeclaredTypes::read(query_);
+      cache_.clear();
+    }
+  }
+
   RewriteContext context_;
   RewriteCache cache_;
+  SchemaQuery query_;
+  bool stale_ = false;
 };
 
 }  // namespace
