@@ -1168,30 +1168,101 @@ class Rewriter {
         !(isKw(t_[at], "select") || isKw(t_[at], "with") || isPunct(t_[at], "("))) {
       return true;  // DEFAULT VALUES and the like: nothing to fit
     }
-    Tokens out = {word("WITH"), Token{Tok::Quoted, "\"tsql_row\"", true}, punct("(")};
-    Tokens select = {word("SELECT")};
+    if (fitSelectList(at, rules)) {
+      return true;
+    }
+    // Any other query (a compound one, or one that selects *): its rows
+    // are named by a first branch that yields none, so that each column
+    // can be fitted whatever the query's shape. The statement still
+    // begins with INSERT, which drivers that count rows rely on.
+    Tokens out = slice(0, at);
+    Tokens names = {word("SELECT")};
+    out.push_back(word("SELECT"));
     for (std::size_t c = 0; c < rules.size(); ++c) {
       const std::string name = "\"c" + std::to_string(c + 1) + "\"";
       if (c > 0) {
         out.push_back(punct(","));
-        select.push_back(punct(","));
+        names.push_back(punct(","));
       }
-      out.push_back(Token{Tok::Quoted, name, false});
       const Tokens value = fitted(rules[c], {Token{Tok::Quoted, name, true}});
-      select.insert(select.end(), value.begin(), value.end());
+      out.insert(out.end(), value.begin(), value.end());
+      names.push_back(word("NULL"));
+      names.push_back(word("AS"));
+      names.push_back(Token{Tok::Quoted, name, true});
     }
-    out.push_back(punct(")"));
-    out.push_back(word("AS"));
+    out.push_back(word("FROM"));
+    out.push_back(punct("(", true));
+    names.front().space = false;
+    out.insert(out.end(), names.begin(), names.end());
+    for (const char* w : {"WHERE", "0", "UNION", "ALL", "SELECT", "*", "FROM"}) {
+      out.push_back(Token{Tok::Word, w, true});
+    }
     out.push_back(punct("(", true));
     Tokens query = slice(at, t_.size());
     query.front().space = false;
     out.insert(out.end(), query.begin(), query.end());
     out.push_back(punct(")"));
-    const Tokens head = slice(0, at);
-    out.insert(out.end(), head.begin(), head.end());
-    out.insert(out.end(), select.begin(), select.end());
-    out.push_back(word("FROM"));
+    out.push_back(punct(")"));
+    out.push_back(word("AS"));
     out.push_back(Token{Tok::Quoted, "\"tsql_row\"", true});
+    t_ = std::move(out);
+    return true;
+  }
+
+  // INSERT ... SELECT list FROM ... with a plain select (one SELECT, no *):
+  // each item of the list is fitted where it stands, keeping its alias.
+  // False when the query has another shape.
+  bool fitSelectList(std::size_t at, const std::vector<const ColumnRule*>& rules) {
+    if (!isKw(t_[at], "select")) {
+      return false;
+    }
+    for (const char* kw : {"union", "except", "intersect"}) {
+      if (findTop(kw, at, t_.size()) != kNone) {
+        return false;
+      }
+    }
+    std::size_t first = at + 1;
+    if (first < t_.size() && (isKw(t_[first], "distinct") || isKw(t_[first], "all"))) {
+      ++first;
+    }
+    std::size_t last = t_.size();
+    for (const char* kw : {"from", "where", "group", "having", "order", "limit"}) {
+      last = std::min(
+          last, findTop(kw, first, t_.size()) == kNone ? t_.size() : findTop(kw, first, t_.size()));
+    }
+    const auto items = splitTop(first, last);
+    if (items.size() != rules.size()) {
+      return false;  // SQLite reports the count mismatch
+    }
+    Tokens out = slice(0, first);
+    for (std::size_t n = 0; n < items.size(); ++n) {
+      auto [b, e] = items[n];
+      if (b == e || (e == b + 1 && isPunct(t_[b], "*")) ||
+          (e > b + 1 && isPunct(t_[e - 1], "*") && isPunct(t_[e - 2], "."))) {
+        return false;
+      }
+      // An alias, with or without AS, stays after the fitted value.
+      std::size_t valueEnd = e;
+      if (e >= b + 3 && isKw(t_[e - 2], "as")) {
+        valueEnd = e - 2;
+      } else if (e >= b + 2 && isName(t_[e - 1]) && !isStopWord(t_[e - 1]) &&
+                 !isKw(t_[e - 1], "null") &&
+                 (isName(t_[e - 2]) || t_[e - 2].type == Tok::String ||
+                  t_[e - 2].type == Tok::Number || t_[e - 2].type == Tok::Param ||
+                  isPunct(t_[e - 2], ")")) &&
+                 !(isName(t_[e - 2]) && isStopWord(t_[e - 2])) && !isKw(t_[e - 2], "collate")) {
+        valueEnd = e - 1;
+      }
+      if (n > 0) {
+        out.push_back(punct(","));
+      }
+      const Tokens value = fitted(rules[n], slice(b, valueEnd));
+      out.insert(out.end(), value.begin(), value.end());
+      const Tokens alias = slice(valueEnd, e);
+      out.insert(out.end(), alias.begin(), alias.end());
+    }
+    const Tokens rest = slice(last, t_.size());
+    out.insert(out.end(), rest.begin(), rest.end());
     t_ = std::move(out);
     return true;
   }
