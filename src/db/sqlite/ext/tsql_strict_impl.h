@@ -73,19 +73,26 @@ inline std::size_t textUnits(std::string_view s, bool utf16) {
 // character beyond n fails the statement. pad = 1 fills a char(n) or
 // nchar(n) column with blanks.
 inline void fitTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  std::string text;
-  if (!argText(argv[0], text)) {
+  const int type = sqlite3_value_type(argv[0]);
+  if (type == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
   }
   const auto limit = static_cast<std::size_t>(sqlite3_value_int64(argv[1]));
   const bool utf16 = sqlite3_value_int64(argv[2]) != 0;
   const bool pad = sqlite3_value_int64(argv[3]) != 0;
-  std::size_t units = textUnits(text, utf16);
-  if (units <= limit && !pad && sqlite3_value_type(argv[0]) == SQLITE_TEXT) {
-    sqlite3_result_value(ctx, argv[0]);
-    return;
+  if (type == SQLITE_TEXT) {
+    // Most values fit as they are: measured in place, stored unchanged.
+    const auto* data = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const std::string_view view(data, static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
+    if (!pad && textUnits(view, utf16) <= limit) {
+      sqlite3_result_value(ctx, argv[0]);
+      return;
+    }
   }
+  std::string text;
+  argText(argv[0], text);
+  std::size_t units = textUnits(text, utf16);
   while (units > limit && !text.empty() && text.back() == ' ') {
     text.pop_back();
     --units;
@@ -206,6 +213,46 @@ inline void fitDecimalFunction(sqlite3_context* ctx, int, sqlite3_value** argv) 
     sqlite3_result_error(ctx, overflow, -1);
     return;
   }
+  // 10^0 .. 10^18.
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                                       1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  if (type == SQLITE_INTEGER) {
+    // A whole number fits when its digits do; no rounding to do. Any 64-bit
+    // integer fits more than 18 digits.
+    const sqlite3_int64 value = sqlite3_value_int64(argv[0]);
+    bool fits = precision - scale > 18;
+    if (!fits) {
+      sqlite3_int64 limit = 1;
+      for (std::size_t i = 0; i < precision - scale; ++i) {
+        limit *= 10;
+      }
+      fits = value > -limit && value < limit;
+    }
+    if (fits) {
+      sqlite3_result_value(ctx, argv[0]);
+    } else {
+      sqlite3_result_error(ctx, overflow, -1);
+    }
+    return;
+  }
+  if (type == SQLITE_FLOAT && scale <= 18) {
+    // A real whose decimal digits (the 15 SQLite keeps) end within the
+    // scale needs no rounding. Scaled, it then lies within a few units of
+    // the last place of an integer: far closer than any real with a digit
+    // beyond the scale could, since 15 digits leave a remainder of at
+    // least 1e-15 of the value. The others take the exact way below.
+    const double value = sqlite3_value_double(argv[0]);
+    const double scaled = value * kPowers[scale];
+    const double whole = std::nearbyint(scaled);
+    if (std::fabs(scaled) < 1e15 && std::fabs(scaled - whole) <= 5e-16 * std::fabs(whole)) {
+      if (precision > 15 || std::fabs(whole) < kPowers[precision]) {
+        sqlite3_result_value(ctx, argv[0]);
+      } else {
+        sqlite3_result_error(ctx, overflow, -1);
+      }
+      return;
+    }
+  }
   std::string text;
   argText(argv[0], text);
   Decimal d;
@@ -220,10 +267,6 @@ inline void fitDecimalFunction(sqlite3_context* ctx, int, sqlite3_value** argv) 
   roundDecimal(d, scale);
   if (d.whole.size() + scale > precision) {
     sqlite3_result_error(ctx, overflow, -1);
-    return;
-  }
-  if (type == SQLITE_INTEGER) {
-    sqlite3_result_value(ctx, argv[0]);
     return;
   }
   resultDecimal(ctx, d);
