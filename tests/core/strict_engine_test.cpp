@@ -215,6 +215,26 @@ TEST(StrictTypes, ValuesAreFittedToTheDeclaredTypeOrFail) {
   EXPECT_EQ(SQLCA->SQLErrText(), kTruncated);
 }
 
+// A column read into a narrower one is fitted; one whose own type fits
+// within the target's is stored as it is, as SQL Server could hold no value
+// that breaks its own column's type.
+TEST(StrictTypes, ColumnsOfAWiderTypeAreFittedOnTheWayIn) {
+  DbFolder db;
+  db.exec("tillexv8", std::string(kTypedTable) +
+                          "CREATE TABLE src (w varchar(10) COLLATE TSQL, n varchar(4) COLLATE TSQL,"
+                          " p decimal(8,4), q decimal(5,1));"
+                          "INSERT INTO src VALUES ('abcdefgh', 'abcd', 1.2345, 1234.5)");
+  auto SQLCA = db.connect();
+  EXPECT_LT(SQLCA->execute("insert into typed (id, v) select 1, w from src"), 0);
+  EXPECT_EQ(SQLCA->SQLErrText(), "String or binary data would be truncated.");
+  EXPECT_EQ(SQLCA->execute("insert into typed (id, v, d) select 1, s.n, p from src s"), kSqlOk)
+      << SQLCA->SQLErrText();
+  EXPECT_EQ(firstValue(*SQLCA, "select v + '/' + convert(varchar(10), d) from typed"), "abcd/1.23");
+  EXPECT_LT(SQLCA->execute("insert into typed (id, d) select 2, q * 10 from src"), 0);
+  EXPECT_EQ(SQLCA->SQLErrText(),
+            "Arithmetic overflow error converting numeric to data type numeric.");
+}
+
 TEST(StrictTypes, ATableCreatedThroughTheSessionIsFittedToo) {
   DbFolder db;
   auto SQLCA = db.connect();

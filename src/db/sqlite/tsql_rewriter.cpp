@@ -1027,7 +1027,6 @@ class Rewriter {
       replace(0, 2, {word("DELETE"), word("FROM")});
     } else if (isKw(first, "alter")) {
       result.kind = SqlKind::Other;
-      result.changesSchema = true;
       if (t_.size() > 1 && isKw(t_[1], "table")) {
         const auto name = tableName(2);
         if (name && name->end < t_.size() &&
@@ -1035,6 +1034,7 @@ class Rewriter {
           return triggerSwitch(*name, isKw(t_[name->end], "disable"), result);
         }
       }
+      result.changesSchema = true;  // a trigger switch changes no table
     } else if (isKw(first, "create") || isKw(first, "drop")) {
       result.kind = SqlKind::Other;
       result.changesSchema = true;
@@ -1209,6 +1209,155 @@ class Rewriter {
     return true;
   }
 
+  // A table of a select's FROM clause, under the name the select uses.
+  struct SourceTable {
+    std::string name;  // its alias, else its name
+    const TableColumns* columns = nullptr;
+  };
+
+  // The tables named in the FROM clause that starts at `from` (kNone or
+  // anything but FROM: none), in lists and in join chains.
+  std::vector<SourceTable> sourceTables(std::size_t from) const {
+    std::vector<SourceTable> out;
+    if (from >= t_.size() || !isKw(t_[from], "from") || !ctx_.types) {
+      return out;
+    }
+    std::size_t end = t_.size();
+    for (const char* kw : {"where", "group", "having", "order", "limit"}) {
+      end = std::min(end, findTop(kw, from + 1, t_.size()) == kNone
+                              ? t_.size()
+                              : findTop(kw, from + 1, t_.size()));
+    }
+    bool expectTable = true;
+    for (std::size_t i = from + 1; i < end; ++i) {
+      if (isPunct(t_[i], "(")) {
+        i = matchParen(i);
+        expectTable = false;
+        continue;
+      }
+      if (isPunct(t_[i], ",") || isKw(t_[i], "join")) {
+        expectTable = true;
+        continue;
+      }
+      if (!expectTable) {
+        continue;
+      }
+      expectTable = false;
+      const auto table = tableName(i);
+      if (!table) {
+        continue;
+      }
+      SourceTable source{table->name, ctx_.types->find(table->schema, table->name)};
+      std::size_t k = table->end;
+      if (k < end && isKw(t_[k], "as")) {
+        ++k;
+      }
+      if (k < end && isName(t_[k]) && !isClauseKeyword(t_[k])) {
+        source.name = nameOf(t_[k]);
+      }
+      out.push_back(std::move(source));
+      i = k > table->end ? k : table->end - 1;
+    }
+    return out;
+  }
+
+  // True when the value [b, e) of a select list cannot break `rule`, so
+  // fitting it would change nothing: a text or an integer literal that
+  // fits, or a column whose own declared type fits within the rule (a
+  // value SQL Server could hold there fits here too).
+  bool fitsAlready(const ColumnRule* rule, std::size_t b, std::size_t e,
+                   const std::vector<SourceTable>& sources) const {
+    using Kind = ColumnRule::Kind;
+    if (rule == nullptr || rule->kind == Kind::None) {
+      return true;
+    }
+    if (e == b + 1 && t_[b].type == Tok::String) {
+      const std::string& text = t_[b].text;  // quoted, quotes doubled
+      bool ascii = true;
+      for (char c : text) {
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+      }
+      std::size_t length = 0;
+      for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+        length += (text[i] == '\'' ? (++i, 1U) : 1U);
+      }
+      return rule->kind == Kind::Text && ascii &&
+             (rule->pad ? length == static_cast<std::size_t>(rule->length)
+                        : length <= static_cast<std::size_t>(rule->length));
+    }
+    if (e == b + 1 && t_[b].type == Tok::Number) {
+      const std::string& digits = t_[b].text;
+      const bool whole =
+          digits.size() <= 9 &&
+          std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!whole) {
+        return false;
+      }
+      const auto width = static_cast<int>(digits.size());
+      return (rule->kind == Kind::Decimal && width <= rule->precision - rule->scale) ||
+             (rule->kind == Kind::Integer &&
+              (rule->bytes >= 4 || (rule->bytes == 2 && width <= 4) ||
+               (rule->bytes == 1 && width <= 2)));
+    }
+    // A column, bare or qualified.
+    std::string qualifier;
+    std::string column;
+    if (e == b + 1 && isName(t_[b])) {
+      column = nameOf(t_[b]);
+    } else if (e == b + 3 && isName(t_[b]) && isPunct(t_[b + 1], ".") && isName(t_[b + 2])) {
+      qualifier = nameOf(t_[b]);
+      column = nameOf(t_[b + 2]);
+    } else {
+      return false;
+    }
+    const ColumnRule* source = nullptr;
+    for (const SourceTable& table : sources) {
+      if (table.columns == nullptr ||
+          (!qualifier.empty() && !equalsNoCase(table.name, qualifier))) {
+        continue;
+      }
+      if (const ColumnRule* found = table.columns->find(column)) {
+        if (source != nullptr) {
+          return false;  // ambiguous: SQLite will say so
+        }
+        source = found;
+      }
+    }
+    return source != nullptr && ruleWithin(*source, *rule);
+  }
+
+  // True when every value that `from` admits also fits `to` unchanged.
+  static bool ruleWithin(const ColumnRule& from, const ColumnRule& to) {
+    using Kind = ColumnRule::Kind;
+    auto integerDigits = [](int bytes) {
+      return bytes == 1 ? 3 : bytes == 2 ? 5 : bytes == 4 ? 10 : 19;
+    };
+    switch (to.kind) {
+      case Kind::Text: {
+        if (from.kind != Kind::Text || (to.pad && !(from.pad && from.length == to.length))) {
+          return false;
+        }
+        // In to's units, the most that from's length can take.
+        const int most = from.utf16 == to.utf16 ? from.length
+                         : from.utf16           ? from.length * 2  // UTF-16 units -> bytes
+                                                : from.length;               // bytes -> UTF-16 units
+        return most <= to.length;
+      }
+      case Kind::Decimal:
+        if (from.kind == Kind::Decimal) {
+          return from.scale <= to.scale && from.precision - from.scale <= to.precision - to.scale;
+        }
+        return from.kind == Kind::Integer && integerDigits(from.bytes) <= to.precision - to.scale;
+      case Kind::Integer:
+        return from.kind == Kind::Integer &&
+               (from.bytes == to.bytes || (from.bytes < to.bytes && !(to.bytes == 1)));
+      case Kind::Datetime:
+        return from.kind == Kind::Datetime;
+      default:
+        return true;
+    }
+  }
+
   // INSERT ... SELECT list FROM ... with a plain select (one SELECT, no *):
   // each item of the list is fitted where it stands, keeping its alias.
   // False when the query has another shape.
@@ -1234,6 +1383,7 @@ class Rewriter {
     if (items.size() != rules.size()) {
       return false;  // SQLite reports the count mismatch
     }
+    const std::vector<SourceTable> sources = sourceTables(last);
     Tokens out = slice(0, first);
     for (std::size_t n = 0; n < items.size(); ++n) {
       auto [b, e] = items[n];
@@ -1256,7 +1406,9 @@ class Rewriter {
       if (n > 0) {
         out.push_back(punct(","));
       }
-      const Tokens value = fitted(rules[n], slice(b, valueEnd));
+      const Tokens value = fitsAlready(rules[n], b, valueEnd, sources)
+                               ? slice(b, valueEnd)
+                               : fitted(rules[n], slice(b, valueEnd));
       out.insert(out.end(), value.begin(), value.end());
       const Tokens alias = slice(valueEnd, e);
       out.insert(out.end(), alias.begin(), alias.end());
