@@ -112,6 +112,11 @@
 //                             optional hh:mm[:ss[.fff]]; '' is 1900-01-01) and
 //                             is kept as written; a number counts days from
 //                             1900-01-01; else the conversion error.
+//    A value that cannot break the column is stored without a call: a
+//    literal that fits, and in INSERT ... SELECT a column whose own declared
+//    type fits within the target's (varchar(10) into varchar(20),
+//    decimal(16,4) into decimal(16,4)); a value in such a source column
+//    that breaks its own type (written by SQLite directly) is not caught.
 //    SQLite's own type names (INTEGER, TEXT, REAL, NUMERIC, bare DECIMAL)
 //    keep SQLite's behaviour, so a table without SQL Server types behaves
 //    as before. Statements inside triggers are SQLite's and are not fitted.
