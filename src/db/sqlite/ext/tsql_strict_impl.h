@@ -264,9 +264,15 @@ inline void fitDecimalFunction(sqlite3_context* ctx, int, sqlite3_value** argv) 
                          -1);
     return;
   }
+  const bool rounds = d.fraction.size() > scale;
   roundDecimal(d, scale);
   if (d.whole.size() + scale > precision) {
     sqlite3_result_error(ctx, overflow, -1);
+    return;
+  }
+  if (!rounds && type == SQLITE_TEXT) {
+    // A number text within the scale: the column stores it as it did.
+    sqlite3_result_value(ctx, argv[0]);
     return;
   }
   resultDecimal(ctx, d);
