@@ -230,6 +230,8 @@ TEST(StrictTypes, ColumnsOfAWiderTypeAreFittedOnTheWayIn) {
   EXPECT_EQ(SQLCA->execute("insert into typed (id, v, d) select 1, s.n, p from src s"), kSqlOk)
       << SQLCA->SQLErrText();
   EXPECT_EQ(firstValue(*SQLCA, "select v + '/' + convert(varchar(10), d) from typed"), "abcd/1.23");
+  EXPECT_LT(SQLCA->execute("insert into typed (id, v) select 2, isnull(w, 'x') from src"), 0);
+  EXPECT_EQ(SQLCA->SQLErrText(), "String or binary data would be truncated.");
   EXPECT_LT(SQLCA->execute("insert into typed (id, d) select 2, q * 10 from src"), 0);
   EXPECT_EQ(SQLCA->SQLErrText(),
             "Arithmetic overflow error converting numeric to data type numeric.");

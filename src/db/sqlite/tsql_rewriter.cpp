@@ -1299,6 +1299,22 @@ class Rewriter {
               (rule->bytes >= 4 || (rule->bytes == 2 && width <= 4) ||
                (rule->bytes == 1 && width <= 2)));
     }
+    // isnull(a, b) (now ifnull) and abs(a) give one of their arguments'
+    // values: they fit when their arguments do.
+    if (e > b + 2 && t_[b].type == Tok::Word && isPunct(t_[b + 1], "(")) {
+      const std::size_t close = matchParen(b + 1);
+      const bool tail = close + 1 == e || (close + 3 == e && isKw(t_[close + 1], "collate"));
+      const bool ifnull = isKw(t_[b], "ifnull") || isKw(t_[b], "coalesce");
+      const bool abs = isKw(t_[b], "abs") && rule->kind != Kind::Text;
+      if (!tail || !(ifnull || abs)) {
+        return false;
+      }
+      const auto args = splitTop(b + 2, close);
+      return (abs ? args.size() == 1 : args.size() >= 2) &&
+             std::all_of(args.begin(), args.end(), [&](const auto& arg) {
+               return fitsAlready(rule, arg.first, arg.second, sources);
+             });
+    }
     // A column, bare or qualified.
     std::string qualifier;
     std::string column;
