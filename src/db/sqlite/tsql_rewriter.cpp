@@ -901,8 +901,11 @@ class Rewriter {
   }
 
   bool rewriteOperators() {
-    if (isKw(t_[0], "create") || isKw(t_[0], "drop") || isKw(t_[0], "alter")) {
-      return true;
+    if (isKw(t_[0], "create") || isKw(t_[0], "drop") || isKw(t_[0], "alter") ||
+        std::none_of(t_.begin(), t_.end(), [](const Token& t) {
+          return isArithmetic(t) && t.text != "&" && t.text != "|" && t.text != "^";
+        })) {
+      return true;  // nothing to rewrite: most texts carry no operator
     }
     t_ = operatorsIn(0, t_.size());
     return true;
