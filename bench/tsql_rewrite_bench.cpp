@@ -116,6 +116,34 @@ bool buildDatabases(const fs::path& folder) {
 
 }  // namespace
 
+// The declared column types of the demo target, as a session reads them at
+// connect: the rewrites below fit their values as a real run's do.
+std::shared_ptr<const cvt::DeclaredTypes> demoTargetTypes() {
+  sqlite3* db = nullptr;
+  sqlite3_open(":memory:", &db);
+  cvt::registerTsqlFunctions(db);
+  sqlite3_exec(db, cvt::targetSchemaSql().c_str(), nullptr, nullptr, nullptr);
+  auto types = cvt::DeclaredTypes::read(
+      [db](const std::string& sql, std::vector<std::vector<std::string>>& rows) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+          return false;
+        }
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+          std::vector<std::string> row;
+          for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+            const unsigned char* text = sqlite3_column_text(stmt, i);
+            row.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+          }
+          rows.push_back(std::move(row));
+        }
+        sqlite3_finalize(stmt);
+        return true;
+      });
+  sqlite3_close(db);
+  return types;
+}
+
 int main(int argc, char** argv) {
   std::size_t iterations = 20000;
   for (int i = 1; i + 1 < argc; ++i) {
@@ -129,6 +157,7 @@ int main(int argc, char** argv) {
 
   cvt::RewriteContext context;
   context.isAttached = [](std::string_view name) { return name == "dravik_pro"; };
+  context.types = demoTargetTypes();
 
   std::printf("T-SQL adapter cost, %zu iterations per row (microseconds per statement)\n\n",
               iterations);

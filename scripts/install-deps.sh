@@ -10,7 +10,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config git \
   unixodbc unixodbc-dev tdsodbc libsqliteodbc \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   fonts-wqy-microhei fonts-liberation \
-  time"
+  time python3 python3-sqlglot"
 missing=""
 for p in $PACKAGES; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

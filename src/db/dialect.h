@@ -32,6 +32,15 @@ class SqlDialect {
                      std::function<bool(std::string_view)> isAttached) = 0;
   // The translation of `sql`. Never throws.
   virtual DialectTranslation translate(std::string_view sql) = 0;
+
+  // Rows of a query in the data source's own language, every value as
+  // text; false when the query failed.
+  using SchemaQuery =
+      std::function<bool(const std::string& sql, std::vector<std::vector<std::string>>& rows)>;
+  // Gives the dialect a way to read what it needs of the data source's
+  // schema (for SQLite: the declared column types), now and after a
+  // statement that changed a table. A dialect that needs nothing ignores it.
+  virtual void learnSchema(SchemaQuery query) { (void)query; }
 };
 
 // Makes the dialect that a SQLite data source needs.

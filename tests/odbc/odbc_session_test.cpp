@@ -121,9 +121,9 @@ TEST_F(OdbcSession, FailuresCarryTheDriverTextAndSpareEarlierWork) {
 
 TEST_F(OdbcSession, PreparedStatementIsReusedWithChangingValues) {
   auto insert = SQLCA->prepare(
-      "insert into t_bd_base_code(type_no, code_id, code_name) "
+      "insert into t_sys_system(sys_var_name, sys_var_id, sys_var_value) "
       "values (?, ?, ?)");
-  const std::string long_name(300, 'n');  // outgrows the first buffer
+  const std::string long_name(100, 'n');  // outgrows the first buffer, fits the column
   const std::vector<std::vector<Value>> rows = {
       {"PP", "1", "品牌一"},
       {"PP", "2", std::nullopt},
@@ -134,7 +134,7 @@ TEST_F(OdbcSession, PreparedStatementIsReusedWithChangingValues) {
     EXPECT_EQ(insert->execute(inputs), 0) << SQLCA->SQLErrText();
     EXPECT_EQ(SQLCA->SQLNRows(), 1);
   }
-  auto update = SQLCA->prepare("update t_bd_base_code set code_name = ? where code_id = ?");
+  auto update = SQLCA->prepare("update t_sys_system set sys_var_value = ? where sys_var_id = ?");
   EXPECT_EQ(update->execute({"改", "2"}), 0);
   EXPECT_EQ(update->execute({"改", "9"}), 100);
   EXPECT_LT(insert->execute({"PP", "1", "dup"}), 0);
@@ -149,8 +149,8 @@ TEST_F(OdbcSession, PreparedStatementIsReusedWithChangingValues) {
   EXPECT_NE(SQLCA->SQLErrText().find("no_such_table"), std::string::npos);
 
   SQLCA->commit();
-  const auto stored =
-      db.query("tillexv8", "SELECT code_id, code_name FROM t_bd_base_code ORDER BY code_id");
+  const auto stored = db.query(
+      "tillexv8", "SELECT sys_var_id, sys_var_value FROM t_sys_system ORDER BY sys_var_id");
   ASSERT_EQ(stored.size(), 5u);
   EXPECT_EQ(stored[0][1], "品牌一");
   EXPECT_EQ(stored[1][1], "改");

@@ -358,6 +358,9 @@ class OdbcSession final : public Session {
   SqlResult runPrelude(const Translation& translation);
   // Sends one text directly on the session's own statement handle.
   SqlResult runDirect(const std::string& text, bool changes_data, long long& rows);
+  // Runs a query directly and reads every row, values as text ("" for
+  // NULL). False when the query failed.
+  bool queryDirect(const std::string& text, std::vector<std::vector<std::string>>& rows);
   // Reads the outcome of an execution on `stmt` that returned `rc`, and
   // drains any further results so that an error raised late (by a trigger,
   // say) still fails the statement.
@@ -748,6 +751,10 @@ long OdbcSession::connect() {
     runDirect(kCreateTriggerOffTable, false, ignored_rows);
     runDirect(kCreateMarkerTable, false, ignored_rows);
     setTriggersOffAtConnect(readColumn(kSwitchedOffTables));
+    dialect_->learnSchema(
+        [this](const std::string& sql, std::vector<std::vector<std::string>>& rows) {
+          return queryDirect(sql, rows);
+        });
   } else {
     runDirect(kRowCountsOn, false, ignored_rows);
     setTriggersOffAtConnect(readColumn(kDisabledTriggerTables));
@@ -960,6 +967,43 @@ SqlResult OdbcSession::runDirect(const std::string& text, bool changes_data, lon
   SqlResult result = finish(direct_.get(), rc, changes_data, rows);
   SQLFreeStmt(direct_.get(), SQL_CLOSE);
   return result;
+}
+
+bool OdbcSession::queryDirect(const std::string& text,
+                              std::vector<std::vector<std::string>>& rows) {
+  SQLRETURN rc = execDirect(direct_.get(), text);
+  SQLSMALLINT columns = 0;
+  if (!SQL_SUCCEEDED(rc) || !SQL_SUCCEEDED(SQLNumResultCols(direct_.get(), &columns))) {
+    SQLFreeStmt(direct_.get(), SQL_CLOSE);
+    return false;
+  }
+  while (SQL_SUCCEEDED(rc = SQLFetch(direct_.get()))) {
+    std::vector<std::string> row;
+    for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(columns); ++c) {
+      std::string value;
+      char chunk[512];
+      SQLLEN length = 0;
+      SQLRETURN got = SQL_SUCCESS;
+      // Long values arrive in pieces, each but the last filling the buffer.
+      while (SQL_SUCCEEDED(got = SQLGetData(direct_.get(), c, SQL_C_CHAR, chunk,
+                                            static_cast<SQLLEN>(sizeof chunk), &length))) {
+        if (length == SQL_NULL_DATA) {
+          break;
+        }
+        const bool partial =
+            got == SQL_SUCCESS_WITH_INFO &&
+            (length == SQL_NO_TOTAL || length >= static_cast<SQLLEN>(sizeof chunk));
+        value += partial ? std::string(chunk, sizeof chunk - 1) : std::string(chunk);
+        if (!partial) {
+          break;
+        }
+      }
+      row.push_back(std::move(value));
+    }
+    rows.push_back(std::move(row));
+  }
+  SQLFreeStmt(direct_.get(), SQL_CLOSE);
+  return rc == SQL_NO_DATA;
 }
 
 SqlResult OdbcSession::finish(SQLHSTMT stmt, SQLRETURN rc, bool changes_data, long long& rows) {

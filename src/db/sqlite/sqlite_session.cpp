@@ -162,6 +162,7 @@ struct Prepared {
   SqlResult failure;  // set when the text could not be translated or prepared
   int parameters = 0;
   std::string text;  // as the caller wrote it, for lastStatementText()
+  bool changesSchema = false;
 };
 
 class SqliteSession final : public Session {
@@ -216,6 +217,7 @@ class SqliteSession final : public Session {
   long endTransaction(const char* sql);
   void readTriggersOff();
   void attachFolder(const std::filesystem::path& folder, const std::string& mainName);
+  void readDeclaredTypes();
 
   DbPtr db_;
   std::uint64_t generation_ = 0;
@@ -223,6 +225,7 @@ class SqliteSession final : public Session {
   RewriteContext context_;
   RewriteCache rewrites_;
   BusyBudget busy_;
+  bool typesStale_ = false;  // a statement changed a table since the types were read
   // Prepared texts of execute(), most recently used first.
   std::list<std::pair<std::string, std::shared_ptr<Prepared>>> statementLru_;
   std::unordered_map<std::string_view, decltype(statementLru_)::iterator> statementMap_;
@@ -372,7 +375,37 @@ long SqliteSession::connect() {
   context_.isAttached = [this](std::string_view name) {
     return attached_.count(lowered(name)) > 0;
   };
+  readDeclaredTypes();
   return report(SqlResult::ok());
+}
+
+// The declared column types of every table, which the rewriter fits stored
+// values to. Read at connect and again after a statement changed a table.
+void SqliteSession::readDeclaredTypes() {
+  sqlite3* db = db_.get();
+  context_.types = DeclaredTypes::read(
+      [db](const std::string& sql, std::vector<std::vector<std::string>>& rows) {
+        sqlite3_stmt* raw = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) {
+          sqlite3_finalize(raw);
+          return false;
+        }
+        StmtPtr stmt(raw);
+        int rc = SQLITE_ROW;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+          std::vector<std::string> row;
+          for (int i = 0; i < sqlite3_column_count(stmt.get()); ++i) {
+            const Value value = columnValue(stmt.get(), i);
+            row.push_back(value ? *value : std::string());
+          }
+          rows.push_back(std::move(row));
+        }
+        return rc == SQLITE_DONE;
+      });
+  typesStale_ = false;
+  rewrites_.clear();
+  statementMap_.clear();
+  statementLru_.clear();
 }
 
 // Attaches every other *.db of the folder under its stem. SQLite cannot
@@ -486,6 +519,9 @@ bool SqliteSession::beginIfNeeded() {
 }
 
 std::shared_ptr<Prepared> SqliteSession::prepareText(std::string_view sql) {
+  if (typesStale_) {
+    readDeclaredTypes();
+  }
   auto prepared = std::make_shared<Prepared>();
   prepared->text.assign(sql);
   const auto rewritten = rewrites_.rewrite(sql, context_);
@@ -494,6 +530,7 @@ std::shared_ptr<Prepared> SqliteSession::prepareText(std::string_view sql) {
     return prepared;
   }
   prepared->kind = rewritten->kind;
+  prepared->changesSchema = rewritten->changesSchema;
   for (const std::string& text : rewritten->statements) {
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), text.c_str(), static_cast<int>(text.size() + 1),
@@ -576,6 +613,9 @@ long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
   if (prepared.kind != SqlKind::Query) {
     busy_.deadline.reset();  // the lock was had: the next one may be waited for again
   }
+  if (prepared.changesSchema) {
+    typesStale_ = true;
+  }
   if (prepared.kind == SqlKind::Change) {
     setRows(changes);
     return report(changes == 0 ? SqlResult::noData() : SqlResult::ok());
@@ -591,6 +631,9 @@ long SqliteSession::execute(std::string_view sql) {
   }
   if (stopRequested()) {
     return SQLCode();
+  }
+  if (typesStale_) {
+    readDeclaredTypes();
   }
   std::shared_ptr<Prepared> prepared;
   const auto hit = statementMap_.find(sql);

@@ -297,7 +297,8 @@ class Rewriter {
   RewriteResult run() {
     RewriteResult result;
     if (!tokenize(sql_, t_, error_) || !checkTokens() || !resolveNames() || !dropTableHints() ||
-        !rewriteFunctions() || !rewriteTop() || !dispatch(result)) {
+        !checkFunctions() || !rewriteFunctions() || !rewriteOperators() || !rewriteTop() ||
+        !dispatch(result)) {
       result.statements.clear();
       result.error = error_.empty() ? "The statement could not be translated." : error_;
     }
@@ -385,6 +386,8 @@ class Rewriter {
     if (t_.empty()) {
       return fail("The statement text is empty.");
     }
+    // Table definitions are written for SQLite (COLLATE TSQL and the like).
+    const bool ddl = isKw(t_[0], "create") || isKw(t_[0], "drop") || isKw(t_[0], "alter");
     int depth = 0;
     for (const Token& tok : t_) {
       if (isPunct(tok, "(")) {
@@ -404,10 +407,101 @@ class Rewriter {
         return unsupported("numbered placeholders");
       } else if (isPunct(tok, ":") || isPunct(tok, "$") || isPunct(tok, "{") || isPunct(tok, "}")) {
         return fail("Incorrect syntax near '" + tok.text + "'.");
+      } else if (!ddl && !checkDialect(static_cast<std::size_t>(&tok - t_.data()))) {
+        return false;
       }
     }
     if (depth != 0) {
       return fail("Incorrect syntax: unbalanced parentheses.");
+    }
+    return true;
+  }
+
+  // SQLite's own operators and words, which SQL Server does not have: a
+  // text that uses them fails here instead of running with SQLite's
+  // meaning.
+  bool checkDialect(std::size_t i) {
+    const Token& tok = t_[i];
+    const Token* next = i + 1 < t_.size() ? &t_[i + 1] : nullptr;
+    const bool joined = next != nullptr && !next->space;
+    if (isPunct(tok, "||")) {
+      return unsupported("the operator || (T-SQL joins texts with +)");
+    }
+    if (isPunct(tok, "==")) {
+      return unsupported("the operator == (T-SQL compares with =)");
+    }
+    if (joined && ((isPunct(tok, "<") && isPunct(*next, "<")) ||
+                   (isPunct(tok, ">") && isPunct(*next, ">")))) {
+      return unsupported("the shift operator " + tok.text + next->text);
+    }
+    if (joined && isPunct(tok, "-") && isPunct(*next, ">")) {
+      return unsupported("the operator ->");
+    }
+    if (tok.type != Tok::Word) {
+      return true;
+    }
+    if (joined && next->type == Tok::String && (tok.text == "x" || tok.text == "X")) {
+      return unsupported("the blob literal x'...' (T-SQL writes 0x...)");
+    }
+    static constexpr std::array<std::string_view, 11> kWords = {
+        "limit",     "offset",  "glob",    "regexp",   "match", "notnull",
+        "returning", "indexed", "collate", "conflict", "pragma"};
+    for (std::string_view w : kWords) {
+      if (equalsNoCase(tok.text, w)) {
+        return unsupported(lowered(w) == "limit" ? std::string("LIMIT (T-SQL has TOP)")
+                                                 : "the word " + lowered(tok.text));
+      }
+    }
+    if (equalsNoCase(tok.text, "isnull") && (next == nullptr || !isPunct(*next, "("))) {
+      return unsupported("the operator ISNULL (T-SQL writes IS NULL)");
+    }
+    if (i == 1 && isKw(tok, "or") && isKw(t_[0], "insert")) {
+      return unsupported("INSERT OR ...");
+    }
+    return true;
+  }
+
+  // A name before '(' is a function call unless it is a keyword, a table
+  // with its column list, a common table expression's column list or a
+  // type inside convert / cast. Every call must name a T-SQL function on
+  // the allow-list.
+  bool checkFunctions() {
+    if (isKw(t_[0], "create") || isKw(t_[0], "drop") || isKw(t_[0], "alter")) {
+      return true;  // table definitions name types, not functions
+    }
+    static constexpr std::array<std::string_view, 36> kKeywords = {
+        "in",     "exists",  "values", "as",     "on",       "and",   "or",   "not",
+        "when",   "then",    "else",   "select", "from",     "where", "join", "into",
+        "set",    "by",      "having", "union",  "all",      "any",   "some", "over",
+        "using",  "between", "like",   "is",     "distinct", "top",   "with", "intersect",
+        "except", "end",     "case",   "return"};
+    for (std::size_t i = 0; i + 1 < t_.size(); ++i) {
+      if (t_[i].type != Tok::Word || !isPunct(t_[i + 1], "(")) {
+        continue;
+      }
+      const std::string name = lowered(t_[i].text);
+      if (std::any_of(kKeywords.begin(), kKeywords.end(),
+                      [&](std::string_view k) { return name == k; })) {
+        continue;
+      }
+      if (i > 0 && (isPunct(t_[i - 1], ".") || isKw(t_[i - 1], "into") ||
+                    isKw(t_[i - 1], "insert") || isKw(t_[i - 1], "as"))) {
+        continue;  // a table's column list, or the type of a cast
+      }
+      if (i > 1 && isPunct(t_[i - 1], "(") && isKw(t_[i - 2], "convert")) {
+        continue;  // the type of a convert
+      }
+      const std::size_t close = matchParen(i + 1);
+      if (close + 1 < t_.size() && isKw(t_[close + 1], "as")) {
+        continue;  // a common table expression's column list
+      }
+      const auto& allowed = tsqlFunctionAllowList();
+      if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
+        return unsupported("the function " + name + " (not a T-SQL function)");
+      }
+      if ((name == "min" || name == "max") && splitTop(i + 2, close).size() != 1) {
+        return unsupported(name + " with more than one argument");
+      }
     }
     return true;
   }
@@ -504,6 +598,7 @@ class Rewriter {
              number(pad ? "1" : "0"),   punct(",")};
       out.insert(out.end(), expr.begin(), expr.end());
       out.push_back(punct(")"));
+      out.insert(out.end(), collateTsql.begin(), collateTsql.end());
       return true;
     }
     if (type.size() == 1 &&
@@ -539,16 +634,31 @@ class Rewriter {
         continue;  // a qualified name, not a function
       }
       const std::string name = lowered(t_[i].text);
-      if (name == "isnull") {
-        t_[i].text = "ifnull";
+      static const std::array<std::pair<std::string_view, std::string_view>, 12> kTextResults = {{
+          {"isnull", "ifnull"},
+          {"left", "tsql_left"},
+          {"right", "tsql_right"},
+          {"substring", "tsql_substring"},
+          {"coalesce", "coalesce"},
+          {"nullif", "nullif"},
+          {"ltrim", "ltrim"},
+          {"rtrim", "rtrim"},
+          {"upper", "upper"},
+          {"lower", "lower"},
+          {"min", "min"},
+          {"max", "max"},
+      }};
+      const auto text = std::find_if(kTextResults.begin(), kTextResults.end(),
+                                     [&](const auto& entry) { return entry.first == name; });
+      if (text != kTextResults.end()) {
+        // A text made by a function compares by the default collation, as
+        // a text column does.
+        t_[i].text = std::string(text->second);
+        const std::size_t close = matchParen(i + 1);
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(close + 1), collateTsql.begin(),
+                  collateTsql.end());
       } else if (name == "len") {
         t_[i].text = "tsql_len";
-      } else if (name == "left") {
-        t_[i].text = "tsql_left";
-      } else if (name == "right") {
-        t_[i].text = "tsql_right";
-      } else if (name == "substring") {
-        t_[i].text = "substr";
       } else if (name == "getdate") {
         const std::size_t close = matchParen(i + 1);
         if (close != i + 2) {
@@ -594,6 +704,210 @@ class Rewriter {
         replace(i, close + 1, std::move(out));
       }
     }
+    return true;
+  }
+
+  // ------------------------------------------------- arithmetic operators
+
+  // Words that never stand for a value: a chain of operands stops there
+  // (and a sign after them is unary).
+  static bool isStopWord(const Token& t) {
+    static constexpr std::array<std::string_view, 36> kWords = {
+        "select",    "from",     "where", "and",  "or",     "not",     "when",   "then",  "else",
+        "end",       "as",       "is",    "in",   "like",   "between", "on",     "join",  "by",
+        "having",    "distinct", "all",   "top",  "return", "escape",  "exists", "union", "except",
+        "intersect", "values",   "set",   "into", "group",  "order",   "asc",    "desc",  "with"};
+    return t.type == Tok::Word &&
+           std::any_of(kWords.begin(), kWords.end(),
+                       [&](std::string_view w) { return equalsNoCase(t.text, w); });
+  }
+
+  static bool isArithmetic(const Token& t) {
+    return t.type == Tok::Punct && t.text.size() == 1 &&
+           std::string_view("+-*/%&|^").find(t.text[0]) != std::string_view::npos;
+  }
+
+  // The END that closes the CASE at `at`, or kNone.
+  std::size_t matchCase(std::size_t at, std::size_t e) const {
+    int depth = 0;
+    for (std::size_t i = at; i < e; ++i) {
+      if (isPunct(t_[i], "(")) {
+        i = matchParen(i);
+      } else if (isKw(t_[i], "case")) {
+        ++depth;
+      } else if (isKw(t_[i], "end") && --depth == 0) {
+        return i;
+      }
+    }
+    return kNone;
+  }
+
+  // One operand starting at `i` (signs, then a literal, a placeholder, a
+  // name, a call, a parenthesis or a CASE, then an optional COLLATE):
+  // the index past it, or kNone when no operand starts there.
+  std::size_t operandEnd(std::size_t i, std::size_t e) const {
+    while (i < e && (isPunct(t_[i], "-") || isPunct(t_[i], "+") || isPunct(t_[i], "~"))) {
+      ++i;
+    }
+    if (i >= e) {
+      return kNone;
+    }
+    const Token& t = t_[i];
+    std::size_t end = kNone;
+    if (t.type == Tok::Number || t.type == Tok::String || t.type == Tok::Param) {
+      end = i + 1;
+    } else if (isPunct(t, "(")) {
+      end = matchParen(i) + 1;
+    } else if (isKw(t, "case")) {
+      const std::size_t close = matchCase(i, e);
+      end = close == kNone ? kNone : close + 1;
+    } else if (isName(t) && !isStopWord(t)) {
+      if (t.type == Tok::Word && i + 1 < e && isPunct(t_[i + 1], "(")) {
+        end = matchParen(i + 1) + 1;
+      } else {
+        end = i + 1;
+        while (end + 1 < e && isPunct(t_[end], ".") && isName(t_[end + 1])) {
+          end += 2;
+        }
+      }
+    }
+    if (end != kNone && end + 1 < e && isKw(t_[end], "collate")) {
+      end += 2;
+    }
+    return end;
+  }
+
+  // The tokens of one operand with the operators inside it rewritten.
+  Tokens operandTokens(std::size_t b, std::size_t e) const {
+    Tokens out;
+    std::size_t i = b;
+    while (i < e && (isPunct(t_[i], "-") || isPunct(t_[i], "+") || isPunct(t_[i], "~"))) {
+      out.push_back(t_[i++]);
+    }
+    if (i < e && isPunct(t_[i], "(")) {
+      const std::size_t close = matchParen(i);
+      out.push_back(t_[i]);
+      const Tokens inner = operatorsIn(i + 1, close);
+      out.insert(out.end(), inner.begin(), inner.end());
+      i = close;
+    } else if (i < e && isKw(t_[i], "case")) {
+      const std::size_t close = matchCase(i, e);
+      out.push_back(t_[i]);
+      const Tokens inner = operatorsIn(i + 1, close);
+      out.insert(out.end(), inner.begin(), inner.end());
+      i = close;
+    } else if (i + 1 < e && t_[i].type == Tok::Word && isPunct(t_[i + 1], "(")) {
+      const std::size_t close = matchParen(i + 1);
+      out.push_back(t_[i]);
+      out.push_back(t_[i + 1]);
+      const Tokens inner = operatorsIn(i + 2, close);
+      out.insert(out.end(), inner.begin(), inner.end());
+      i = close;
+    }
+    for (; i < e; ++i) {
+      out.push_back(t_[i]);
+    }
+    return out;
+  }
+
+  static Tokens call(std::string_view function, Tokens a, Tokens b) {
+    if (!a.empty()) {
+      a.front().space = false;
+    }
+    if (!b.empty()) {
+      b.front().space = true;
+    }
+    Tokens out = {word(std::string(function)), punct("(")};
+    out.insert(out.end(), a.begin(), a.end());
+    out.push_back(punct(","));
+    out.insert(out.end(), b.begin(), b.end());
+    out.push_back(punct(")"));
+    return out;
+  }
+
+  // The tokens [b, e) with every chain of operands joined by + - * / %
+  // turned into calls of the functions that give SQL Server's outcome
+  // (see tsql_add), keeping T-SQL's precedence: * / % before + -, left to
+  // right. & | ^ stay SQLite's, which agree.
+  Tokens operatorsIn(std::size_t b, std::size_t e) const {
+    Tokens out;
+    std::size_t i = b;
+    while (i < e) {
+      std::size_t end = operandEnd(i, e);
+      if (end == kNone) {
+        if (isPunct(t_[i], "(")) {
+          const std::size_t close = matchParen(i);
+          out.push_back(t_[i]);
+          const Tokens inner = operatorsIn(i + 1, close);
+          out.insert(out.end(), inner.begin(), inner.end());
+          out.push_back(t_[close]);
+          i = close + 1;
+        } else {
+          out.push_back(t_[i++]);
+        }
+        continue;
+      }
+      std::vector<std::pair<std::size_t, std::size_t>> operands = {{i, end}};
+      std::vector<std::string> ops;
+      while (end < e && isArithmetic(t_[end])) {
+        const std::size_t next = operandEnd(end + 1, e);
+        if (next == kNone) {
+          break;
+        }
+        ops.push_back(t_[end].text);
+        operands.emplace_back(end + 1, next);
+        end = next;
+      }
+      // * / % first, then + - & | ^ from left to right.
+      std::vector<Tokens> terms;
+      std::vector<std::string> termOps;
+      Tokens current = operandTokens(operands[0].first, operands[0].second);
+      for (std::size_t k = 0; k < ops.size(); ++k) {
+        Tokens operand = operandTokens(operands[k + 1].first, operands[k + 1].second);
+        if (ops[k] == "*") {
+          current = call("tsql_multiply", std::move(current), std::move(operand));
+        } else if (ops[k] == "/") {
+          current = call("tsql_divide", std::move(current), std::move(operand));
+        } else if (ops[k] == "%") {
+          current = call("tsql_modulo", std::move(current), std::move(operand));
+        } else {
+          terms.push_back(std::move(current));
+          termOps.push_back(ops[k]);
+          current = std::move(operand);
+        }
+      }
+      terms.push_back(std::move(current));
+      Tokens chain = std::move(terms[0]);
+      for (std::size_t k = 0; k < termOps.size(); ++k) {
+        if (termOps[k] == "+") {
+          // A '+' may join texts: its result compares as a text column.
+          chain = call("tsql_add", std::move(chain), std::move(terms[k + 1]));
+          chain.insert(chain.end(), collateTsql.begin(), collateTsql.end());
+        } else if (termOps[k] == "-") {
+          chain = call("tsql_subtract", std::move(chain), std::move(terms[k + 1]));
+        } else {
+          chain.push_back(punct(termOps[k], true));
+          terms[k + 1].front().space = true;
+          chain.insert(chain.end(), terms[k + 1].begin(), terms[k + 1].end());
+        }
+      }
+      if (!chain.empty()) {
+        chain.front().space = t_[i].space;
+      }
+      out.insert(out.end(), chain.begin(), chain.end());
+      i = end;
+    }
+    return out;
+  }
+
+  bool rewriteOperators() {
+    if (isKw(t_[0], "create") || isKw(t_[0], "drop") || isKw(t_[0], "alter") ||
+        std::none_of(t_.begin(), t_.end(), [](const Token& t) {
+          return isArithmetic(t) && t.text != "&" && t.text != "|" && t.text != "^";
+        })) {
+      return true;  // nothing to rewrite: most texts carry no operator
+    }
+    t_ = operatorsIn(0, t_.size());
     return true;
   }
 
@@ -691,6 +1005,9 @@ class Rewriter {
       if (t_.size() < 2 || !isKw(t_[1], "into")) {
         t_.insert(t_.begin() + 1, word("INTO"));
       }
+      if (!fitInsert()) {
+        return false;
+      }
     } else if (isKw(first, "delete")) {
       result.kind = SqlKind::Change;
       if (t_.size() < 2 || !isKw(t_[1], "from")) {
@@ -720,8 +1037,10 @@ class Rewriter {
           return triggerSwitch(*name, isKw(t_[name->end], "disable"), result);
         }
       }
+      result.changesSchema = true;  // a trigger switch changes no table
     } else if (isKw(first, "create") || isKw(first, "drop")) {
       result.kind = SqlKind::Other;
+      result.changesSchema = true;
     } else if ((isKw(first, "save") || isKw(first, "rollback")) && t_.size() == 3 &&
                (isKw(t_[1], "transaction") || isKw(t_[1], "tran")) &&
                t_[2].type == Tok::Word) {
@@ -741,6 +1060,393 @@ class Rewriter {
       return unsupported("a statement that begins with '" + first.text + "'");
     }
     result.statements.push_back(render(t_));
+    return true;
+  }
+
+  // ------------------------------------------------------ declared types
+
+  const TableColumns* declaredColumns(const NameRef& table) const {
+    if (!ctx_.types) {
+      return nullptr;
+    }
+    const TableColumns* columns = ctx_.types->find(table.schema, table.name);
+    return columns != nullptr && columns->anyRule ? columns : nullptr;
+  }
+
+  // `value` wrapped in the function that fits it to `rule` (see
+  // tsql_fit_text and its kin); unchanged when the rule asks nothing.
+  static Tokens fitted(const ColumnRule* rule, Tokens value) {
+    if (rule == nullptr || rule->kind == ColumnRule::Kind::None || value.empty() ||
+        (value.size() == 1 && isKw(value[0], "default"))) {
+      return value;
+    }
+    const bool space = value.front().space;
+    value.front().space = false;
+    Tokens out;
+    auto arg = [&](int n) {
+      out.push_back(punct(","));
+      Token t = number(std::to_string(n));
+      t.space = true;
+      out.push_back(std::move(t));
+    };
+    switch (rule->kind) {
+      case ColumnRule::Kind::Text:
+        out = {word("tsql_fit_text"), punct("(")};
+        out.insert(out.end(), value.begin(), value.end());
+        arg(rule->length);
+        arg(rule->utf16 ? 1 : 0);
+        arg(rule->pad ? 1 : 0);
+        break;
+      case ColumnRule::Kind::Decimal:
+        out = {word("tsql_fit_decimal"), punct("(")};
+        out.insert(out.end(), value.begin(), value.end());
+        arg(rule->precision);
+        arg(rule->scale);
+        arg(rule->money ? 1 : 0);
+        break;
+      case ColumnRule::Kind::Integer:
+        out = {word("tsql_fit_int"), punct("(")};
+        out.insert(out.end(), value.begin(), value.end());
+        arg(rule->bytes);
+        break;
+      default:
+        out = {word("tsql_fit_datetime"), punct("(")};
+        out.insert(out.end(), value.begin(), value.end());
+        break;
+    }
+    out.push_back(punct(")"));
+    out.front().space = space;
+    return out;
+  }
+
+  // INSERT INTO t [(columns)] VALUES ... | SELECT ...: every value bound
+  // for a column of a SQL Server type passes its fitting function. A
+  // query's rows are named by a common table expression so that each of
+  // its columns can be fitted whatever the query's shape.
+  bool fitInsert() {
+    const auto table = tableName(2);
+    if (!table) {
+      return true;  // SQLite reports the syntax error
+    }
+    const TableColumns* declared = declaredColumns(*table);
+    if (declared == nullptr) {
+      return true;
+    }
+    std::size_t at = table->end;
+    std::vector<const ColumnRule*> rules;
+    if (at < t_.size() && isPunct(t_[at], "(") && at + 1 < t_.size() &&
+        !isKw(t_[at + 1], "select") && !isKw(t_[at + 1], "with")) {
+      const std::size_t close = matchParen(at);
+      for (const auto& [b, e] : splitTop(at + 1, close)) {
+        rules.push_back(e == b + 1 && isName(t_[b]) ? declared->find(nameOf(t_[b])) : nullptr);
+      }
+      at = close + 1;
+    } else {
+      for (const auto& column : declared->columns) {
+        rules.push_back(&column.second);
+      }
+    }
+    if (std::none_of(rules.begin(), rules.end(), [](const ColumnRule* r) {
+          return r != nullptr && r->kind != ColumnRule::Kind::None;
+        })) {
+      return true;
+    }
+    if (at < t_.size() && isKw(t_[at], "values")) {
+      Tokens out = slice(0, at + 1);
+      std::size_t m = at + 1;
+      while (m < t_.size()) {
+        if (isPunct(t_[m], ",")) {
+          out.push_back(t_[m++]);
+          continue;
+        }
+        if (!isPunct(t_[m], "(")) {
+          return fail("Incorrect syntax in insert: a row of values is expected.");
+        }
+        const std::size_t close = matchParen(m);
+        out.push_back(t_[m]);
+        const auto values = splitTop(m + 1, close);
+        for (std::size_t v = 0; v < values.size(); ++v) {
+          if (v > 0) {
+            out.push_back(punct(","));
+          }
+          const ColumnRule* rule = v < rules.size() ? rules[v] : nullptr;
+          const Tokens value = fitted(rule, slice(values[v].first, values[v].second));
+          out.insert(out.end(), value.begin(), value.end());
+        }
+        out.push_back(t_[close]);
+        m = close + 1;
+      }
+      t_ = std::move(out);
+      return true;
+    }
+    if (at >= t_.size() ||
+        !(isKw(t_[at], "select") || isKw(t_[at], "with") || isPunct(t_[at], "("))) {
+      return true;  // DEFAULT VALUES and the like: nothing to fit
+    }
+    if (fitSelectList(at, rules)) {
+      return true;
+    }
+    // Any other query (a compound one, or one that selects *): its rows
+    // are named by a first branch that yields none, so that each column
+    // can be fitted whatever the query's shape. The statement still
+    // begins with INSERT, which drivers that count rows rely on.
+    Tokens out = slice(0, at);
+    Tokens names = {word("SELECT")};
+    out.push_back(word("SELECT"));
+    for (std::size_t c = 0; c < rules.size(); ++c) {
+      const std::string name = "\"c" + std::to_string(c + 1) + "\"";
+      if (c > 0) {
+        out.push_back(punct(","));
+        names.push_back(punct(","));
+      }
+      const Tokens value = fitted(rules[c], {Token{Tok::Quoted, name, true}});
+      out.insert(out.end(), value.begin(), value.end());
+      names.push_back(word("NULL"));
+      names.push_back(word("AS"));
+      names.push_back(Token{Tok::Quoted, name, true});
+    }
+    out.push_back(word("FROM"));
+    out.push_back(punct("(", true));
+    names.front().space = false;
+    out.insert(out.end(), names.begin(), names.end());
+    for (const char* w : {"WHERE", "0", "UNION", "ALL", "SELECT", "*", "FROM"}) {
+      out.push_back(Token{Tok::Word, w, true});
+    }
+    out.push_back(punct("(", true));
+    Tokens query = slice(at, t_.size());
+    query.front().space = false;
+    out.insert(out.end(), query.begin(), query.end());
+    out.push_back(punct(")"));
+    out.push_back(punct(")"));
+    out.push_back(word("AS"));
+    out.push_back(Token{Tok::Quoted, "\"tsql_row\"", true});
+    t_ = std::move(out);
+    return true;
+  }
+
+  // A table of a select's FROM clause, under the name the select uses.
+  struct SourceTable {
+    std::string name;  // its alias, else its name
+    const TableColumns* columns = nullptr;
+  };
+
+  // The tables named in the FROM clause that starts at `from` (kNone or
+  // anything but FROM: none), in lists and in join chains.
+  std::vector<SourceTable> sourceTables(std::size_t from) const {
+    std::vector<SourceTable> out;
+    if (from >= t_.size() || !isKw(t_[from], "from") || !ctx_.types) {
+      return out;
+    }
+    std::size_t end = t_.size();
+    for (const char* kw : {"where", "group", "having", "order", "limit"}) {
+      end = std::min(end, findTop(kw, from + 1, t_.size()) == kNone
+                              ? t_.size()
+                              : findTop(kw, from + 1, t_.size()));
+    }
+    bool expectTable = true;
+    for (std::size_t i = from + 1; i < end; ++i) {
+      if (isPunct(t_[i], "(")) {
+        i = matchParen(i);
+        expectTable = false;
+        continue;
+      }
+      if (isPunct(t_[i], ",") || isKw(t_[i], "join")) {
+        expectTable = true;
+        continue;
+      }
+      if (!expectTable) {
+        continue;
+      }
+      expectTable = false;
+      const auto table = tableName(i);
+      if (!table) {
+        continue;
+      }
+      SourceTable source{table->name, ctx_.types->find(table->schema, table->name)};
+      std::size_t k = table->end;
+      if (k < end && isKw(t_[k], "as")) {
+        ++k;
+      }
+      if (k < end && isName(t_[k]) && !isClauseKeyword(t_[k])) {
+        source.name = nameOf(t_[k]);
+      }
+      out.push_back(std::move(source));
+      i = k > table->end ? k : table->end - 1;
+    }
+    return out;
+  }
+
+  // True when the value [b, e) of a select list cannot break `rule`, so
+  // fitting it would change nothing: a text or an integer literal that
+  // fits, or a column whose own declared type fits within the rule (a
+  // value SQL Server could hold there fits here too).
+  bool fitsAlready(const ColumnRule* rule, std::size_t b, std::size_t e,
+                   const std::vector<SourceTable>& sources) const {
+    using Kind = ColumnRule::Kind;
+    if (rule == nullptr || rule->kind == Kind::None) {
+      return true;
+    }
+    if (e == b + 1 && t_[b].type == Tok::String) {
+      const std::string& text = t_[b].text;  // quoted, quotes doubled
+      bool ascii = true;
+      for (char c : text) {
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+      }
+      std::size_t length = 0;
+      for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+        length += (text[i] == '\'' ? (++i, 1U) : 1U);
+      }
+      return rule->kind == Kind::Text && ascii &&
+             (rule->pad ? length == static_cast<std::size_t>(rule->length)
+                        : length <= static_cast<std::size_t>(rule->length));
+    }
+    if (e == b + 1 && t_[b].type == Tok::Number) {
+      const std::string& digits = t_[b].text;
+      const bool whole =
+          digits.size() <= 9 &&
+          std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!whole) {
+        return false;
+      }
+      const auto width = static_cast<int>(digits.size());
+      return (rule->kind == Kind::Decimal && width <= rule->precision - rule->scale) ||
+             (rule->kind == Kind::Integer &&
+              (rule->bytes >= 4 || (rule->bytes == 2 && width <= 4) ||
+               (rule->bytes == 1 && width <= 2)));
+    }
+    // isnull(a, b) (now ifnull) and abs(a) give one of their arguments'
+    // values: they fit when their arguments do.
+    if (e > b + 2 && t_[b].type == Tok::Word && isPunct(t_[b + 1], "(")) {
+      const std::size_t close = matchParen(b + 1);
+      const bool tail = close + 1 == e || (close + 3 == e && isKw(t_[close + 1], "collate"));
+      const bool ifnull = isKw(t_[b], "ifnull") || isKw(t_[b], "coalesce");
+      const bool abs = isKw(t_[b], "abs") && rule->kind != Kind::Text;
+      if (!tail || !(ifnull || abs)) {
+        return false;
+      }
+      const auto args = splitTop(b + 2, close);
+      return (abs ? args.size() == 1 : args.size() >= 2) &&
+             std::all_of(args.begin(), args.end(), [&](const auto& arg) {
+               return fitsAlready(rule, arg.first, arg.second, sources);
+             });
+    }
+    // A column, bare or qualified.
+    std::string qualifier;
+    std::string column;
+    if (e == b + 1 && isName(t_[b])) {
+      column = nameOf(t_[b]);
+    } else if (e == b + 3 && isName(t_[b]) && isPunct(t_[b + 1], ".") && isName(t_[b + 2])) {
+      qualifier = nameOf(t_[b]);
+      column = nameOf(t_[b + 2]);
+    } else {
+      return false;
+    }
+    const ColumnRule* source = nullptr;
+    for (const SourceTable& table : sources) {
+      if (table.columns == nullptr ||
+          (!qualifier.empty() && !equalsNoCase(table.name, qualifier))) {
+        continue;
+      }
+      if (const ColumnRule* found = table.columns->find(column)) {
+        if (source != nullptr) {
+          return false;  // ambiguous: SQLite will say so
+        }
+        source = found;
+      }
+    }
+    return source != nullptr && ruleWithin(*source, *rule);
+  }
+
+  // True when every value that `from` admits also fits `to` unchanged.
+  static bool ruleWithin(const ColumnRule& from, const ColumnRule& to) {
+    using Kind = ColumnRule::Kind;
+    auto integerDigits = [](int bytes) {
+      return bytes == 1 ? 3 : bytes == 2 ? 5 : bytes == 4 ? 10 : 19;
+    };
+    switch (to.kind) {
+      case Kind::Text: {
+        if (from.kind != Kind::Text || (to.pad && !(from.pad && from.length == to.length))) {
+          return false;
+        }
+        // In to's units, the most that from's length can take.
+        const int most = from.utf16 == to.utf16 ? from.length
+                         : from.utf16           ? from.length * 2  // UTF-16 units -> bytes
+                                                : from.length;               // bytes -> UTF-16 units
+        return most <= to.length;
+      }
+      case Kind::Decimal:
+        if (from.kind == Kind::Decimal) {
+          return from.scale <= to.scale && from.precision - from.scale <= to.precision - to.scale;
+        }
+        return from.kind == Kind::Integer && integerDigits(from.bytes) <= to.precision - to.scale;
+      case Kind::Integer:
+        return from.kind == Kind::Integer &&
+               (from.bytes == to.bytes || (from.bytes < to.bytes && !(to.bytes == 1)));
+      case Kind::Datetime:
+        return from.kind == Kind::Datetime;
+      default:
+        return true;
+    }
+  }
+
+  // INSERT ... SELECT list FROM ... with a plain select (one SELECT, no *):
+  // each item of the list is fitted where it stands, keeping its alias.
+  // False when the query has another shape.
+  bool fitSelectList(std::size_t at, const std::vector<const ColumnRule*>& rules) {
+    if (!isKw(t_[at], "select")) {
+      return false;
+    }
+    for (const char* kw : {"union", "except", "intersect"}) {
+      if (findTop(kw, at, t_.size()) != kNone) {
+        return false;
+      }
+    }
+    std::size_t first = at + 1;
+    if (first < t_.size() && (isKw(t_[first], "distinct") || isKw(t_[first], "all"))) {
+      ++first;
+    }
+    std::size_t last = t_.size();
+    for (const char* kw : {"from", "where", "group", "having", "order", "limit"}) {
+      last = std::min(
+          last, findTop(kw, first, t_.size()) == kNone ? t_.size() : findTop(kw, first, t_.size()));
+    }
+    const auto items = splitTop(first, last);
+    if (items.size() != rules.size()) {
+      return false;  // SQLite reports the count mismatch
+    }
+    const std::vector<SourceTable> sources = sourceTables(last);
+    Tokens out = slice(0, first);
+    for (std::size_t n = 0; n < items.size(); ++n) {
+      auto [b, e] = items[n];
+      if (b == e || (e == b + 1 && isPunct(t_[b], "*")) ||
+          (e > b + 1 && isPunct(t_[e - 1], "*") && isPunct(t_[e - 2], "."))) {
+        return false;
+      }
+      // An alias, with or without AS, stays after the fitted value.
+      std::size_t valueEnd = e;
+      if (e >= b + 3 && isKw(t_[e - 2], "as")) {
+        valueEnd = e - 2;
+      } else if (e >= b + 2 && isName(t_[e - 1]) && !isStopWord(t_[e - 1]) &&
+                 !isKw(t_[e - 1], "null") &&
+                 (isName(t_[e - 2]) || t_[e - 2].type == Tok::String ||
+                  t_[e - 2].type == Tok::Number || t_[e - 2].type == Tok::Param ||
+                  isPunct(t_[e - 2], ")")) &&
+                 !(isName(t_[e - 2]) && isStopWord(t_[e - 2])) && !isKw(t_[e - 2], "collate")) {
+        valueEnd = e - 1;
+      }
+      if (n > 0) {
+        out.push_back(punct(","));
+      }
+      const Tokens value = fitsAlready(rules[n], b, valueEnd, sources)
+                               ? slice(b, valueEnd)
+                               : fitted(rules[n], slice(b, valueEnd));
+      out.insert(out.end(), value.begin(), value.end());
+      const Tokens alias = slice(valueEnd, e);
+      out.insert(out.end(), alias.begin(), alias.end());
+    }
+    const Tokens rest = slice(last, t_.size());
+    out.insert(out.end(), rest.begin(), rest.end());
+    t_ = std::move(out);
     return true;
   }
 
@@ -790,34 +1496,30 @@ class Rewriter {
     Tokens targetTokens = slice(1, set);
 
     // SET list: a qualifier left of '=' names the target; SQLite wants the
-    // bare column.
-    Tokens setPart = {t_[set]};
+    // bare column. Each assignment is kept as column and value, to be
+    // fitted to the column's declared type once the target table is known.
+    struct Assignment {
+      Tokens column;  // the bare column, or the whole item when it has no '='
+      Tokens value;
+    };
+    std::vector<Assignment> assignments;
     for (const auto& [b, e] : splitTop(set + 1, setEnd)) {
-      std::size_t s = b;
-      std::size_t eq = s;
+      std::size_t eq = b;
       while (eq < e && !isPunct(t_[eq], "=")) {
         ++eq;
       }
-      if (eq < e && eq > s + 1) {
-        const bool space = t_[s].space;
-        s = eq - 1;  // keep only the column before '='
-        if (!isName(t_[s])) {
-          return fail("Incorrect syntax in the SET list of update.");
-        }
-        Tokens part = slice(s, e);
-        part.front().space = space;
-        if (b != set + 1) {
-          setPart.push_back(punct(","));
-        }
-        setPart.insert(setPart.end(), part.begin(), part.end());
+      if (eq == e) {
+        assignments.push_back(Assignment{slice(b, e), {}});
         continue;
       }
-      if (b != set + 1) {
-        setPart.push_back(punct(","));
+      if (eq == b || !isName(t_[eq - 1])) {
+        return fail("Incorrect syntax in the SET list of update.");
       }
-      const Tokens part = slice(b, e);
-      setPart.insert(setPart.end(), part.begin(), part.end());
+      Tokens column = {t_[eq - 1]};
+      column.front().space = t_[b].space;
+      assignments.push_back(Assignment{std::move(column), slice(eq + 1, e)});
     }
+    NameRef targetTable = *target;
 
     Tokens fromPart;
     Tokens extraCondition;
@@ -860,6 +1562,7 @@ class Rewriter {
           return unsupported("an update whose target appears twice in its FROM list");
         }
         matched = true;
+        targetTable = *table;
         // The FROM entry is the target row itself: name it in UPDATE.
         targetTokens = slice(b, table->end);
         if (!alias.empty()) {
@@ -922,6 +1625,24 @@ class Rewriter {
       wherePart = slice(where, t_.size());
     }
 
+    const TableColumns* declared = declaredColumns(targetTable);
+    Tokens setPart = {t_[set]};
+    for (std::size_t n = 0; n < assignments.size(); ++n) {
+      if (n > 0) {
+        setPart.push_back(punct(","));
+      }
+      Assignment& a = assignments[n];
+      setPart.insert(setPart.end(), a.column.begin(), a.column.end());
+      if (a.value.empty()) {
+        continue;
+      }
+      setPart.push_back(punct("=", true));
+      const ColumnRule* rule =
+          declared != nullptr ? declared->find(nameOf(a.column.front())) : nullptr;
+      const Tokens value = fitted(rule, std::move(a.value));
+      setPart.insert(setPart.end(), value.begin(), value.end());
+    }
+
     if (!targetTokens.empty()) {
       targetTokens.front().space = true;
     }
@@ -933,6 +1654,7 @@ class Rewriter {
     return true;
   }
 
+  const Tokens collateTsql = {word("COLLATE"), word("TSQL")};
   std::string_view sql_;
   const RewriteContext& ctx_;
   Tokens t_;
@@ -943,6 +1665,17 @@ class Rewriter {
 
 RewriteResult rewriteTsql(std::string_view sql, const RewriteContext& context) {
   return Rewriter(sql, context).run();
+}
+
+const std::vector<std::string>& tsqlFunctionAllowList() {
+  // Each one runs with SQL Server's outcome: by a registered function
+  // (len, left, right, substring, convert, cast, getdate) or by SQLite's
+  // own, which agrees for the values the conversion passes.
+  static const std::vector<std::string> kFunctions = {
+      "abs",   "cast",  "coalesce",  "convert", "count", "getdate", "isnull",
+      "left",  "len",   "lower",     "ltrim",   "max",   "min",     "nullif",
+      "right", "rtrim", "substring", "sum",     "upper"};
+  return kFunctions;
 }
 
 std::shared_ptr<const RewriteResult> RewriteCache::rewrite(std::string_view sql,
@@ -978,12 +1711,25 @@ class SqliteDialect final : public SqlDialect {
              std::function<bool(std::string_view)> isAttached) override {
     context_.targetDatabase = std::move(targetDatabase);
     context_.isAttached = std::move(isAttached);
+    context_.types.reset();
+    query_ = nullptr;
     cache_.clear();
+  }
+
+  void learnSchema(SchemaQuery query) override {
+    query_ = std::move(query);
+    readTypes();
   }
 
   DialectTranslation translate(std::string_view sql) override {
     DialectTranslation translation;
+    if (stale_) {
+      readTypes();
+    }
     const auto rewritten = cache_.rewrite(sql, context_);
+    // The statement runs after this: the types are read again before the
+    // next one.
+    stale_ = rewritten->changesSchema;
     if (!rewritten->ok() || rewritten->statements.empty()) {
       translation.error = SqlResult::error(
           rewritten->ok() ? std::string("The statement text is empty.") : rewritten->error);
@@ -995,8 +1741,18 @@ class SqliteDialect final : public SqlDialect {
   }
 
  private:
+  void readTypes() {
+    stale_ = false;
+    if (query_) {
+      context_.types = DeclaredTypes::read(query_);
+      cache_.clear();
+    }
+  }
+
   RewriteContext context_;
   RewriteCache cache_;
+  SchemaQuery query_;
+  bool stale_ = false;
 };
 
 }  // namespace

@@ -26,14 +26,28 @@
 //  - `ALTER TABLE t disable|enable TRIGGER all`: checks that t exists
 //    (failing like SQL Server: Cannot find the object "t" ...) and then
 //    adds t to, or removes it from, the table tsql_trigger_off;
-//  - functions: isnull -> ifnull, getdate() -> local time text
-//    'YYYY-MM-DD HH:MM:SS.mmm' taken once per statement, len / left / right
-//    -> tsql_len / tsql_left / tsql_right (characters, not bytes; len ignores
-//    trailing blanks; a negative length fails as on SQL Server), substring,
-//    convert(varchar(n), x) and cast(x as varchar(n)) -> tsql_convert_text
-//    (a number that does not fit in n characters fails with SQL Server's
-//    arithmetic overflow error, text is cut to n characters), convert to
-//    int / decimal / float types -> CAST;
+//  - functions, only those of tsqlFunctionAllowList(): isnull -> ifnull,
+//    getdate() -> local time text 'YYYY-MM-DD HH:MM:SS.mmm' taken once per
+//    statement, len / left / right / substring -> tsql_len / tsql_left /
+//    tsql_right / tsql_substring (characters, not bytes; len ignores
+//    trailing blanks; a start before 1 eats into substring's length; a
+//    negative length fails as on SQL Server), convert(varchar(n), x) and
+//    cast(x as varchar(n)) -> tsql_convert_text (a number that does not fit
+//    in n characters fails with SQL Server's arithmetic overflow error, text
+//    is cut to n characters), convert to int / decimal / float types ->
+//    CAST; abs, coalesce, nullif, ltrim, rtrim, upper, lower, count, sum,
+//    min and max as SQLite has them;
+//  - a text made by a function (isnull, left, substring, rtrim, convert to
+//    a text type, ...) or by '+' carries COLLATE TSQL, so that comparing two
+//    such expressions follows the default collation as columns do;
+//  - the operators + - * / %: tsql_add, tsql_subtract, tsql_multiply,
+//    tsql_divide, tsql_modulo, in T-SQL's precedence. '+' joins two texts
+//    (NULL when either is NULL); a text beside a number is read as that
+//    number or fails with SQL Server's conversion error; two values of
+//    int's range give an int and fail with "Arithmetic overflow error
+//    converting expression to data type int." beyond it (a DECIMAL column
+//    holding a whole number is an integer to SQLite and counts as an int
+//    here); a zero divisor fails with "Divide by zero error encountered.";
 //  - N'...' literals, [bracketed] names, comments, keywords in any case and
 //    a trailing ';'.
 // Refused with an error: T-SQL variables (@x), temporary tables (#t),
@@ -43,8 +57,14 @@
 // only SAVE TRAN[SACTION] name and ROLLBACK TRAN[SACTION] name pass, as
 // SAVEPOINT name and ROLLBACK TO SAVEPOINT name, for rehearsals) and
 // any statement that does not begin with SELECT, WITH, INSERT, UPDATE,
-// DELETE, TRUNCATE, ALTER, CREATE or DROP. Not detected: `+` between
-// texts (SQLite adds numbers; write || on SQLite).
+// DELETE, TRUNCATE, ALTER, CREATE or DROP, any function that is not on the
+// allow-list (ifnull, substr, length, instr, printf, ..., also min and max
+// with two arguments), and SQLite's own syntax: || == << >> -> x'..',
+// LIMIT, OFFSET, GLOB, REGEXP, MATCH, ISNULL and NOTNULL as operators,
+// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING. A
+// double-quoted text is a name (the connection turns off SQLite's reading
+// of it as a string), so "abc" fails as an unknown column. CREATE, DROP and
+// ALTER texts are table definitions for SQLite and pass unchecked.
 //
 // What a SQLite database declares to behave like SQL Server:
 //  - every text column declares `COLLATE TSQL`: letters compare without
@@ -64,6 +84,49 @@
 //    not honour the switch fires, where SQL Server's truncate fires none.
 //  - numbers come back as SQLite stores them: convert(varchar(n), 12.5) of
 //    a DECIMAL(16,4) column gives '12.5', where SQL Server writes '12.5000'.
+//  - Declared types: a column declared with a SQL Server type gets SQL
+//    Server's outcome on INSERT and UPDATE. The session reads every table's
+//    declared types at connect (PRAGMA table_xinfo; again after a CREATE,
+//    DROP or ALTER it runs) and the rewriter passes each value stored into
+//    such a column through a fitting function (tsql_fit_text, _decimal,
+//    _int, _datetime), in VALUES rows, in the select list of INSERT ...
+//    SELECT and in SET:
+//      varchar(n), char(n)    n bytes of code page 936 (a character outside
+//                             ASCII takes two); nvarchar(n), nchar(n): n
+//                             UTF-16 units. Longer fails with "String or
+//                             binary data would be truncated." (blanks beyond
+//                             n are dropped); char(n) and nchar(n) are
+//                             filled with blanks to n.
+//      decimal(p,s), numeric(p,s), money (19,4), smallmoney (10,4)
+//                             rounded half away from zero to s places on its
+//                             decimal digits; an integer part longer than
+//                             p - s digits fails with "Arithmetic overflow
+//                             error converting numeric to data type numeric."
+//                             (money: "... data type money."); a text that is
+//                             no number fails with SQL Server's conversion
+//                             error. Stored as SQLite stores a DECIMAL.
+//      tinyint, smallint, int, bigint
+//                             a number loses its fraction, a text must be an
+//                             integer ('' is 0), out of range fails with the
+//                             arithmetic overflow error of the type.
+//      datetime               a text must be a date SQL Server reads
+//                             (yyyy-mm-dd, yyyy/mm/dd, yyyymmdd, with an
+//                             optional hh:mm[:ss[.fff]]; '' is 1900-01-01) and
+//                             is kept as written; a number counts days from
+//                             1900-01-01; else the conversion error.
+//    A value that cannot break the column is stored without a call: a
+//    literal that fits, and in INSERT ... SELECT a column whose own declared
+//    type fits within the target's (varchar(10) into varchar(20),
+//    decimal(16,4) into decimal(16,4)); a value in such a source column
+//    that breaks its own type (written by SQLite directly) is not caught.
+//    SQLite's own type names (INTEGER, TEXT, REAL, NUMERIC, bare DECIMAL)
+//    keep SQLite's behaviour, so a table without SQL Server types behaves
+//    as before. Statements inside triggers are SQLite's and are not fitted.
+//  - The connection turns off SQLite's Bloom filters: they hash a join
+//    key's bytes, so keys the TSQL collation holds equal ('S1 ' and 'S1')
+//    would never meet and an UPDATE ... FROM would silently miss rows. The
+//    automatic index compares with the collation and stays on (the session
+//    and libtsqlext both do this when they register the functions).
 
 #include <cstddef>
 #include <functional>
@@ -75,6 +138,7 @@
 #include <vector>
 
 #include "db/dialect.h"
+#include "db/sqlite/declared_types.h"
 
 namespace cvt {
 
@@ -93,6 +157,9 @@ struct RewriteContext {
   std::string targetDatabase = "tillexv8";
   // True when a database of that name is attached (any case).
   std::function<bool(std::string_view)> isAttached;
+  // The declared column types of the connection's tables; values stored
+  // into columns of SQL Server types are fitted to them. None: no fitting.
+  std::shared_ptr<const DeclaredTypes> types;
 };
 
 // The outcome of a rewrite: one or more SQLite statements to run in order,
@@ -101,6 +168,9 @@ struct RewriteResult {
   std::vector<std::string> statements;
   SqlKind kind = SqlKind::Other;
   std::string error;
+  // CREATE, DROP or an ALTER other than a trigger switch: the declared
+  // types read before it may no longer hold.
+  bool changesSchema = false;
 
   bool ok() const { return error.empty(); }
 };
@@ -108,6 +178,10 @@ struct RewriteResult {
 // Rewrites one T-SQL statement text for SQLite. Placeholders '?' stay in
 // place and in order. Never throws.
 RewriteResult rewriteTsql(std::string_view sql, const RewriteContext& context);
+
+// The T-SQL functions a statement may call (lower case). Any other name
+// before '(' is refused.
+const std::vector<std::string>& tsqlFunctionAllowList();
 
 // Remembers the rewrites of the most recently used texts, so that a text
 // executed in a loop is rewritten once.

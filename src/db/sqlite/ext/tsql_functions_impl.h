@@ -259,8 +259,14 @@ inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const voi
   return na < nb ? -1 : 1;
 }
 
-// Registers everything on `db`. Returns the first SQLite error code, or
-// SQLITE_OK.
+}  // namespace cvt::tsql_impl
+
+#include "db/sqlite/ext/tsql_strict_impl.h"
+
+namespace cvt::tsql_impl {
+
+// Registers everything on `db` and sets the connection up (see
+// configureConnection). Returns the first SQLite error code, or SQLITE_OK.
 inline int registerAll(sqlite3* db) {
   struct Fn {
     const char* name;
@@ -276,6 +282,16 @@ inline int registerAll(sqlite3* db) {
       {"tsql_convert_text", 3, convertTextFunction, true},
       {"tsql_error", 1, errorFunction, false},
       {"getdate", 0, getdateFunction, false},
+      {"tsql_substring", 3, substringFunction, true},
+      {"tsql_add", 2, addFunction, true},
+      {"tsql_subtract", 2, subtractFunction, true},
+      {"tsql_multiply", 2, multiplyFunction, true},
+      {"tsql_divide", 2, divideFunction, true},
+      {"tsql_modulo", 2, moduloFunction, true},
+      {"tsql_fit_text", 4, fitTextFunction, true},
+      {"tsql_fit_decimal", 4, fitDecimalFunction, true},
+      {"tsql_fit_int", 2, fitIntFunction, true},
+      {"tsql_fit_datetime", 1, fitDatetimeFunction, true},
   };
   for (const Fn& f : kFunctions) {
     const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
@@ -285,7 +301,9 @@ inline int registerAll(sqlite3* db) {
       return rc;
     }
   }
-  return sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, tsqlCompare, nullptr);
+  const int rc =
+      sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, tsqlCompare, nullptr);
+  return rc != SQLITE_OK ? rc : configureConnection(db);
 }
 
 }  // namespace cvt::tsql_impl

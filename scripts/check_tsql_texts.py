@@ -1,0 +1,119 @@
+#!/usr/bin/python3
+"""Checks that statement texts are T-SQL that SQL Server runs.
+
+    check_tsql_texts.py TEXTS_FILE FUNCTIONS
+
+TEXTS_FILE holds one statement text per line, each as a JSON string.
+FUNCTIONS is the comma-separated allow-list of T-SQL functions (lower case)
+that a text may call. Each text must parse as one T-SQL statement with
+sqlglot's T-SQL dialect, must not use SQLite's own operators and words
+(||, ==, LIMIT), and may call only functions of the allow-list. Prints every
+text that fails, with the reason, and exits 1 when any does.
+
+Needs Debian's python3-sqlglot (run with /usr/bin/python3).
+"""
+
+import json
+import re
+import sys
+
+import sqlglot
+from sqlglot import exp
+from sqlglot.dialects.dialect import Dialect
+from sqlglot.tokens import TokenType
+
+# Statement forms of T-SQL that this sqlglot cannot parse, matched whole.
+KNOWN_FORMS = [
+    re.compile(r"\s*alter\s+table\s+\w+\s+(enable|disable)\s+trigger\s+all\s*", re.I),
+]
+
+# Forms that sqlglot passes through as an unparsed command; each is T-SQL.
+COMMAND_FORMS = [
+    re.compile(r"\s*truncate\s+table\s+\w+\s*", re.I),
+]
+
+# Words that may stand before '(' without being a function.
+KEYWORDS = {
+    "in", "exists", "values", "as", "on", "and", "or", "not", "when", "then", "else",
+    "select", "from", "where", "join", "into", "set", "by", "having", "union", "all",
+    "any", "some", "over", "using", "between", "like", "is", "distinct", "top", "with",
+    "intersect", "except", "end", "case", "return",
+}
+
+FORBIDDEN_TOKENS = {
+    TokenType.DPIPE: "the operator || (T-SQL joins texts with +)",
+    TokenType.LIMIT: "LIMIT (T-SQL has TOP)",
+}
+
+
+def check(text, allowed, tokenizer):
+    """The reason `text` is not acceptable T-SQL, or None."""
+    if any(form.fullmatch(text) for form in KNOWN_FORMS):
+        return None
+    try:
+        tokens = tokenizer.tokenize(text)
+    except Exception as error:  # noqa: BLE001 - any tokenizer failure is a finding
+        return "does not tokenize as T-SQL: %s" % error
+    for token in tokens:
+        if token.token_type in FORBIDDEN_TOKENS:
+            return FORBIDDEN_TOKENS[token.token_type]
+        if token.text == "==":
+            return "the operator == (T-SQL compares with =)"
+    try:
+        trees = [t for t in sqlglot.parse(text, read="tsql") if t is not None]
+    except Exception as error:  # noqa: BLE001 - a parse error is the finding
+        return "does not parse as T-SQL: %s" % str(error).splitlines()[0]
+    if len(trees) != 1:
+        return "is not exactly one statement"
+    tree = trees[0]
+    if isinstance(tree, exp.Command) and not any(f.fullmatch(text) for f in COMMAND_FORMS):
+        return "is not a statement the T-SQL parser understands"
+    if any(True for _ in tree.find_all(exp.DPipe)):
+        return "the operator || (T-SQL joins texts with +)"
+    tables = {t.name.lower() for t in tree.find_all(exp.Table)}
+    types = {dt.this.value.lower() for dt in tree.find_all(exp.DataType)}
+    for i, token in enumerate(tokens[:-1]):
+        if tokens[i + 1].token_type != TokenType.L_PAREN:
+            continue
+        if token.token_type in (TokenType.STRING, TokenType.NUMBER, TokenType.L_PAREN,
+                                TokenType.R_PAREN, TokenType.COMMA):
+            continue
+        name = token.text.lower()
+        previous = tokens[i - 1] if i > 0 else None
+        if name in KEYWORDS or name in tables or name in types:
+            continue
+        if previous is not None and (previous.token_type == TokenType.DOT
+                                     or previous.text.lower() in ("into", "insert")):
+            continue
+        if not re.fullmatch(r"[a-z_][a-z0-9_]*", name):
+            continue  # an operator or punctuation before a parenthesis
+        if name not in allowed:
+            return "calls %s, which is not on the T-SQL allow-list" % name
+    return None
+
+
+def main():
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    allowed = set(sys.argv[2].split(","))
+    tokenizer = Dialect.get_or_raise("tsql")().tokenizer
+    failures = []
+    count = 0
+    with open(sys.argv[1], encoding="utf-8") as texts:
+        for number, line in enumerate(texts, 1):
+            if not line.strip():
+                continue
+            count += 1
+            text = json.loads(line)
+            reason = check(text, allowed, tokenizer)
+            if reason:
+                failures.append("text %d %s:\n    %s" % (number, reason, text))
+    for failure in failures:
+        print(failure)
+    print("%d texts checked, %d failed" % (count, len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

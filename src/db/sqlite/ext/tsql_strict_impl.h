@@ -1,0 +1,754 @@
+#pragma once
+
+// SQL Server's outcomes where SQLite would quietly differ: values stored
+// into columns of SQL Server types (tsql_fit_*), the arithmetic operators
+// (tsql_add and its kin: '+' on texts concatenates, a zero divisor and an
+// int overflow fail) and substring's start and length rules. Included by
+// tsql_functions_impl.h, under the same rules: <sqlite3.h> or
+// <sqlite3ext.h> comes first and everything is inline.
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace cvt::tsql_impl {
+
+inline constexpr const char* kTruncated = "String or binary data would be truncated.";
+inline constexpr const char* kDivideByZero = "Divide by zero error encountered.";
+inline constexpr const char* kIntOverflow =
+    "Arithmetic overflow error converting expression to data type int.";
+inline constexpr const char* kBigintOverflow =
+    "Arithmetic overflow error converting expression to data type bigint.";
+inline constexpr const char* kNumericOverflow =
+    "Arithmetic overflow error converting numeric to data type numeric.";
+inline constexpr const char* kMoneyOverflow =
+    "Arithmetic overflow error converting numeric to data type money.";
+inline constexpr const char* kVarcharToNumeric = "Error converting data type varchar to numeric.";
+inline constexpr const char* kBadDatetime =
+    "Conversion failed when converting date and/or time from character string.";
+inline constexpr const char* kDatetimeRange =
+    "The conversion of a varchar data type to a datetime data type resulted in an out-of-range "
+    "value.";
+
+inline void resultError(sqlite3_context* ctx, const std::string& text) {
+  sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
+}
+
+inline std::string_view trimBlanks(std::string_view s) {
+  while (!s.empty() && s.front() == ' ') {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && s.back() == ' ') {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+inline bool isDigitChar(char c) { return c >= '0' && c <= '9'; }
+
+// ---------------------------------------------------------------- texts
+
+// Length of `s` in the units a column measures: bytes of code page 936
+// (varchar, char: every character outside ASCII takes two) or UTF-16 code
+// units (nvarchar, nchar: a character beyond the BMP takes two).
+inline std::size_t textUnits(std::string_view s, bool utf16) {
+  std::size_t n = 0;
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x80) {
+      ++n;
+    } else if (u >= 0xC0) {
+      n += utf16 ? (u >= 0xF0 ? 2 : 1) : 2;
+    }
+  }
+  return n;
+}
+
+// tsql_fit_text(x, n, utf16, pad): x stored into a text column of n units.
+// Blanks beyond n are dropped as SQL Server drops them; any other
+// character beyond n fails the statement. pad = 1 fills a char(n) or
+// nchar(n) column with blanks.
+inline void fitTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int type = sqlite3_value_type(argv[0]);
+  if (type == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const auto limit = static_cast<std::size_t>(sqlite3_value_int64(argv[1]));
+  const bool utf16 = sqlite3_value_int64(argv[2]) != 0;
+  const bool pad = sqlite3_value_int64(argv[3]) != 0;
+  if (type == SQLITE_TEXT) {
+    // Most values fit as they are: measured in place, stored unchanged.
+    const auto* data = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    const std::string_view view(data, static_cast<std::size_t>(sqlite3_value_bytes(argv[0])));
+    if (!pad && textUnits(view, utf16) <= limit) {
+      sqlite3_result_value(ctx, argv[0]);
+      return;
+    }
+  }
+  std::string text;
+  argText(argv[0], text);
+  std::size_t units = textUnits(text, utf16);
+  while (units > limit && !text.empty() && text.back() == ' ') {
+    text.pop_back();
+    --units;
+  }
+  if (units > limit) {
+    sqlite3_result_error(ctx, kTruncated, -1);
+    return;
+  }
+  if (pad) {
+    text.append(limit - units, ' ');
+  }
+  resultText(ctx, text);
+}
+
+// -------------------------------------------------------------- numbers
+
+// A decimal number as digits: sign, integer digits (no leading zeros) and
+// fraction digits.
+struct Decimal {
+  bool negative = false;
+  std::string whole;
+  std::string fraction;
+};
+
+// Reads [blanks][sign]digits[.digits][blanks]; false for anything else.
+inline bool parseDecimal(std::string_view text, Decimal& out) {
+  text = trimBlanks(text);
+  out = Decimal{};
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    out.negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  const std::size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  if (whole.empty() && fraction.empty()) {
+    return false;
+  }
+  for (char c : whole) {
+    if (!isDigitChar(c)) {
+      return false;
+    }
+  }
+  for (char c : fraction) {
+    if (!isDigitChar(c)) {
+      return false;
+    }
+  }
+  std::size_t lead = 0;
+  while (lead < whole.size() && whole[lead] == '0') {
+    ++lead;
+  }
+  out.whole = std::string(whole.substr(lead));
+  out.fraction = std::string(fraction);
+  return true;
+}
+
+// Rounds to `scale` fraction digits, half away from zero, on the digits.
+inline void roundDecimal(Decimal& d, std::size_t scale) {
+  if (d.fraction.size() <= scale) {
+    d.fraction.append(scale - d.fraction.size(), '0');
+    return;
+  }
+  const bool up = d.fraction[scale] >= '5';
+  d.fraction.resize(scale);
+  if (!up) {
+    return;
+  }
+  std::string digits = d.whole + d.fraction;
+  std::size_t i = digits.size();
+  while (i > 0) {
+    --i;
+    if (digits[i] == '9') {
+      digits[i] = '0';
+      continue;
+    }
+    ++digits[i];
+    break;
+  }
+  if (digits.empty() || (i == 0 && digits[0] == '0')) {
+    digits.insert(digits.begin(), '1');
+  }
+  d.whole = digits.substr(0, digits.size() - scale);
+  d.fraction = digits.substr(digits.size() - scale);
+}
+
+// The number as SQLite stores a DECIMAL: an integer when there is no
+// fraction, else the nearest double of the exact decimal text.
+inline void resultDecimal(sqlite3_context* ctx, const Decimal& d) {
+  const bool whole = d.fraction.find_first_not_of('0') == std::string::npos;
+  std::string text = (d.negative ? "-" : "") + (d.whole.empty() ? std::string("0") : d.whole);
+  if (whole && d.whole.size() <= 18) {
+    sqlite3_result_int64(ctx, std::strtoll(text.c_str(), nullptr, 10));
+    return;
+  }
+  if (!d.fraction.empty()) {
+    text += '.' + d.fraction;
+  }
+  sqlite3_result_double(ctx, std::strtod(text.c_str(), nullptr));
+}
+
+// tsql_fit_decimal(x, p, s, money): x stored into a decimal(p, s) column
+// (money = 1: a money column, decimal(19, 4) with its own messages). The
+// value is rounded to s places on its decimal digits; an integer part
+// longer than p - s digits fails with the arithmetic overflow error.
+inline void fitDecimalFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int type = sqlite3_value_type(argv[0]);
+  if (type == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const auto precision = static_cast<std::size_t>(sqlite3_value_int64(argv[1]));
+  const auto scale = static_cast<std::size_t>(sqlite3_value_int64(argv[2]));
+  const bool money = sqlite3_value_int64(argv[3]) != 0;
+  const char* overflow = money ? kMoneyOverflow : kNumericOverflow;
+  if (type == SQLITE_FLOAT && !std::isfinite(sqlite3_value_double(argv[0]))) {
+    sqlite3_result_error(ctx, overflow, -1);
+    return;
+  }
+  // 10^0 .. 10^18.
+  static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8, 1e9,
+                                       1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+  if (type == SQLITE_INTEGER) {
+    // A whole number fits when its digits do; no rounding to do. Any 64-bit
+    // integer fits more than 18 digits.
+    const sqlite3_int64 value = sqlite3_value_int64(argv[0]);
+    bool fits = precision - scale > 18;
+    if (!fits) {
+      sqlite3_int64 limit = 1;
+      for (std::size_t i = 0; i < precision - scale; ++i) {
+        limit *= 10;
+      }
+      fits = value > -limit && value < limit;
+    }
+    if (fits) {
+      sqlite3_result_value(ctx, argv[0]);
+    } else {
+      sqlite3_result_error(ctx, overflow, -1);
+    }
+    return;
+  }
+  if (type == SQLITE_FLOAT && scale <= 18) {
+    // A real whose decimal digits (the 15 SQLite keeps) end within the
+    // scale needs no rounding. Scaled, it then lies within a few units of
+    // the last place of an integer: far closer than any real with a digit
+    // beyond the scale could, since 15 digits leave a remainder of at
+    // least 1e-15 of the value. The others take the exact way below.
+    const double value = sqlite3_value_double(argv[0]);
+    const double scaled = value * kPowers[scale];
+    const double whole = std::nearbyint(scaled);
+    if (std::fabs(scaled) < 1e15 && std::fabs(scaled - whole) <= 5e-16 * std::fabs(whole)) {
+      if (precision > 15 || std::fabs(whole) < kPowers[precision]) {
+        sqlite3_result_value(ctx, argv[0]);
+      } else {
+        sqlite3_result_error(ctx, overflow, -1);
+      }
+      return;
+    }
+  }
+  std::string text;
+  argText(argv[0], text);
+  Decimal d;
+  if (!parseDecimal(text, d)) {
+    sqlite3_result_error(ctx,
+                         money ? "Cannot convert a char value to money. The char value has "
+                                 "incorrect syntax."
+                               : kVarcharToNumeric,
+                         -1);
+    return;
+  }
+  const bool rounds = d.fraction.size() > scale;
+  roundDecimal(d, scale);
+  if (d.whole.size() + scale > precision) {
+    sqlite3_result_error(ctx, overflow, -1);
+    return;
+  }
+  if (!rounds && type == SQLITE_TEXT) {
+    // A number text within the scale: the column stores it as it did.
+    sqlite3_result_value(ctx, argv[0]);
+    return;
+  }
+  resultDecimal(ctx, d);
+}
+
+inline const char* intTypeName(sqlite3_int64 bytes) {
+  switch (bytes) {
+    case 1:
+      return "tinyint";
+    case 2:
+      return "smallint";
+    case 8:
+      return "bigint";
+    default:
+      return "int";
+  }
+}
+
+inline bool intFits(sqlite3_int64 value, sqlite3_int64 bytes) {
+  switch (bytes) {
+    case 1:
+      return value >= 0 && value <= 255;
+    case 2:
+      return value >= -32768 && value <= 32767;
+    case 8:
+      return true;
+    default:
+      return value >= std::numeric_limits<std::int32_t>::min() &&
+             value <= std::numeric_limits<std::int32_t>::max();
+  }
+}
+
+// Reads [blanks][sign]digits[blanks] into `out`; false when the text is not
+// an integer or does not fit 64 bits.
+inline bool parseInteger(std::string_view text, sqlite3_int64& out) {
+  text = trimBlanks(text);
+  std::string digits(text);
+  if (digits.empty() || digits == "+" || digits == "-") {
+    return false;
+  }
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (!isDigitChar(digits[i]) && !(i == 0 && (digits[i] == '+' || digits[i] == '-'))) {
+      return false;
+    }
+  }
+  errno = 0;
+  out = std::strtoll(digits.c_str(), nullptr, 10);
+  return errno == 0;
+}
+
+// tsql_fit_int(x, bytes): x stored into a tinyint (1), smallint (2), int
+// (4) or bigint (8) column. A number loses its fraction (toward zero); a
+// text must be an integer ('' is 0); a value outside the type's range
+// fails with SQL Server's overflow error.
+inline void fitIntFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const sqlite3_int64 bytes = sqlite3_value_int64(argv[1]);
+  const std::string name = intTypeName(bytes);
+  const std::string overflow =
+      "Arithmetic overflow error converting expression to data type " + name + ".";
+  sqlite3_int64 value = 0;
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL:
+      sqlite3_result_null(ctx);
+      return;
+    case SQLITE_INTEGER:
+      value = sqlite3_value_int64(argv[0]);
+      break;
+    case SQLITE_FLOAT: {
+      const double real = std::trunc(sqlite3_value_double(argv[0]));
+      if (!(real >= -9.2e18 && real <= 9.2e18)) {
+        resultError(ctx, overflow);
+        return;
+      }
+      value = static_cast<sqlite3_int64>(real);
+      break;
+    }
+    default: {
+      std::string text;
+      argText(argv[0], text);
+      if (trimBlanks(text).empty()) {
+        value = 0;
+      } else if (!parseInteger(text, value)) {
+        resultError(ctx, "Conversion failed when converting the varchar value '" + text +
+                             "' to data type " + name + ".");
+        return;
+      }
+      if (!intFits(value, bytes)) {
+        resultError(ctx, "The conversion of the varchar value '" + text + "' overflowed an " +
+                             name + " column. Use a larger integer column.");
+        return;
+      }
+    }
+  }
+  if (!intFits(value, bytes)) {
+    resultError(ctx, overflow);
+    return;
+  }
+  sqlite3_result_int64(ctx, value);
+}
+
+// -------------------------------------------------------------- datetime
+
+inline bool leapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+inline int daysInMonth(int y, int m) {
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && leapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Reads `count` digits at `at` of `s`.
+inline bool readDigits(std::string_view s, std::size_t& at, std::size_t count, int& out) {
+  if (at + count > s.size()) {
+    return false;
+  }
+  out = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!isDigitChar(s[at + i])) {
+      return false;
+    }
+    out = out * 10 + (s[at + i] - '0');
+  }
+  at += count;
+  return true;
+}
+
+struct DateTime {
+  int year = 1900, month = 1, day = 1, hour = 0, minute = 0, second = 0, millis = 0;
+};
+
+// yyyy-mm-dd, yyyy/mm/dd, yyyy.mm.dd or yyyymmdd, optionally followed by
+// ' ' or 'T' and hh:mm[:ss[.fff]]. Returns 0 when read, 1 when the text is
+// no date, 2 when the date is out of datetime's range.
+inline int parseDateTime(std::string_view s, DateTime& out) {
+  s = trimBlanks(s);
+  std::size_t at = 0;
+  if (!readDigits(s, at, 4, out.year)) {
+    return 1;
+  }
+  if (at < s.size() && (s[at] == '-' || s[at] == '/' || s[at] == '.')) {
+    const char sep = s[at++];
+    std::size_t digits = 0;
+    while (at + digits < s.size() && isDigitChar(s[at + digits])) {
+      ++digits;
+    }
+    if (digits < 1 || digits > 2 || !readDigits(s, at, digits, out.month) || at >= s.size() ||
+        s[at++] != sep) {
+      return 1;
+    }
+    digits = 0;
+    while (at + digits < s.size() && isDigitChar(s[at + digits])) {
+      ++digits;
+    }
+    if (digits < 1 || digits > 2 || !readDigits(s, at, digits, out.day)) {
+      return 1;
+    }
+  } else if (!readDigits(s, at, 2, out.month) || !readDigits(s, at, 2, out.day)) {
+    return 1;
+  }
+  if (at < s.size()) {
+    if (s[at] != ' ' && s[at] != 'T') {
+      return 1;
+    }
+    ++at;
+    while (at < s.size() && s[at] == ' ') {
+      ++at;
+    }
+    if (!readDigits(s, at, 2, out.hour) || at >= s.size() || s[at++] != ':' ||
+        !readDigits(s, at, 2, out.minute)) {
+      return 1;
+    }
+    if (at < s.size()) {
+      if (s[at++] != ':' || !readDigits(s, at, 2, out.second)) {
+        return 1;
+      }
+      if (at < s.size()) {
+        if (s[at++] != '.') {
+          return 1;
+        }
+        const std::size_t digits = s.size() - at;
+        if (digits < 1 || digits > 3 || !readDigits(s, at, digits, out.millis)) {
+          return 1;
+        }
+        for (std::size_t i = digits; i < 3; ++i) {
+          out.millis *= 10;
+        }
+      }
+    }
+  }
+  if (out.month < 1 || out.month > 12 || out.day < 1 || out.hour > 23 || out.minute > 59 ||
+      out.second > 59) {
+    return 1;
+  }
+  if (out.day > daysInMonth(out.year, out.month)) {
+    return 1;
+  }
+  return out.year < 1753 ? 2 : 0;
+}
+
+// tsql_fit_datetime(x): x stored into a datetime column. A text must be a
+// date (and time) SQL Server reads ('' is 1900-01-01); the value is kept
+// as written. A number counts days from 1900-01-01, as SQL Server reads it.
+inline void fitDatetimeFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  const int type = sqlite3_value_type(argv[0]);
+  if (type == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+    const double days = sqlite3_value_double(argv[0]);
+    // 1753-01-01 .. 9999-12-31 as days from 1900-01-01.
+    if (!(days >= -53690 && days < 2958464)) {
+      sqlite3_result_error(
+          ctx, "Arithmetic overflow error converting expression to data type datetime.", -1);
+      return;
+    }
+    const auto whole = static_cast<sqlite3_int64>(std::floor(days));
+    const auto millis =
+        static_cast<sqlite3_int64>(std::llround((days - std::floor(days)) * 86400000.0));
+    // Civil date from a day count (days from 1970-01-01 in the algorithm).
+    const sqlite3_int64 z = whole - 25567 + 719468;
+    const sqlite3_int64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const sqlite3_int64 doe = z - era * 146097;
+    const sqlite3_int64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const sqlite3_int64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const sqlite3_int64 mp = (5 * doy + 2) / 153;
+    const sqlite3_int64 d = doy - (153 * mp + 2) / 5 + 1;
+    const sqlite3_int64 m = mp < 10 ? mp + 3 : mp - 9;
+    const sqlite3_int64 y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+    char buf[160];
+    std::snprintf(
+        buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld",
+        static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
+        static_cast<long long>(millis / 3600000), static_cast<long long>(millis / 60000 % 60),
+        static_cast<long long>(millis / 1000 % 60), static_cast<long long>(millis % 1000));
+    resultText(ctx, buf);
+    return;
+  }
+  std::string text;
+  argText(argv[0], text);
+  if (trimBlanks(text).empty()) {
+    resultText(ctx, "1900-01-01 00:00:00.000");
+    return;
+  }
+  DateTime parsed;
+  const int rc = parseDateTime(text, parsed);
+  if (rc != 0) {
+    sqlite3_result_error(ctx, rc == 2 ? kDatetimeRange : kBadDatetime, -1);
+    return;
+  }
+  sqlite3_result_value(ctx, argv[0]);
+}
+
+// ----------------------------------------------------------- arithmetic
+
+enum class Op { Add, Subtract, Multiply, Divide, Modulo };
+
+inline const char* opName(Op op) {
+  switch (op) {
+    case Op::Add:
+      return "add";
+    case Op::Subtract:
+      return "subtract";
+    case Op::Multiply:
+      return "multiply";
+    case Op::Divide:
+      return "divide";
+    default:
+      return "modulo";
+  }
+}
+
+inline bool isInt32(sqlite3_int64 v) {
+  return v >= std::numeric_limits<std::int32_t>::min() &&
+         v <= std::numeric_limits<std::int32_t>::max();
+}
+
+// A text operand beside a number takes the number's type, as SQL Server
+// converts the lower type to the higher. False with the error set when the
+// text is not such a number.
+inline bool textAsNumber(sqlite3_context* ctx, sqlite3_value* value, bool asInteger,
+                         sqlite3_int64& integer, double& real) {
+  std::string text;
+  argText(value, text);
+  if (asInteger) {
+    if (!parseInteger(text, integer)) {
+      resultError(ctx, "Conversion failed when converting the varchar value '" + text +
+                           "' to data type int.");
+      return false;
+    }
+    return true;
+  }
+  Decimal d;
+  if (!parseDecimal(text, d)) {
+    sqlite3_result_error(ctx, kVarcharToNumeric, -1);
+    return false;
+  }
+  real = std::strtod(std::string(trimBlanks(text)).c_str(), nullptr);
+  return true;
+}
+
+// tsql_add(a, b) and its kin: the binary operators with SQL Server's
+// outcome. NULL with a NULL operand; two texts concatenate under '+' (and
+// fail under the others); a text beside a number is read as that number;
+// integers stay integers and an int result beyond int's range fails; a
+// zero divisor fails.
+inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
+  int ta = sqlite3_value_type(argv[0]);
+  int tb = sqlite3_value_type(argv[1]);
+  if (ta == SQLITE_NULL || tb == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const bool textA = ta == SQLITE_TEXT || ta == SQLITE_BLOB;
+  const bool textB = tb == SQLITE_TEXT || tb == SQLITE_BLOB;
+  if (textA && textB) {
+    if (op != Op::Add) {
+      resultError(ctx, std::string("Operand data type varchar is invalid for ") + opName(op) +
+                           " operator.");
+      return;
+    }
+    std::string a;
+    std::string b;
+    argText(argv[0], a);
+    argText(argv[1], b);
+    resultText(ctx, a + b);
+    return;
+  }
+  sqlite3_int64 ia = 0;
+  sqlite3_int64 ib = 0;
+  double ra = 0;
+  double rb = 0;
+  if (textA) {
+    if (!textAsNumber(ctx, argv[0], tb == SQLITE_INTEGER, ia, ra)) {
+      return;
+    }
+    ta = tb;
+  } else if (ta == SQLITE_INTEGER) {
+    ia = sqlite3_value_int64(argv[0]);
+  } else {
+    ra = sqlite3_value_double(argv[0]);
+  }
+  if (textB) {
+    if (!textAsNumber(ctx, argv[1], ta == SQLITE_INTEGER, ib, rb)) {
+      return;
+    }
+    tb = ta;
+  } else if (tb == SQLITE_INTEGER) {
+    ib = sqlite3_value_int64(argv[1]);
+  } else {
+    rb = sqlite3_value_double(argv[1]);
+  }
+  if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER) {
+    sqlite3_int64 out = 0;
+    bool overflow = false;
+    switch (op) {
+      case Op::Add:
+        overflow = __builtin_add_overflow(ia, ib, &out);
+        break;
+      case Op::Subtract:
+        overflow = __builtin_sub_overflow(ia, ib, &out);
+        break;
+      case Op::Multiply:
+        overflow = __builtin_mul_overflow(ia, ib, &out);
+        break;
+      case Op::Divide:
+      case Op::Modulo:
+        if (ib == 0) {
+          sqlite3_result_error(ctx, kDivideByZero, -1);
+          return;
+        }
+        if (ia == std::numeric_limits<sqlite3_int64>::min() && ib == -1) {
+          overflow = true;
+        } else {
+          out = op == Op::Divide ? ia / ib : ia % ib;
+        }
+        break;
+    }
+    if (overflow) {
+      sqlite3_result_error(ctx, kBigintOverflow, -1);
+      return;
+    }
+    // Two values of int's range are ints to SQL Server: so is the result.
+    if (isInt32(ia) && isInt32(ib) && !isInt32(out)) {
+      sqlite3_result_error(ctx, kIntOverflow, -1);
+      return;
+    }
+    sqlite3_result_int64(ctx, out);
+    return;
+  }
+  const double a = ta == SQLITE_INTEGER ? static_cast<double>(ia) : ra;
+  const double b = tb == SQLITE_INTEGER ? static_cast<double>(ib) : rb;
+  double out = 0;
+  switch (op) {
+    case Op::Add:
+      out = a + b;
+      break;
+    case Op::Subtract:
+      out = a - b;
+      break;
+    case Op::Multiply:
+      out = a * b;
+      break;
+    case Op::Divide:
+    case Op::Modulo:
+      if (b == 0) {
+        sqlite3_result_error(ctx, kDivideByZero, -1);
+        return;
+      }
+      out = op == Op::Divide ? a / b : std::fmod(a, b);
+      break;
+  }
+  sqlite3_result_double(ctx, out);
+}
+
+inline void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  arithmetic(ctx, argv, Op::Add);
+}
+inline void subtractFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  arithmetic(ctx, argv, Op::Subtract);
+}
+inline void multiplyFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  arithmetic(ctx, argv, Op::Multiply);
+}
+inline void divideFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  arithmetic(ctx, argv, Op::Divide);
+}
+inline void moduloFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  arithmetic(ctx, argv, Op::Modulo);
+}
+
+// tsql_substring(x, start, length) in characters: the characters at
+// positions start .. start + length - 1 that exist (a start before 1 eats
+// into the length); a negative length fails.
+inline void substringFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  std::string text;
+  if (!argText(argv[0], text) || sqlite3_value_type(argv[1]) == SQLITE_NULL ||
+      sqlite3_value_type(argv[2]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const sqlite3_int64 start = sqlite3_value_int64(argv[1]);
+  const sqlite3_int64 length = sqlite3_value_int64(argv[2]);
+  if (length < 0) {
+    sqlite3_result_error(ctx, "Invalid length parameter passed to the substring function.", -1);
+    return;
+  }
+  const sqlite3_int64 first = start < 1 ? 1 : start;
+  const sqlite3_int64 end = start > std::numeric_limits<sqlite3_int64>::max() - length
+                                ? std::numeric_limits<sqlite3_int64>::max()
+                                : start + length;  // one past the last position
+  if (end <= first) {
+    resultText(ctx, "");
+    return;
+  }
+  const std::size_t from = utf8Offset(text, static_cast<std::size_t>(first - 1));
+  const std::size_t to = utf8Offset(text, static_cast<std::size_t>(end - 1));
+  resultText(ctx, std::string_view(text).substr(from, to - from));
+}
+
+// ------------------------------------------------------ connection setup
+
+// Optimisation bits of SQLite's internal mask (sqliteInt.h) that
+// SQLITE_TESTCTRL_OPTIMIZATIONS switches off.
+inline constexpr unsigned kBloomFilter = 0x00080000U;
+inline constexpr unsigned kBloomPulldown = 0x00100000U;
+
+// What a connection must not do to give SQL Server's results:
+//  - Bloom filters hash a join key's bytes, so keys that the TSQL collation
+//    holds equal ('S1 ' and 'S1', 's1' and 'S1') never meet: a join
+//    through an automatic or analysed index silently loses rows. The
+//    automatic index itself compares with the collation and stays on.
+//  - a double-quoted text is a name in T-SQL: one that names no column
+//    fails instead of becoming a string.
+inline int configureConnection(sqlite3* db) {
+  sqlite3_test_control(SQLITE_TESTCTRL_OPTIMIZATIONS, db, kBloomFilter | kBloomPulldown);
+  return sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
+}
+
+}  // namespace cvt::tsql_impl
