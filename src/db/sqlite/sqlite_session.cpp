@@ -27,6 +27,7 @@ constexpr const char* kCreateTriggerOffTable =
     "CREATE TABLE IF NOT EXISTS main.tsql_trigger_off "
     "(table_name TEXT PRIMARY KEY COLLATE NOCASE)";
 constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
+constexpr const char* kConnectionSettings = "";
 
 constexpr const char* kDefaultDatabase = "tillexv8";
 constexpr int kBusyTimeoutMs = 5000;
@@ -294,6 +295,7 @@ long SqliteSession::connect() {
   }
   sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
   if (registerTsqlFunctions(db.get()) != SQLITE_OK ||
+      sqlite3_exec(db.get(), kConnectionSettings, nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_exec(db.get(), kCreateTriggerOffTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
     return report(SqlResult::error("Cannot prepare the database file '" + file.string() +
                                    "': " + sqlite3_errmsg(db.get())));
@@ -570,6 +572,8 @@ std::unique_ptr<Cursor> SqliteSession::openCursor(std::string_view sql,
 }
 
 }  // namespace
+
+const char* embeddedConnectionSettings() { return kConnectionSettings; }
 
 std::unique_ptr<Session> makeSqliteSession() { return std::make_unique<SqliteSession>(); }
 
