@@ -8,6 +8,12 @@
 // the two target databases holds the same rows.
 //
 //   e2e_bench [--base UNITS] [--scales 1,4,16] [--work DIR] [--repeat N] [--keep]
+//   e2e_bench --odbc [--base UNITS] [--work DIR] [--keep]
+//
+// --odbc runs the conversion at 1x once through the ODBC backend (unixODBC,
+// the SQLite3 ODBC driver and the T-SQL extension built beside this
+// program) and once embedded, compares their targets and reports the
+// member cards' round trips.
 //
 // One scale of 1 is UNITS demo scale units (default 50: 50k items, 100k
 // member cards, 20k stock rows, 10 branches). Each conversion runs in a
@@ -59,6 +65,7 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 
 class QuietUi final : public cvt::RunUi {
  public:
+  explicit QuietUi(const cvt::Session& session) : session_(session) {}
   void wf_set_bar(float, const std::string&) override {}
   void wf_set_bar(int) override {}
   void setBusy(bool) override {}
@@ -69,29 +76,61 @@ class QuietUi final : public cvt::RunUi {
                              const std::string&) override {
     messageBox(title, text);
   }
+  // Round trips of each step: the session's count at its end, less the
+  // count at the end of the step before.
+  void stepFinished(const std::string& category, bool, long long, double) override {
+    const std::uint64_t now = session_.roundTrips();
+    roundTrips.emplace_back(category, now - lastCount_);
+    lastCount_ = now;
+  }
+  void start() { lastCount_ = session_.roundTrips(); }
+
   std::vector<std::string> messages;
+  std::vector<std::pair<std::string, std::uint64_t>> roundTrips;
+
+ private:
+  const cvt::Session& session_;
+  std::uint64_t lastCount_ = 0;
 };
 
-int runTool(const std::string& folder) {
-  auto SQLCA = cvt::makeSession("SQLite");
-  SQLCA->settings.DBMS = "SQLite";
+// The loadable T-SQL extension built beside this program.
+std::string extensionBesideSelf() {
+  return (fs::canonical("/proc/self/exe").parent_path() / "libtsqlext.so").string();
+}
+
+constexpr const char* kSqliteOdbcDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+
+// The tool's conversion on `folder`, through the embedded backend or, with
+// `throughOdbc`, through the ODBC backend with the SQLite3 ODBC driver.
+int runTool(const std::string& folder, bool throughOdbc) {
+  auto SQLCA = cvt::makeSession(throughOdbc ? "ODBC" : "SQLite");
+  SQLCA->settings.DBMS = throughOdbc ? "ODBC" : "SQLite";
   SQLCA->settings.ServerName = folder;
   SQLCA->settings.Database = "tillexv8";
   SQLCA->settings.LogId = "sa";
+  if (throughOdbc) {
+    SQLCA->settings.DBParm =
+        std::string("Driver='") + kSqliteOdbcDriver + "',LoadExt='" + extensionBesideSelf() + "'";
+  }
   if (SQLCA->connect() != 0) {
     std::printf("error connect: %s\n", SQLCA->SQLErrText().c_str());
     return 3;
   }
-  QuietUi ui;
+  QuietUi ui(*SQLCA);
   cvt::RunChoice choice;
   choice.rb_1 = true;
   choice.ticked.fill(true);
   const auto started = std::chrono::steady_clock::now();
+  ui.start();
   const cvt::RunReport report = cvt::runConversion(*SQLCA, ui, choice);
   cvt::closeSession(*SQLCA);
   const double total = secondsSince(started);
   const bool completed = report.outcome == cvt::RunOutcome::Completed && !report.branchPriceFailed;
   std::printf("statements %llu\n", static_cast<unsigned long long>(SQLCA->statementsExecuted()));
+  std::printf("roundtrips %llu\n", static_cast<unsigned long long>(SQLCA->roundTrips()));
+  for (const auto& [category, count] : ui.roundTrips) {
+    std::printf("trips.%s %llu\n", category.c_str(), static_cast<unsigned long long>(count));
+  }
   // Where the time goes: each step, and the driver's own work (triggers,
   // branch prices, the close sequence) as the rest.
   std::printf("run %.3f\n", total);
@@ -874,6 +913,74 @@ int bench(long base, const std::vector<long>& multiples, const fs::path& work, b
   return allGood ? 0 : 1;
 }
 
+// The member cards' round trips: the conversion through the ODBC backend
+// (the SQLite3 ODBC driver, parameter arrays) next to the embedded one,
+// whose count is one round trip per statement, as a server would see the
+// row-by-row loops. Prints the counts, the round trips per card and the
+// time that 1 ms per round trip would add for 1M cards.
+int odbcRoundTrips(long base, const fs::path& work, bool keep) {
+  const std::string self = fs::canonical("/proc/self/exe").string();
+  const fs::path dataDir = work / "odbc-data";
+  const fs::path embeddedDir = work / "odbc-embedded";
+  const fs::path odbcDir = work / "odbc-odbc";
+  fs::create_directories(dataDir);
+  cvt::DemoOptions options;
+  options.folder = dataDir.string();
+  options.scale = base;
+  options.seed = 1;
+  options.withStd = false;
+  std::fprintf(stderr, "odbc: generating %ld demo units...\n", base);
+  const cvt::DemoResult generated = cvt::generateDemo(options);
+  if (!generated.ok) {
+    std::fprintf(stderr, "generation failed: %s\n", generated.error.c_str());
+    return 1;
+  }
+  for (const fs::path& dir : {embeddedDir, odbcDir}) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (const char* name : {"tillexv8.db", "dravik_pro.db"}) {
+      copyDatabase(dataDir / name, dir / name);
+    }
+  }
+  std::fprintf(stderr, "odbc: embedded...\n");
+  const ChildRun embedded = runChild(self, "--tool", embeddedDir.string());
+  std::fprintf(stderr, "odbc: through ODBC...\n");
+  const ChildRun odbc = runChild(self, "--tool-odbc", odbcDir.string());
+  std::size_t tables = 0;
+  const std::string tableDiff =
+      compareTargets(embeddedDir / "tillexv8.db", odbcDir / "tillexv8.db", tables);
+  const long cards = cvt::demoSizes(base).cards;
+  const auto trips = [](const ChildRun& run, const char* key) {
+    const auto it = run.facts.find(key);
+    return it == run.facts.end() ? 0.0 : std::strtod(it->second.c_str(), nullptr);
+  };
+  std::printf("\nMember cards through ODBC (SQLite3 ODBC driver), %ld cards (%ld demo units)\n\n",
+              cards, base);
+  std::printf("  %-34s %12s %10s %22s\n", "", "round trips", "per card", "at 1 ms, 1M cards");
+  for (const auto& [label, run] :
+       {std::pair<const char*, const ChildRun*>{"row by row (one per statement)", &embedded},
+        std::pair<const char*, const ChildRun*>{"parameter arrays (ODBC backend)", &odbc}}) {
+    const double vip = trips(*run, "trips.vip");
+    const double perCard = vip / static_cast<double>(cards);
+    std::printf("  %-34s %12.0f %10.4f %20.1f s\n", label, vip, perCard, perCard * 1e6 * 1e-3);
+  }
+  std::printf("\n  whole run through ODBC: %.2f s, %.0f round trips, %s; embedded %.2f s\n",
+              odbc.seconds, trips(odbc, "roundtrips"),
+              odbc.status == 0 && tableDiff.empty()
+                  ? ("completed, " + std::to_string(tables) + " tables identical").c_str()
+                  : ("DIFFER:" + tableDiff + " exit " + std::to_string(odbc.status)).c_str(),
+              embedded.seconds);
+  if (odbc.status != 0) {
+    std::fprintf(stderr, "%s", odbc.output.c_str());
+  }
+  if (!keep) {
+    fs::remove_all(dataDir);
+    fs::remove_all(embeddedDir);
+    fs::remove_all(odbcDir);
+  }
+  return odbc.status == 0 && embedded.status == 0 && tableDiff.empty() ? 0 : 1;
+}
+
 std::optional<std::vector<long>> parseList(const std::string& text) {
   std::vector<long> out;
   std::istringstream in(text);
@@ -897,7 +1004,10 @@ std::optional<std::vector<long>> parseList(const std::string& text) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 2 && args[0] == "--tool") {
-    return runTool(args[1]);
+    return runTool(args[1], false);
+  }
+  if (args.size() == 2 && args[0] == "--tool-odbc") {
+    return runTool(args[1], true);
   }
   if (args.size() == 2 && args[0] == "--floor") {
     return runFloor(args[1]);
@@ -907,6 +1017,7 @@ int main(int argc, char** argv) {
   fs::path work = fs::temp_directory_path() / "convert-e2e-bench";
   bool keep = false;
   int repeat = 1;
+  bool odbc = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
     if (args[i] == "--base" && hasValue) {
@@ -922,18 +1033,23 @@ int main(int argc, char** argv) {
       work = args[++i];
     } else if (args[i] == "--repeat" && hasValue) {
       repeat = static_cast<int>(std::strtol(args[++i].c_str(), nullptr, 10));
+    } else if (args[i] == "--odbc") {
+      odbc = true;
     } else if (args[i] == "--keep") {
       keep = true;
     } else {
-      std::fprintf(
-          stderr,
-          "usage: e2e_bench [--base UNITS] [--scales 1,4,16] [--work DIR] [--repeat N] [--keep]\n");
+      std::fprintf(stderr,
+                   "usage: e2e_bench [--base UNITS] [--scales 1,4,16] [--work DIR] [--repeat N] "
+                   "[--keep] [--odbc]\n");
       return 2;
     }
   }
   if (base < 1 || repeat < 1) {
     std::fprintf(stderr, "e2e_bench: --base and --repeat must be at least 1\n");
     return 2;
+  }
+  if (odbc) {
+    return odbcRoundTrips(base, work, keep);
   }
   return bench(base, multiples, work, keep, repeat);
 }

@@ -8,10 +8,11 @@
 # e2e_bench:
 #
 #   scripts/bench.sh [--base UNITS] [--scales 1,4,16] [--work DIR] [--repeat N] [--keep]
+#   scripts/bench.sh --odbc     (member cards' round trips through the SQLite3 ODBC driver)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DCONVERT_TESTS=OFF \
   -DCONVERT_GUI=OFF -DCONVERT_BENCH=ON
-cmake --build build-bench -j "$(nproc)" --target e2e_bench
+cmake --build build-bench -j "$(nproc)" --target e2e_bench tsql_ext
 ./build-bench/e2e_bench "$@"

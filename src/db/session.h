@@ -16,9 +16,9 @@ using Value = std::optional<std::string>;
 using Row = std::vector<Value>;
 
 // Result codes of a session operation, as callers test them.
-inline constexpr long kSqlOk = 0;      // success, or a row was delivered
+inline constexpr long kSqlOk = 0;        // success, or a row was delivered
 inline constexpr long kSqlNoData = 100;  // no row, no more rows, or nothing changed
-inline constexpr long kSqlError = -1;  // failure; the text says why
+inline constexpr long kSqlError = -1;    // failure; the text says why
 
 // The outcome of one operation: a code and the engine's own error text.
 struct SqlResult {
@@ -59,6 +59,33 @@ class Statement {
   // statement changed no rows, negative on failure (also when preparing
   // the text failed; the preparation error is then reported here).
   virtual long execute(const std::vector<Value>& inputs) = 0;
+
+  // How a batch treats a row whose code is not 0.
+  enum class OnFailure {
+    Stop,      // no later row of the batch is run by this call
+    Continue,  // every other row still runs
+  };
+
+  // What executeBatch() did, row by row in the order given.
+  struct BatchOutcome {
+    // One code per row that was run, as execute() would have set it: 0,
+    // 100 (changed no rows) or negative. With OnFailure::Stop the rows
+    // after the first code that is not 0 are missing.
+    std::vector<long> codes;
+    // Set when the engine reports only the total of rows that the batch
+    // changed: a row without error then has code 0 even if it changed
+    // nothing, and only this total tells.
+    std::optional<long long> totalChanged;
+  };
+
+  // Executes the statement once for each element of `rows` (its inputs),
+  // in order. A backend that can send many rows in one round trip does so
+  // (with OnFailure::Stop, rows sent in the same round trip as the failing
+  // one may already have run: the caller's failure path, which undoes the
+  // open transaction, must not depend on them). Callers read the outcome;
+  // the session's SQLCode afterwards is that of the last request sent.
+  virtual BatchOutcome executeBatch(const std::vector<std::vector<Value>>& rows,
+                                    OnFailure onFailure);
 
  protected:
   Statement() = default;
@@ -108,6 +135,11 @@ class Session {
   long long SQLNRows() const { return rows_; }
   // Statements sent to the engine since the session was made.
   std::uint64_t statementsExecuted() const { return statements_; }
+  // Requests that waited for the engine's answer since the session was
+  // made: statements (a batch of rows sent at once counts once), cursor
+  // opens, commits and rollbacks. Rows fetched from an open cursor arrive
+  // streamed and are not counted.
+  std::uint64_t roundTrips() const { return roundTrips_; }
 
   // Connects with `settings`. Returns SQLCode: 0 connected, anything else
   // failed, with the engine's text in SQLErrText().
@@ -149,6 +181,7 @@ class Session {
   long setResult(SqlResult result);
   void setRows(long long rows) { rows_ = rows; }
   void countStatement() { ++statements_; }
+  void countRoundTrip() { ++roundTrips_; }
   // True (and SQLCode set to the interruption error) when the front end
   // asked to stop before the next statement.
   bool interrupted();
@@ -157,6 +190,7 @@ class Session {
   SqlResult last_;
   long long rows_ = 0;
   std::uint64_t statements_ = 0;
+  std::uint64_t roundTrips_ = 0;
   std::function<bool()> interrupt_;
 };
 

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "members/balance_cipher.h"
 #include "members/decimal_text.h"
@@ -93,6 +95,10 @@ constexpr const char* kInsertSavingSql =
 
 constexpr const char* kLf = "\n";
 
+// Cards whose balance updates or recharge records go to the session at
+// once.
+constexpr std::size_t kBatchCards = 500;
+
 std::string trimBlanks(std::string_view text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) {
@@ -184,12 +190,31 @@ bool convertTypesAndCards(StepRunner& step, const std::string& as_source) {
 // failed update: otherwise the second commit would keep a mix of enciphered
 // and plain balances, and the plain ones would later decipher into wrong
 // amounts.
+//
+// The updates go to the session in batches of kBatchCards, which a server
+// backend sends as one round trip each. A card whose update fails or
+// changes no row stops the phase as before: the cards before it have been
+// updated, and the failure's rollback undoes every update of the phase.
 bool encipherBalances(StepRunner& step, const std::string& as_source) {
   Session& SQLCA = step.SQLCA();
   step.bar(kShareP5, kUpdatingBalances);
   const std::string ls_sql = kSelectBalancesSqlHead + as_source + kSelectBalancesSqlTail;
   const auto update = SQLCA.prepare(kUpdateBalanceSql);
   const auto my_cursor = SQLCA.openCursor(ls_sql);
+  std::vector<std::vector<Value>> pending;
+  pending.reserve(kBatchCards);
+  // Every card of the batch must have changed its row. The card number is
+  // the cards' key, so a total below the batch's size means a card missed.
+  const auto flush = [&]() {
+    const auto outcome = update->executeBatch(pending, Statement::OnFailure::Stop);
+    const bool ok =
+        outcome.codes.size() == pending.size() &&
+        std::all_of(outcome.codes.begin(), outcome.codes.end(),
+                    [](long code) { return code == kSqlOk; }) &&
+        (!outcome.totalChanged || *outcome.totalChanged >= static_cast<long long>(pending.size()));
+    pending.clear();
+    return ok;
+  };
   Row row;
   long code = my_cursor->fetch(row);
   while (code == kSqlOk) {
@@ -201,18 +226,23 @@ bool encipherBalances(StepRunner& step, const std::string& as_source) {
     if (ldec_amt) {
       const auto scaled = timesTenThousand(*ldec_amt);
       if (!scaled) {
+        flush();
         return step.fail(kBalanceUpdateFailed);
       }
       ls_amt = of_str_encrypt(*scaled);
     }
+    pending.push_back({std::move(ls_amt), ls_id});
     // 100 (no card row matched) is a failure too: the card would keep its
     // plain balance.
-    if (update->execute({ls_amt, ls_id}) != kSqlOk) {
+    if (pending.size() == kBatchCards && !flush()) {
       return step.fail(kBalanceUpdateFailed);
     }
     code = my_cursor->fetch(row);
   }
   my_cursor->close();
+  if (!pending.empty() && !flush()) {
+    return step.fail(kBalanceUpdateFailed);
+  }
   if (code < 0) {
     return step.fail(kBalanceUpdateFailed);
   }
@@ -263,6 +293,32 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
   {
     const auto insert = SQLCA.prepare(kInsertSavingSql);
     const auto cur_saving = SQLCA.openCursor(kSelectSavingSql);
+    std::vector<std::vector<Value>> pending;
+    pending.reserve(kBatchCards);
+    // The records go in batches; a failing one marks the error and the
+    // others still go in.
+    const auto flush = [&]() {
+      const auto outcome = insert->executeBatch(pending, Statement::OnFailure::Continue);
+      long long succeeded = 0;
+      for (const long code : outcome.codes) {
+        if (code == kSqlOk) {
+          ++succeeded;
+        } else {
+          lb_error = true;
+        }
+      }
+      if (outcome.codes.size() != pending.size()) {
+        lb_error = true;
+      }
+      // A total below the rows that went in without error: some insert
+      // wrote no row.
+      if (outcome.totalChanged && *outcome.totalChanged < succeeded) {
+        lb_error = true;
+        succeeded = *outcome.totalChanged;
+      }
+      written += succeeded;
+      pending.clear();
+    };
     Row row;
     long code = cur_saving->fetch(row);
     while (code == kSqlOk) {
@@ -272,15 +328,17 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
       // residual_amt) counts as no balance.
       const auto ldec_plus = divideByTenThousand(wf_str_decrypt(ls_residual_amt));
       if (ldec_plus && compareWithZero(*ldec_plus) != 0) {
-        if (insert->execute({ls_cardid, ldec_plus, ls_branch_no, ldec_plus}) == kSqlOk) {
-          ++written;
-        } else {
-          lb_error = true;
+        pending.push_back({ls_cardid, ldec_plus, ls_branch_no, ldec_plus});
+        if (pending.size() == kBatchCards) {
+          flush();
         }
       }
       code = cur_saving->fetch(row);
     }
     cur_saving->close();
+    if (!pending.empty()) {
+      flush();
+    }
     // A cursor that broke off has not seen every card.
     if (code < 0) {
       lb_error = true;
