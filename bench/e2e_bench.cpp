@@ -478,7 +478,9 @@ void registerFloorFunctions(sqlite3* db) {
 int runFloor(const std::string& folder) {
   sqlite3* db = nullptr;
   const std::string target = folder + "/tillexv8.db";
-  if (sqlite3_open_v2(target.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+  // Opened as the embedded session opens its connection.
+  if (sqlite3_open_v2(target.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
     std::printf("error open %s\n", target.c_str());
     return 3;
   }

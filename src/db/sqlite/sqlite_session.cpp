@@ -37,7 +37,8 @@ constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
 constexpr const char* kConnectionSettings =
     "PRAGMA main.journal_mode=WAL;"
     "PRAGMA main.synchronous=NORMAL;"
-    "PRAGMA main.journal_size_limit=67108864;";
+    "PRAGMA main.journal_size_limit=67108864;"
+    "PRAGMA wal_autocheckpoint=16384;";
 
 constexpr const char* kDefaultDatabase = "tillexv8";
 constexpr int kBusyTimeoutMs = 5000;
@@ -131,6 +132,28 @@ Value columnValue(sqlite3_stmt* stmt, int column) {
   }
 }
 
+// Column `column` of the current row into `out`, reusing its storage.
+void storeColumn(sqlite3_stmt* stmt, int column, Value& out) {
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL:
+      out.reset();
+      return;
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      const void* data = sqlite3_column_blob(stmt, column);
+      const auto bytes = static_cast<std::size_t>(sqlite3_column_bytes(stmt, column));
+      if (!out) {
+        out.emplace();
+      }
+      out->assign(data != nullptr ? static_cast<const char*>(data) : "",
+                  data != nullptr ? bytes : 0);
+      return;
+    }
+    default:
+      out = columnValue(stmt, column);
+  }
+}
+
 // A translated text prepared on the connection: what execute(), prepared
 // statements and cursors run.
 struct Prepared {
@@ -153,8 +176,8 @@ class SqliteSession final : public Session {
   void disconnect() override;
   bool connected() const override { return db_ != nullptr; }
   long execute(std::string_view sql) override;
-  void commit() override { endTransaction(kCommit); }
-  void rollback() override { endTransaction(kRollback); }
+  void commit() override { endTransaction(kCommit, commit_); }
+  void rollback() override { endTransaction(kRollback, rollback_); }
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;
@@ -181,10 +204,16 @@ class SqliteSession final : public Session {
 
  private:
   void closeConnection();
-  void endTransaction(const char* sql);
+  // Runs one of the session's own transaction statements, prepared once:
+  // a loop that commits after every row pays no parse per commit.
+  int control(const char* sql, StmtPtr& slot);
+  void endTransaction(const char* sql, StmtPtr& slot);
   void attachFolder(const std::filesystem::path& folder, const std::string& mainName);
 
   DbPtr db_;
+  StmtPtr begin_;  // the transaction statements, once prepared
+  StmtPtr commit_;
+  StmtPtr rollback_;
   std::uint64_t generation_ = 0;
   std::set<std::string> attached_;  // lower-case names
   RewriteContext context_;
@@ -247,13 +276,13 @@ class SqliteCursor final : public Cursor {
     }
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW) {
+      // The caller's row is refilled in place: a loop that fetches into the
+      // same row reuses its texts' storage.
       const int count = sqlite3_column_count(stmt_.get());
-      Row values;
-      values.reserve(static_cast<std::size_t>(count));
+      row.resize(static_cast<std::size_t>(count));
       for (int i = 0; i < count; ++i) {
-        values.push_back(columnValue(stmt_.get(), i));
+        storeColumn(stmt_.get(), i, row[static_cast<std::size_t>(i)]);
       }
-      row = std::move(values);
       return session_.report(SqlResult::ok());
     }
     if (rc == SQLITE_DONE) {
@@ -299,7 +328,10 @@ long SqliteSession::connect() {
     return report(SqlResult::error("The database file '" + file.string() + "' does not exist."));
   }
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  // The session is only ever used by one thread at a time, so SQLite need
+  // not take its connection lock around every call.
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   DbPtr db(raw);
   if (rc != SQLITE_OK) {
     const std::string why = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
@@ -366,6 +398,9 @@ void SqliteSession::attachFolder(const std::filesystem::path& folder, const std:
 }
 
 void SqliteSession::closeConnection() {
+  begin_.reset();
+  commit_.reset();
+  rollback_.reset();
   statementMap_.clear();
   statementLru_.clear();
   rewrites_.clear();
@@ -390,7 +425,22 @@ void SqliteSession::disconnect() {
   report(std::move(outcome));
 }
 
-void SqliteSession::endTransaction(const char* sql) {
+int SqliteSession::control(const char* sql, StmtPtr& slot) {
+  if (slot == nullptr) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr);
+    slot.reset(raw);
+    if (rc != SQLITE_OK) {
+      return rc;
+    }
+  }
+  const int rc = sqlite3_step(slot.get());
+  // The message stays readable after the reset that ends the statement.
+  sqlite3_reset(slot.get());
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+void SqliteSession::endTransaction(const char* sql, StmtPtr& slot) {
   if (db_ == nullptr) {
     notConnected();
     return;
@@ -400,7 +450,7 @@ void SqliteSession::endTransaction(const char* sql) {
     return;
   }
   countRoundTrip();
-  const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+  const int rc = control(sql, slot);
   if (rc != SQLITE_OK) {
     report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
     return;
@@ -412,7 +462,7 @@ bool SqliteSession::beginIfNeeded() {
   if (sqlite3_get_autocommit(db_.get()) == 0) {
     return true;
   }
-  const int rc = sqlite3_exec(db_.get(), kBegin, nullptr, nullptr, nullptr);
+  const int rc = control(kBegin, begin_);
   if (rc != SQLITE_OK) {
     report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
     return false;
@@ -489,7 +539,8 @@ long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
   sqlite3_int64 changes = 0;
   for (StmtPtr& stmt : prepared.statements) {
     sqlite3_reset(stmt.get());
-    sqlite3_clear_bindings(stmt.get());
+    // Every placeholder is bound anew below: nothing of the previous
+    // execution's values can remain.
     if (!bind(stmt.get(), inputs, next)) {
       return SQLCode();
     }
