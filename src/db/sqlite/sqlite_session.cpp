@@ -32,8 +32,9 @@ constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
 // stays cheap. Every commit survives a crash of the process (the log is in
 // the operating system's hands when commit returns); a power cut or a crash
 // of the operating system may lose the latest commits, never the database's
-// consistency. Only the target is switched: the sources are only read. The
-// log is cut back to this size after each checkpoint.
+// consistency. Only the target is switched: the sources are only read. A
+// checkpoint (and its flush) comes after about 64 MB of log, which is also
+// the size the log is cut back to afterwards.
 constexpr const char* kConnectionSettings =
     "PRAGMA main.journal_mode=WAL;"
     "PRAGMA main.synchronous=NORMAL;"
