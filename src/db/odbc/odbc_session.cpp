@@ -545,8 +545,13 @@ class OdbcSession::OdbcStatement final : public Statement {
     SQLULEN processed = 0;
     inputs_.forget();
     SQLFreeStmt(stmt, SQL_RESET_PARAMS);
+    // A driver without arrays may accept the size with a warning and keep
+    // 1: the size is read back before anything is sent.
+    SQLULEN size = 0;
     const bool ready =
         SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_PARAMSET_SIZE, attributeValue(count), 0)) &&
+        SQL_SUCCEEDED(SQLGetStmtAttr(stmt, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr)) &&
+        size == count &&
         SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0)) &&
         SQL_SUCCEEDED(SQLSetStmtAttr(stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0)) &&
         SQL_SUCCEEDED(
