@@ -34,15 +34,12 @@ constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
 // of the operating system may lose the latest commits, never the database's
 // consistency. Only the target is switched: the sources are only read. A
 // checkpoint (and its flush) comes after about 64 MB of log, which is also
-// the size the log is cut back to afterwards. A page cache of 64 MB keeps
-// the member cards' row-by-row phases from writing out and reading back
-// the pages they are about to change.
+// the size the log is cut back to afterwards.
 constexpr const char* kConnectionSettings =
     "PRAGMA main.journal_mode=WAL;"
     "PRAGMA main.synchronous=NORMAL;"
     "PRAGMA main.journal_size_limit=67108864;"
-    "PRAGMA wal_autocheckpoint=16384;"
-    "PRAGMA main.cache_size=-65536;";
+    "PRAGMA wal_autocheckpoint=16384;";
 
 constexpr const char* kDefaultDatabase = "tillexv8";
 constexpr int kBusyTimeoutMs = 5000;
