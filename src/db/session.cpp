@@ -4,6 +4,24 @@
 
 namespace cvt {
 
+// One row at a time: what every backend can do.
+Statement::BatchOutcome Statement::executeBatch(const std::vector<std::vector<Value>>& rows,
+                                                OnFailure onFailure, const RowObserver& afterRow) {
+  BatchOutcome outcome;
+  outcome.codes.reserve(rows.size());
+  for (const auto& inputs : rows) {
+    const long code = execute(inputs);
+    if (afterRow) {
+      afterRow(outcome.codes.size(), code);
+    }
+    outcome.codes.push_back(code);
+    if (code != kSqlOk && onFailure == OnFailure::Stop) {
+      break;
+    }
+  }
+  return outcome;
+}
+
 long Session::setResult(SqlResult result) {
   last_ = std::move(result);
   return last_.code;

@@ -66,6 +66,37 @@ class Statement {
   // the text failed; the preparation error is then reported here).
   virtual long execute(const std::vector<Value>& inputs) = 0;
 
+  // How a batch treats a row whose code is not 0.
+  enum class OnFailure {
+    Stop,      // no later row of the batch is run by this call
+    Continue,  // every other row still runs
+  };
+
+  // What executeBatch() did, row by row in the order given.
+  struct BatchOutcome {
+    // One code per row that was run, as execute() would have set it: 0,
+    // 100 (changed no rows) or negative. With OnFailure::Stop the rows
+    // after the first code that is not 0 are missing.
+    std::vector<long> codes;
+    // Set when the engine reports only the total of rows that the batch
+    // changed: a row without error then has code 0 even if it changed
+    // nothing, and only this total tells.
+    std::optional<long long> totalChanged;
+  };
+
+  // Executes the statement once for each element of `rows` (its inputs),
+  // in order. A backend that can send many rows in one round trip does so
+  // (with OnFailure::Stop, rows sent in the same round trip as the failing
+  // one may already have run: the caller's failure path, which undoes the
+  // open transaction, must not depend on them). Callers read the outcome;
+  // the session's SQLCode afterwards is that of the last request sent.
+  // `afterRow`, when given, is called with each row's index and code as
+  // soon as its outcome is known, while the session still holds that row's
+  // result (for a row of a parameter array: the array's diagnostics).
+  using RowObserver = std::function<void(std::size_t row, long code)>;
+  virtual BatchOutcome executeBatch(const std::vector<std::vector<Value>>& rows,
+                                    OnFailure onFailure, const RowObserver& afterRow = {});
+
  protected:
   Statement() = default;
 };
@@ -126,6 +157,11 @@ class Session {
   // "ROLLBACK" for those), so that a failure can be shown with the
   // statement that caused it. Never a connection string.
   const std::string& lastStatementText() const { return lastStatement_; }
+  // Requests that waited for the engine's answer since the session was
+  // made: statements (a batch of rows sent at once counts once), cursor
+  // opens, commits and rollbacks. Rows fetched from an open cursor arrive
+  // streamed and are not counted.
+  std::uint64_t roundTrips() const { return roundTrips_; }
 
   // Connects with `settings`. Returns SQLCode: 0 connected, anything else
   // failed, with the engine's text in SQLErrText().
@@ -180,6 +216,7 @@ class Session {
   void setTriggersOffAtConnect(std::vector<std::string> tables) {
     triggersOff_ = std::move(tables);
   }
+  void countRoundTrip() { ++roundTrips_; }
   // True (and SQLCode set to the interruption error) when the front end
   // asked to stop before the next statement.
   bool interrupted();
@@ -189,6 +226,7 @@ class Session {
   long long rows_ = 0;
   std::uint64_t statements_ = 0;
   std::string lastStatement_;
+  std::uint64_t roundTrips_ = 0;
   std::function<bool()> interrupt_;
   std::vector<std::string> triggersOff_;
 };

@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "members/balance_cipher.h"
 #include "members/decimal_text.h"
@@ -92,6 +94,10 @@ constexpr const char* kInsertSavingSql =
     "branch_no,other1,plus_real_count) values (?,?,'1001',getdate(),0,?,'数据转入',?)";
 
 constexpr const char* kLf = "\n";
+
+// Cards whose balance updates or recharge records go to the session at
+// once.
+constexpr std::size_t kBatchCards = 500;
 
 std::string trimBlanks(std::string_view text) {
   const auto first = text.find_first_not_of(' ');
@@ -186,41 +192,82 @@ bool convertTypesAndCards(StepRunner& step, const std::string& as_source) {
 // failed update: otherwise the commit after the points would keep a mix of
 // enciphered and plain balances, and the plain ones would later decipher
 // into wrong amounts. The details of a failure name the card it stopped at.
+//
+// The updates go to the session in batches of kBatchCards, which a server
+// backend sends as one round trip each. A card whose update fails or
+// changes no row stops the phase as before: the cards before it have been
+// updated, and the failure's rollback undoes every update of the phase.
 bool encipherBalances(StepRunner& step, const std::string& as_source) {
   Session& SQLCA = step.SQLCA();
   step.bar(kShareP5, kUpdatingBalances);
   const std::string ls_sql = kSelectBalancesSqlHead + as_source + kSelectBalancesSqlTail;
   const auto update = SQLCA.prepare(kUpdateBalanceSql);
   const auto my_cursor = SQLCA.openCursor(ls_sql);
+  std::vector<std::vector<Value>> pending;
+  pending.reserve(kBatchCards);
+  // Every card of the batch must have changed its row. The card number is
+  // the cards' key, so a total below the batch's size means a card missed.
+  // Returns the details of the failure, or nothing when the batch went in.
+  const auto flush = [&]() -> std::optional<std::string> {
+    const auto outcome = update->executeBatch(pending, Statement::OnFailure::Stop);
+    std::optional<std::string> failed;
+    for (std::size_t i = 0; i < outcome.codes.size() && !failed; ++i) {
+      if (outcome.codes[i] != kSqlOk) {
+        failed = failureDetails(SQLCA) + kLf + "Card: " + pending[i][1].value_or("NULL") +
+                 (outcome.codes[i] == kSqlNoData ? ", no row changed" : "");
+      }
+    }
+    if (!failed && (outcome.codes.size() != pending.size() ||
+                    (outcome.totalChanged &&
+                     *outcome.totalChanged < static_cast<long long>(pending.size())))) {
+      failed = failureDetails(SQLCA) + kLf + "A card of those from " +
+               pending.front()[1].value_or("NULL") + " to " + pending.back()[1].value_or("NULL") +
+               ": no row changed";
+    }
+    pending.clear();
+    return failed;
+  };
   Row row;
   long code = my_cursor->fetch(row);
   while (code == kSqlOk) {
     const Value& ls_id = column(row, 0);
     const Value& ldec_amt = column(row, 1);
-    const std::string card = "Card: " + ls_id.value_or("NULL");
     // A null balance stays null through the multiplication and enciphers
     // to the empty text.
     std::string ls_amt;
     if (ldec_amt) {
       const auto scaled = timesTenThousand(*ldec_amt);
       if (!scaled) {
-        return step.fail(kBalanceUpdateFailed, failureDetails(SQLCA, {}, ls_sql) + kLf + card +
+        // The cards before it are sent first, so that the failure is told
+        // at the same card whatever the batch size.
+        if (auto failed = flush()) {
+          return step.fail(kBalanceUpdateFailed, *failed);
+        }
+        return step.fail(kBalanceUpdateFailed, failureDetails(SQLCA, {}, ls_sql) + kLf +
+                                                   "Card: " + ls_id.value_or("NULL") +
                                                    ", balance '" + *ldec_amt + "' is not a number");
       }
       ls_amt = of_str_encrypt(*scaled);
     }
+    pending.push_back({std::move(ls_amt), ls_id});
     // 100 (no card row matched) is a failure too: the card would keep its
     // plain balance.
-    if (update->execute({ls_amt, ls_id}) != kSqlOk) {
-      return step.fail(kBalanceUpdateFailed,
-                       failureDetails(SQLCA) + kLf + card +
-                           (SQLCA.SQLCode() == kSqlNoData ? ", no row changed" : ""));
+    if (pending.size() == kBatchCards) {
+      if (auto failed = flush()) {
+        return step.fail(kBalanceUpdateFailed, *failed);
+      }
     }
     code = my_cursor->fetch(row);
   }
+  const SqlResult fetched = SQLCA.lastResult();
   my_cursor->close();
+  if (!pending.empty()) {
+    if (auto failed = flush()) {
+      return step.fail(kBalanceUpdateFailed, *failed);
+    }
+  }
   if (code < 0) {
-    return step.fail(kBalanceUpdateFailed);
+    return step.fail(kBalanceUpdateFailed, "Database error: " + fetched.text);
   }
   return true;
 }
@@ -264,39 +311,81 @@ bool generateRecharges(StepRunner& step, const std::string& ls_branch_no) {
   const std::string generateFailed = "生成" + std::string(kSavingType) + "信息失败！";
 
   bool lb_error = false;
+  bool ended = false;        // the engine ended the transaction with a failure
   std::string firstFailure;  // details of the first failed insert
   long long written = 0;
   {
     const auto insert = SQLCA.prepare(kInsertSavingSql);
     const auto cur_saving = SQLCA.openCursor(kSelectSavingSql);
+    std::vector<std::vector<Value>> pending;
+    pending.reserve(kBatchCards);
+    // The records go in batches; a failing one marks the error and the
+    // others still go in, unless the engine ended the transaction with it:
+    // then the records before it are gone and the step fails at once.
+    const auto flush = [&]() {
+      long long succeeded = 0;
+      // Each failing row is seen while the session still holds its error.
+      const auto outcome = insert->executeBatch(
+          pending, Statement::OnFailure::Continue, [&](std::size_t i, long code) {
+            if (code == kSqlOk) {
+              ++succeeded;
+              return;
+            }
+            if (!lb_error) {
+              firstFailure =
+                  failureDetails(SQLCA) + kLf + "Card: " + pending[i][0].value_or("NULL");
+            }
+            lb_error = true;
+            ended = ended || (code < 0 && SQLCA.transactionEnded());
+          });
+      if (outcome.codes.size() != pending.size()) {
+        lb_error = true;
+      }
+      // A total below the rows that went in without error: some insert
+      // wrote no row.
+      if (outcome.totalChanged && *outcome.totalChanged < succeeded) {
+        if (!lb_error) {
+          firstFailure = failureDetails(SQLCA) + kLf + "A record of those from card " +
+                         pending.front()[0].value_or("NULL") + " to " +
+                         pending.back()[0].value_or("NULL") + " was not written";
+        }
+        lb_error = true;
+        succeeded = *outcome.totalChanged;
+      }
+      written += succeeded;
+      pending.clear();
+    };
     Row row;
     long code = cur_saving->fetch(row);
-    while (code == kSqlOk) {
+    while (code == kSqlOk && !ended) {
       const Value& ls_cardid = column(row, 0);
       const Value& ls_residual_amt = column(row, 1);
       // A deciphered text that is not a number (an empty or foreign
       // residual_amt) counts as no balance.
       const auto ldec_plus = divideByTenThousand(wf_str_decrypt(ls_residual_amt));
       if (ldec_plus && compareWithZero(*ldec_plus) != 0) {
-        if (insert->execute({ls_cardid, ldec_plus, ls_branch_no, ldec_plus}) == kSqlOk) {
-          ++written;
-        } else if (step.failedForGood(generateFailed)) {
-          // The records inserted so far went with the transaction.
-          return false;
-        } else {
-          if (!lb_error) {
-            firstFailure = failureDetails(SQLCA) + kLf + "Card: " + ls_cardid.value_or("NULL");
-          }
-          lb_error = true;
+        pending.push_back({ls_cardid, ldec_plus, ls_branch_no, ldec_plus});
+        if (pending.size() == kBatchCards) {
+          flush();
         }
       }
-      code = cur_saving->fetch(row);
+      if (!ended) {
+        code = cur_saving->fetch(row);
+      }
     }
+    const SqlResult fetched = SQLCA.lastResult();
     cur_saving->close();
+    if (!pending.empty() && !ended) {
+      flush();
+    }
+    if (ended) {
+      // The records inserted so far went with the transaction.
+      return step.fail(generateFailed, firstFailure);
+    }
     // A cursor that broke off has not seen every card.
     if (code < 0) {
       if (!lb_error) {
-        firstFailure = failureDetails(SQLCA);
+        firstFailure = "Database error: " + fetched.text;
       }
       lb_error = true;
     }

@@ -37,6 +37,19 @@ constexpr const char* kAttach = "ATTACH DATABASE ? AS ";
 // Rows left here by a run that never reached its close sequence.
 constexpr const char* kSelectTriggersOff =
     "SELECT table_name FROM main.tsql_trigger_off ORDER BY table_name";
+// Write-ahead log with a disk flush at checkpoints only: a commit costs a
+// write to the log, not a flush, so the weighed items' one commit per swap
+// stays cheap. Every commit survives a crash of the process (the log is in
+// the operating system's hands when commit returns); a power cut or a crash
+// of the operating system may lose the latest commits, never the database's
+// consistency. Only the target is switched: the sources are only read. A
+// checkpoint (and its flush) comes after about 64 MB of log, which is also
+// the size the log is cut back to afterwards.
+constexpr const char* kConnectionSettings =
+    "PRAGMA main.journal_mode=WAL;"
+    "PRAGMA main.synchronous=NORMAL;"
+    "PRAGMA main.journal_size_limit=67108864;"
+    "PRAGMA wal_autocheckpoint=16384;";
 
 constexpr const char* kDefaultDatabase = "tillexv8";
 // How long the session waits for another program's lock before a statement
@@ -154,6 +167,28 @@ Value columnValue(sqlite3_stmt* stmt, int column) {
   }
 }
 
+// Column `column` of the current row into `out`, reusing its storage.
+void storeColumn(sqlite3_stmt* stmt, int column, Value& out) {
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_NULL:
+      out.reset();
+      return;
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      const void* data = sqlite3_column_blob(stmt, column);
+      const auto bytes = static_cast<std::size_t>(sqlite3_column_bytes(stmt, column));
+      if (!out) {
+        out.emplace();
+      }
+      out->assign(data != nullptr ? static_cast<const char*>(data) : "",
+                  data != nullptr ? bytes : 0);
+      return;
+    }
+    default:
+      out = columnValue(stmt, column);
+  }
+}
+
 // A translated text prepared on the connection: what execute(), prepared
 // statements and cursors run.
 struct Prepared {
@@ -178,8 +213,8 @@ class SqliteSession final : public Session {
   void disconnect() override;
   bool connected() const override { return db_ != nullptr; }
   long execute(std::string_view sql) override;
-  long commit() override { return endTransaction(kCommit); }
-  long rollback() override { return endTransaction(kRollback); }
+  long commit() override { return endTransaction(kCommit, commit_); }
+  long rollback() override { return endTransaction(kRollback, rollback_); }
   std::unique_ptr<Statement> prepare(std::string_view sql) override;
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override;
@@ -188,7 +223,10 @@ class SqliteSession final : public Session {
   // For the statements and cursors of this session.
   long report(SqlResult result) { return setResult(std::move(result)); }
   bool stopRequested() { return interrupted(); }
-  void counted() { countStatement(); }
+  void counted() {
+    countStatement();
+    countRoundTrip();
+  }
   void noted(std::string_view sql) { noteStatement(sql); }
   bool isCurrent(std::uint64_t generation) const {
     return db_ != nullptr && generation == generation_;
@@ -214,12 +252,18 @@ class SqliteSession final : public Session {
 
  private:
   void closeConnection();
-  long endTransaction(const char* sql);
+  // Runs one of the session's own transaction statements, prepared once:
+  // a loop that commits after every row pays no parse per commit.
+  int control(const char* sql, StmtPtr& slot);
+  long endTransaction(const char* sql, StmtPtr& slot);
   void readTriggersOff();
   void attachFolder(const std::filesystem::path& folder, const std::string& mainName);
   void readDeclaredTypes();
 
   DbPtr db_;
+  StmtPtr begin_;  // the transaction statements, once prepared
+  StmtPtr commit_;
+  StmtPtr rollback_;
   std::uint64_t generation_ = 0;
   std::set<std::string> attached_;  // lower-case names
   RewriteContext context_;
@@ -291,13 +335,13 @@ class SqliteCursor final : public Cursor {
     const bool hadTransaction = sqlite3_get_autocommit(db) == 0;
     const int rc = sqlite3_step(stmt_.get());
     if (rc == SQLITE_ROW) {
+      // The caller's row is refilled in place: a loop that fetches into the
+      // same row reuses its texts' storage.
       const int count = sqlite3_column_count(stmt_.get());
-      Row values;
-      values.reserve(static_cast<std::size_t>(count));
+      row.resize(static_cast<std::size_t>(count));
       for (int i = 0; i < count; ++i) {
-        values.push_back(columnValue(stmt_.get(), i));
+        storeColumn(stmt_.get(), i, row[static_cast<std::size_t>(i)]);
       }
-      row = std::move(values);
       return session_.report(SqlResult::ok());
     }
     if (rc == SQLITE_DONE) {
@@ -353,7 +397,10 @@ long SqliteSession::connect() {
     return report(SqlResult::error("The database file '" + file.string() + "' is empty."));
   }
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  // The session is only ever used by one thread at a time, so SQLite need
+  // not take its connection lock around every call.
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   DbPtr db(raw);
   if (rc != SQLITE_OK) {
     const std::string why = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
@@ -362,6 +409,10 @@ long SqliteSession::connect() {
   }
   busy_.deadline.reset();
   sqlite3_busy_handler(db.get(), busyWait, &busy_);
+  // A file that cannot switch its journal (another connection holds it,
+  // or its folder offers no shared memory) keeps its own mode and still
+  // connects: the settings are about speed, not about what a commit means.
+  sqlite3_exec(db.get(), kConnectionSettings, nullptr, nullptr, nullptr);
   if (registerTsqlFunctions(db.get()) != SQLITE_OK ||
       sqlite3_exec(db.get(), kCreateTriggerOffTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
     return report(SqlResult::error("Cannot prepare the database file '" + file.string() +
@@ -464,6 +515,9 @@ void SqliteSession::readTriggersOff() {
 }
 
 void SqliteSession::closeConnection() {
+  begin_.reset();
+  commit_.reset();
+  rollback_.reset();
   statementMap_.clear();
   statementLru_.clear();
   rewrites_.clear();
@@ -488,7 +542,22 @@ void SqliteSession::disconnect() {
   report(std::move(outcome));
 }
 
-long SqliteSession::endTransaction(const char* sql) {
+int SqliteSession::control(const char* sql, StmtPtr& slot) {
+  if (slot == nullptr) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), sql, -1, &raw, nullptr);
+    slot.reset(raw);
+    if (rc != SQLITE_OK) {
+      return rc;
+    }
+  }
+  const int rc = sqlite3_step(slot.get());
+  // The message stays readable after the reset that ends the statement.
+  sqlite3_reset(slot.get());
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+long SqliteSession::endTransaction(const char* sql, StmtPtr& slot) {
   noteStatement(sql);
   if (db_ == nullptr) {
     return notConnected();
@@ -496,7 +565,8 @@ long SqliteSession::endTransaction(const char* sql) {
   if (sqlite3_get_autocommit(db_.get()) != 0) {
     return report(SqlResult::ok());  // nothing open: nothing to end
   }
-  const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+  countRoundTrip();
+  const int rc = control(sql, slot);
   if (rc != SQLITE_OK) {
     // A commit refused for a busy database leaves the transaction open for
     // the caller's rollback; after an I/O error the engine has ended it.
@@ -510,7 +580,7 @@ bool SqliteSession::beginIfNeeded() {
   if (sqlite3_get_autocommit(db_.get()) == 0) {
     return true;
   }
-  const int rc = sqlite3_exec(db_.get(), kBegin, nullptr, nullptr, nullptr);
+  const int rc = control(kBegin, begin_);
   if (rc != SQLITE_OK) {
     report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
     return false;
@@ -593,7 +663,8 @@ long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
   sqlite3_int64 changes = 0;
   for (StmtPtr& stmt : prepared.statements) {
     sqlite3_reset(stmt.get());
-    sqlite3_clear_bindings(stmt.get());
+    // Every placeholder is bound anew below: nothing of the previous
+    // execution's values can remain.
     if (!bind(stmt.get(), inputs, next)) {
       return SQLCode();
     }
@@ -812,6 +883,8 @@ class SqliteCatalog final : public Catalog {
 }  // namespace
 
 std::unique_ptr<Catalog> SqliteSession::catalog() { return std::make_unique<SqliteCatalog>(*this); }
+
+const char* embeddedConnectionSettings() { return kConnectionSettings; }
 
 std::unique_ptr<Session> makeSqliteSession() { return std::make_unique<SqliteSession>(); }
 

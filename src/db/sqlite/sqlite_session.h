@@ -28,4 +28,8 @@ namespace cvt {
 // result code (for example -19 for a constraint) for an engine failure.
 std::unique_ptr<Session> makeSqliteSession();
 
+// The settings (PRAGMA statements) that connect applies to the main
+// database before anything else, for whoever must run SQLite the same way.
+const char* embeddedConnectionSettings();
+
 }  // namespace cvt
