@@ -287,7 +287,10 @@ std::string shown(const std::string& value) {
       ++at;
     }
   }
-  return "'" + value.substr(0, at) + (at < value.size() ? "...'" : "'");
+  std::string out(1, '\'');
+  out.append(value, 0, at);
+  out += at < value.size() ? "...'" : "'";
+  return out;
 }
 
 // ---------------------------------------------------------------- checks
@@ -575,9 +578,8 @@ class Checker {
 
   void checkPrecision(const std::string& key, const RefillShape& shape, const std::string& expr,
                       const std::string& targetTable, const ColumnInfo& column) {
-    const std::string limit =
-        "1" +
-        std::string(static_cast<std::size_t>(std::max(0, column.precision - column.scale)), '0');
+    std::string limit(1, '1');
+    limit.append(static_cast<std::size_t>(std::max(0, column.precision - column.scale)), '0');
     const std::string sql =
         "select count(*) from " + shape.from + whereAnd(shape) + "abs(" + expr + ") >= " + limit;
     Value count;

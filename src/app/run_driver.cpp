@@ -131,7 +131,8 @@ std::string runSummary(const RunReport& report) {
     out += "interrupted by the operator\n";
   }
   if (!report.verification.empty()) {
-    out += "\n" + verificationTable(report.verification);
+    out += '\n';
+    out += verificationTable(report.verification);
   }
   return out;
 }

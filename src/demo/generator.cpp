@@ -415,7 +415,7 @@ std::vector<char> writeSupcust(Writer& w, Rng& rng, const DemoSizes& sizes,
     if (k % 17 == 0) {
       name += "代销点";
     }
-    common("C" + pad(k, 4), "C", name);
+    common(std::string("C").append(pad(k, 4)), "C", name);
   }
   facts.supcust = sc.rows();
   facts.tables.push_back({"bi_t_supcust_info", sc.rows()});
@@ -687,8 +687,8 @@ void writeStock(Writer& w, Rng& rng, const DemoSizes& sizes, const std::vector<I
     if (i >= sizes.items) {
       break;
     }
-    stock.row({"0" + std::to_string(j % kOtherBranches + 1), items[static_cast<std::size_t>(i)].no,
-               quantityText(), costText()});
+    stock.row({std::string("0").append(std::to_string(j % kOtherBranches + 1)),
+               items[static_cast<std::size_t>(i)].no, quantityText(), costText()});
   }
   facts.tables.push_back({"ic_t_branch_stock", stock.rows()});
 }
