@@ -277,7 +277,8 @@ std::vector<FloorCategory> floorScript(const std::string& branch) {
         "d_branch_no,trans_no,db_no,supcust_no,sale_way,oper_id) SELECT 'PD'," +
             now +
             ",a.item_no,ifnull(abs(a.stock_qty),0),ifnull(a.cost_price,0),"
-            "ifnull(abs(a.stock_qty),0)*ifnull(a.cost_price,0),'0001','','PD',CASE WHEN "
+            "tsql_fit_decimal(ifnull(abs(a.stock_qty),0)*ifnull(a.cost_price,0),16,4,0),'0001',"
+            "'','PD',CASE WHEN "
             "a.stock_qty<0 THEN '-' ELSE '+' END,b.sup_no,'A','1001' FROM "
             "dravik_pro.ic_t_branch_stock a, dravik_pro.bi_t_item_info b WHERE "
             "a.item_no=b.item_no AND a.branch_no='00'"}},
