@@ -24,10 +24,14 @@ namespace cvt {
 namespace {
 
 // Statements the session itself sends, next to the step that sends them.
-// The first writing statement takes the write lock at once, while the busy
-// wait still applies: a transaction that had read first and met another
-// writer only when it wrote would fail at once, without waiting.
-constexpr const char* kBegin = "BEGIN IMMEDIATE";
+// The first writing statement takes the target's write lock at once,
+// while the busy wait still applies: a transaction that had read first and
+// met another writer only when it wrote would fail at once, without
+// waiting. Only the target's lock is taken (BEGIN IMMEDIATE would lock the
+// attached sources as well, and every commit would then become a commit
+// across several databases, with a super-journal and its disk flushes).
+constexpr const char* kBegin = "BEGIN";
+constexpr const char* kTakeWriteLock = "DELETE FROM main.tsql_trigger_off WHERE 0";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kRollback = "ROLLBACK";
 constexpr const char* kCreateTriggerOffTable =
@@ -262,6 +266,7 @@ class SqliteSession final : public Session {
 
   DbPtr db_;
   StmtPtr begin_;  // the transaction statements, once prepared
+  StmtPtr lock_;
   StmtPtr commit_;
   StmtPtr rollback_;
   std::uint64_t generation_ = 0;
@@ -516,6 +521,7 @@ void SqliteSession::readTriggersOff() {
 
 void SqliteSession::closeConnection() {
   begin_.reset();
+  lock_.reset();
   commit_.reset();
   rollback_.reset();
   statementMap_.clear();
@@ -580,7 +586,16 @@ bool SqliteSession::beginIfNeeded() {
   if (sqlite3_get_autocommit(db_.get()) == 0) {
     return true;
   }
-  const int rc = control(kBegin, begin_);
+  int rc = control(kBegin, begin_);
+  if (rc == SQLITE_OK) {
+    rc = control(kTakeWriteLock, lock_);
+    if (rc != SQLITE_OK) {
+      const std::string message = sqlite3_errmsg(db_.get());
+      control(kRollback, rollback_);
+      report(SqlResult{-(rc & 0xff), message});
+      return false;
+    }
+  }
   if (rc != SQLITE_OK) {
     report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
     return false;
