@@ -43,13 +43,7 @@ bool wf_convert_item_pp(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfBrands(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(kRefillBrandsProSql)};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(kRefillBrandsStdSql)};
-  }
-  return {};
+  return refillFor(as_source, kRefillBrandsProSql, kRefillBrandsStdSql);
 }
 
 }  // namespace cvt

@@ -37,13 +37,7 @@ bool wf_convert_cashier(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfCashiers(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(kRefillCashiersProSql)};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(kRefillCashiersStdSql)};
-  }
-  return {};
+  return refillFor(as_source, kRefillCashiersProSql, kRefillCashiersStdSql);
 }
 
 }  // namespace cvt

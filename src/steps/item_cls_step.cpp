@@ -214,13 +214,7 @@ bool wf_convert_item_cls(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfClasses(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(kInsertClassesPro)};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(kInsertClassesStd)};
-  }
-  return {};
+  return refillFor(as_source, kInsertClassesPro, kInsertClassesStd);
 }
 
 }  // namespace cvt

@@ -155,13 +155,7 @@ bool wf_convert_item_info(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfItems(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(kInsertItemsPro)};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(kInsertItemsStd)};
-  }
-  return {};
+  return refillFor(as_source, kInsertItemsPro, kInsertItemsStd);
 }
 
 }  // namespace cvt

@@ -35,13 +35,7 @@ bool wf_convert_region_info(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfRegions(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(kRefillRegionsProSql)};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(kRefillRegionsStdSql)};
-  }
-  return {};
+  return refillFor(as_source, kRefillRegionsProSql, kRefillRegionsStdSql);
 }
 
 }  // namespace cvt

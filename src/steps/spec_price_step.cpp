@@ -57,13 +57,7 @@ bool wf_convert_spec_price(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfSpecPrices(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(kRefillPro)};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(kRefillStd)};
-  }
-  return {};
+  return refillFor(as_source, kRefillPro, kRefillStd);
 }
 
 }  // namespace cvt

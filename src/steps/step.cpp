@@ -9,6 +9,17 @@ StepTexts textsForType(std::string_view ls_type, std::string_view bang) {
                    "正在导入" + type + "信息", "导入" + type + "信息失败" + b};
 }
 
+std::vector<std::string> refillFor(const std::string& as_source, std::string_view proSql,
+                                   std::string_view stdSql) {
+  if (as_source == kDravikPro) {
+    return {std::string(proSql)};
+  }
+  if (as_source == kDravikStd) {
+    return {std::string(stdSql)};
+  }
+  return {};
+}
+
 float shareOf(long share, long idec_count) {
   if (idec_count == 0) {
     return 0.0F;

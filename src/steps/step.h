@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/session.h"
 
@@ -123,6 +124,11 @@ std::string failureDetails(const Session& SQLCA);
 // The same from a database text and a statement captured earlier.
 std::string failureDetails(const Session& SQLCA, std::string_view errorText,
                            std::string_view statement);
+
+// The refill statement of `as_source`: `proSql` for dravik_pro, `stdSql` for
+// dravik_std, none for any other name (what Category::refills returns).
+std::vector<std::string> refillFor(const std::string& as_source, std::string_view proSql,
+                                   std::string_view stdSql);
 
 // Divides a step's share by the run's total weight, as a decimal division
 // whose result is handed to wf_set_bar as a real.

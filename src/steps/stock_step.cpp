@@ -83,13 +83,7 @@ bool wf_convert_stock(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfStock(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(kRefillPro)};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(kRefillStd)};
-  }
-  return {};
+  return refillFor(as_source, kRefillPro, kRefillStd);
 }
 
 }  // namespace cvt

@@ -129,13 +129,8 @@ bool wf_convert_supcust_info(StepContext& ctx, const std::string& as_source) {
 }
 
 std::vector<std::string> refillsOfSupcust(const std::string& as_source) {
-  if (as_source == kDravikPro) {
-    return {std::string(std::string(kRefillColumns) + std::string(kFromPro))};
-  }
-  if (as_source == kDravikStd) {
-    return {std::string(std::string(kRefillColumns) + std::string(kFromStd))};
-  }
-  return {};
+  return refillFor(as_source, std::string(kRefillColumns) + std::string(kFromPro),
+                   std::string(kRefillColumns) + std::string(kFromStd));
 }
 
 }  // namespace cvt
