@@ -12,6 +12,7 @@
 
 #include "app/run_driver.h"
 #include "db/catalog.h"
+#include "db/names.h"
 #include "steps/catalog.h"
 
 namespace cvt {
@@ -30,13 +31,6 @@ constexpr const char* kDefaultBranchNo = "00";
 constexpr std::size_t kShownValue = 40;
 
 // ---------------------------------------------------------------- texts
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 std::string trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t\r\n");
@@ -359,14 +353,20 @@ class Checker {
         continue;
       }
       for (const auto& sql : category->refills(source_)) {
-        checkRefill(key, sql, sourceExists);
+        auto shape = parseRefill(sql);
+        if (!shape) {
+          warn(key, "a refill statement could not be read for checking");
+          continue;
+        }
+        checkRefill(key, *shape, sourceExists);
+        refills_.emplace_back(key, std::move(*shape));
       }
       checkUses(key);
       if (key == "vip") {
         checkBranchNumber();
       }
     }
-    checkRights(chosen);
+    checkRights();
     return std::move(report_);
   }
 
@@ -443,27 +443,22 @@ class Checker {
     }
   }
 
-  void checkRefill(const std::string& key, const std::string& sql, bool sourceExists) {
-    const auto shape = parseRefill(sql);
-    if (!shape) {
-      warn(key, "a refill statement could not be read for checking");
-      return;
-    }
-    const TableInfo* target = table("", shape->target, key);
+  void checkRefill(const std::string& key, const RefillShape& shape, bool sourceExists) {
+    const TableInfo* target = table("", shape.target, key);
     bool complete = target->exists;
     if (!target->exists) {
-      fail(key, "the target table " + shape->target + " does not exist");
+      fail(key, "the target table " + shape.target + " does not exist");
     }
-    for (const auto& c : shape->columns) {
+    for (const auto& c : shape.columns) {
       if (target->exists && target->find(c) == nullptr) {
-        fail(key, "the target column " + shape->target + "." + c + " does not exist");
+        fail(key, "the target column " + shape.target + "." + c + " does not exist");
         complete = false;
       }
     }
     if (!sourceExists) {
       return;
     }
-    const auto sources = fromTables(shape->from);
+    const auto sources = fromTables(shape.from);
     for (const auto& s : sources) {
       const TableInfo* info = table(s.database, s.table, key);
       if (!info->exists) {
@@ -487,27 +482,27 @@ class Checker {
       }
       return ok;
     };
-    const bool whereOk = checkColumns(shape->where);
+    const bool whereOk = checkColumns(shape.where);
     std::vector<bool> exprOk;
-    for (const auto& e : shape->exprs) {
+    for (const auto& e : shape.exprs) {
       exprOk.push_back(checkColumns(e));
     }
     if (!whereOk) {
       return;
     }
-    for (std::size_t i = 0; i < shape->exprs.size(); ++i) {
-      const ColumnInfo* column = target->find(shape->columns[i]);
-      if (!exprOk[i] || column == nullptr || columnsOf(shape->exprs[i]).empty()) {
+    for (std::size_t i = 0; i < shape.exprs.size(); ++i) {
+      const ColumnInfo* column = target->find(shape.columns[i]);
+      if (!exprOk[i] || column == nullptr || columnsOf(shape.exprs[i]).empty()) {
         continue;
       }
       if (isTextType(column->type) && column->length > 0) {
-        checkWidth(key, *shape, shape->exprs[i], shape->target, *column);
+        checkWidth(key, shape, shape.exprs[i], shape.target, *column);
       } else if ((column->type == "decimal" || column->type == "numeric") &&
                  column->precision > 0) {
-        checkPrecision(key, *shape, shape->exprs[i], shape->target, *column);
+        checkPrecision(key, shape, shape.exprs[i], shape.target, *column);
       }
     }
-    checkKeys(key, *shape, *target, exprOk);
+    checkKeys(key, shape, *target, exprOk);
   }
 
   bool sourceHas(const std::vector<SourceTable>& sources, const ColumnRef& ref,
@@ -679,31 +674,21 @@ class Checker {
     }
   }
 
-  void checkRights(const std::vector<std::string>& chosen) {
+  void checkRights() {
     std::vector<TableRight> needed;
     for (const std::string_view t : suspendedTables()) {
       needed.push_back({"", std::string(t), "ALTER"});
     }
     needed.push_back({"", "t_pc_branch_price", "INSERT"});
     std::map<std::string, std::string> owner;  // "db..table right" -> category
-    for (const auto& key : chosen) {
-      const Category* category = findCategory(key);
-      if (category == nullptr || category->refills == nullptr) {
-        continue;
+    for (const auto& [key, shape] : refills_) {
+      for (const char* right : {"DELETE", "INSERT", "UPDATE"}) {
+        needed.push_back({"", shape.target, right});
+        owner.emplace(lowered(shape.target) + " " + right, key);
       }
-      for (const auto& sql : category->refills(source_)) {
-        const auto shape = parseRefill(sql);
-        if (!shape) {
-          continue;
-        }
-        for (const char* right : {"DELETE", "INSERT", "UPDATE"}) {
-          needed.push_back({"", shape->target, right});
-          owner.emplace(lowered(shape->target) + " " + right, key);
-        }
-        for (const auto& s : fromTables(shape->from)) {
-          needed.push_back({s.database, s.table, "SELECT"});
-          owner.emplace(lowered(s.database + ".." + s.table) + " SELECT", key);
-        }
+      for (const auto& t : fromTables(shape.from)) {
+        needed.push_back({t.database, t.table, "SELECT"});
+        owner.emplace(lowered(t.database + ".." + t.table) + " SELECT", key);
       }
     }
     std::vector<TableRight> missing;
@@ -727,6 +712,8 @@ class Checker {
   std::unique_ptr<Catalog> catalog_;
   std::string source_;
   std::map<std::string, TableInfo> tables_;
+  // The refills of the chosen categories, read once, with their category.
+  std::vector<std::pair<std::string, RefillShape>> refills_;
   CheckReport report_;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/run_driver.h"
+#include "db/names.h"
 
 namespace cvt {
 
@@ -60,13 +61,6 @@ void runAll(Session& SQLCA, const std::array<const char*, 8>& statements) {
       return;
     }
   }
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
 }
 
 }  // namespace

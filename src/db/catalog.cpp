@@ -3,22 +3,11 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "db/names.h"
+
 namespace cvt {
 
 namespace {
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 bool isCharacterType(std::string_view type) {
   return type == "char" || type == "varchar" || type == "nchar" || type == "nvarchar";

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstddef>
 
+#include "db/names.h"
+
 namespace cvt {
 
 namespace {
@@ -68,19 +70,6 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 bool isIdentChar(char c) {
   const auto u = static_cast<unsigned char>(c);
   return std::isalnum(u) != 0 || c == '_' || u >= 0x80;
@@ -96,7 +85,7 @@ bool isSelect(std::string_view sql) {
     ++i;
   }
   constexpr std::string_view kSelect = "select";
-  if (!equalsNoCase(sql.substr(i, kSelect.size()), kSelect)) {
+  if (!sameName(sql.substr(i, kSelect.size()), kSelect)) {
     return false;
   }
   const std::size_t after = i + kSelect.size();
@@ -239,7 +228,7 @@ long GridResultSet::retrieve() {
       const auto& names = cursor->columns();
       for (const auto& wanted : columns_) {
         std::size_t i = 0;
-        while (i < names.size() && !equalsNoCase(names[i], wanted)) {
+        while (i < names.size() && !sameName(names[i], wanted)) {
           ++i;
         }
         if (i == names.size() || i >= row.size()) {
@@ -273,7 +262,7 @@ Value GridResultSet::getString(long row, std::string_view column) {
     return std::nullopt;
   }
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (equalsNoCase(columns_[i], column)) {
+    if (sameName(columns_[i], column)) {
       return rows_[static_cast<std::size_t>(row - 1)][i];
     }
   }

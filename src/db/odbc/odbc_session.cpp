@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "db/dialect.h"
+#include "db/names.h"
 #include "db/odbc/odbc_connection_string.h"
 #include "db/odbc/odbc_handles.h"
 #include "db/odbc/tsql_catalog.h"
@@ -72,13 +73,6 @@ SQLWCHAR* sqlText(std::u16string& text) { return reinterpret_cast<SQLWCHAR*>(tex
 SQLCHAR* sqlText(std::string& text) { return reinterpret_cast<SQLCHAR*>(text.data()); }
 
 SQLPOINTER attributeValue(std::uintptr_t value) { return reinterpret_cast<SQLPOINTER>(value); }
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 // True for INSERT, UPDATE, DELETE and MERGE: the statements whose "changed
 // no rows" is reported as 100. Leading blanks, comments and '(' are skipped.

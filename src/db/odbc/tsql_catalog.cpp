@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "db/names.h"
+
 namespace cvt {
 
 namespace {
@@ -22,12 +24,6 @@ bool plainIdentifier(const std::string& name) {
   return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
   });
-}
-
-std::string lowered(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 class TsqlCatalog final : public Catalog {

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "db/catalog.h"
+#include "db/names.h"
 #include "db/sqlite/ext/tsql_functions_impl.h"
 #include "db/sqlite/tsql_functions.h"
 #include "db/sqlite/tsql_rewriter.h"
@@ -93,14 +94,6 @@ struct DbCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
 using DbPtr = std::unique_ptr<sqlite3, DbCloser>;
-
-std::string lowered(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return out;
-}
 
 std::string trimmed(std::string_view s) {
   while (!s.empty() && s.front() == ' ') {
