@@ -18,6 +18,49 @@ std::string lowered(std::string_view s) {
   return out;
 }
 
+// `name` between `quote` characters, each one inside doubled.
+std::string quoted(std::string_view name, char quote) {
+  std::string out(1, quote);
+  for (const char c : name) {
+    out += c;
+    if (c == quote) {
+      out += c;
+    }
+  }
+  out += quote;
+  return out;
+}
+
+// Whether a trigger's text makes it fire on UPDATE: the word UPDATE among
+// the words before the first ON (CREATE TRIGGER name [BEFORE|AFTER|
+// INSTEAD OF] event [OF columns] ON table). A name that is itself the word
+// counts too, which only errs towards caution.
+bool firesOnUpdate(std::string_view sql) {
+  const auto wordChar = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  };
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    if (!wordChar(sql[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < sql.size() && wordChar(sql[end])) {
+      ++end;
+    }
+    const std::string word = lowered(sql.substr(i, end - i));
+    if (word == "on") {
+      return false;
+    }
+    if (word == "update") {
+      return true;
+    }
+    i = end;
+  }
+  return false;
+}
+
 // "name(a)" or "name(a,b)": the name and the numbers; false when the text
 // has another shape.
 bool splitType(const std::string& type, std::string& name, std::vector<int>& args) {
@@ -122,29 +165,17 @@ std::shared_ptr<const DeclaredTypes> DeclaredTypes::read(const Query& query) {
       continue;
     }
     const std::string& schema = database[1];
-    std::string quoted = "\"";
-    std::string literal = "'";
-    for (char c : schema) {
-      quoted += c;
-      literal += c;
-      if (c == '"') {
-        quoted += c;
-      } else if (c == '\'') {
-        literal += c;
-      }
-    }
-    quoted += '"';
-    literal += '\'';
     // Generated columns (hidden 2 and 3) take no values.
-    const std::string sql = "SELECT m.name, p.name, p.type FROM " + quoted +
-                            ".sqlite_master AS m, pragma_table_xinfo(m.name, " + literal +
-                            ") AS p WHERE m.type = 'table' AND p.hidden = 0 ORDER BY m.name, p.cid";
+    const std::string sql = "SELECT m.name, p.name, p.type, p.pk FROM " + quoted(schema, '"') +
+                            ".sqlite_master AS m, pragma_table_xinfo(m.name, " +
+                            quoted(schema, '\'') + ") AS p WHERE m.type = 'table' AND p.hidden = 0 ORDER BY m.name, p.cid";
     std::vector<std::vector<std::string>> rows;
     if (!query(sql, rows)) {
       continue;
     }
     std::string table;
     TableColumns columns;
+    int keyColumns = 0;
     for (const auto& row : rows) {
       if (row.size() < 3) {
         continue;
@@ -155,13 +186,46 @@ std::shared_ptr<const DeclaredTypes> DeclaredTypes::read(const Query& query) {
         }
         table = row[0];
         columns = TableColumns{};
+        keyColumns = 0;
       }
       const ColumnRule rule = columnRule(row[2]);
       columns.anyRule = columns.anyRule || rule.kind != ColumnRule::Kind::None;
       columns.columns.emplace_back(lowered(row[1]), rule);
+      if (row.size() > 3 && !row[3].empty() && row[3] != "0") {
+        // A second key column makes the key a composite one: no single
+        // column names a row then.
+        columns.key = row[3] == "1" && keyColumns == 0 ? lowered(row[1]) : std::string();
+        ++keyColumns;
+      }
     }
     if (!table.empty()) {
       types->add(schema, table, std::move(columns));
+    }
+  }
+  // Triggers of any database (the temporary one included) may name a
+  // table of another: a table is marked whatever database its name is in.
+  for (const auto& database : databases) {
+    if (database.size() < 2) {
+      continue;
+    }
+    std::vector<std::vector<std::string>> triggers;
+    if (!query("SELECT tbl_name, sql FROM " + quoted(database[1], '"') +
+                   ".sqlite_master WHERE type = 'trigger'",
+               triggers)) {
+      continue;
+    }
+    for (const auto& trigger : triggers) {
+      if (trigger.size() < 2 || !firesOnUpdate(trigger[1])) {
+        continue;
+      }
+      std::string suffix(1, '.');
+      suffix += lowered(trigger[0]);
+      for (auto& [key, columns] : types->tables_) {
+        if (key.size() > suffix.size() &&
+            key.compare(key.size() - suffix.size(), suffix.size(), suffix) == 0) {
+          columns.updateTriggers = true;
+        }
+      }
     }
   }
   return types;

@@ -39,6 +39,11 @@ struct TableColumns {
   // In the table's order; names lower-case.
   std::vector<std::pair<std::string, ColumnRule>> columns;
   bool anyRule = false;
+  // The column that is the whole primary key (lower-case); empty when the
+  // key has several columns or there is none.
+  std::string key;
+  // A trigger of some database fires on UPDATE of a table of this name.
+  bool updateTriggers = false;
 
   // The rule of `column` (any case); nullptr when the table has no such
   // column.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <list>
+#include <map>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -35,6 +36,17 @@ constexpr const char* kBegin = "BEGIN";
 constexpr const char* kTakeWriteLock = "DELETE FROM main.tsql_trigger_off WHERE 0";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kRollback = "ROLLBACK";
+// Rows of a prepared statement sent at once run inside a savepoint, so that
+// a batch that did not change exactly one row per row can be undone and
+// run again one row at a time, which tells each row's own outcome.
+constexpr const char* kSaveBatch = "SAVEPOINT tsql_batch";
+constexpr const char* kReleaseBatch = "RELEASE tsql_batch";
+constexpr const char* kUndoBatch = "ROLLBACK TO tsql_batch";
+// Rows per batch: enough that the statement's own cost vanishes against
+// its rows', few enough that a batch undone and run again costs little.
+// Fewer rows than the minimum go one at a time.
+constexpr std::size_t kMaxBatchRows = 500;
+constexpr std::size_t kMinBatchRows = 8;
 constexpr const char* kCreateTriggerOffTable =
     "CREATE TABLE IF NOT EXISTS main.tsql_trigger_off "
     "(table_name TEXT PRIMARY KEY COLLATE NOCASE)";
@@ -195,6 +207,20 @@ struct Prepared {
   int parameters = 0;
   std::string text;  // as the caller wrote it, for lastStatementText()
   bool changesSchema = false;
+  // Many rows at once: the form, the declared types it was judged by, the
+  // statements made of it by number of rows, and whether one of those
+  // failed to prepare (then the rows always go one at a time).
+  BatchForm batch;
+  std::shared_ptr<const DeclaredTypes> batchTypes;
+  std::map<std::size_t, StmtPtr> batchStatements;
+  bool batchRefused = false;
+};
+
+// What became of rows sent at once.
+enum class BatchRun {
+  Done,    // every row ran and changed exactly one row
+  Undone,  // nothing of them remains: they are to run one at a time
+  Failed,  // failed as a whole, and cannot be run again (the session holds why)
 };
 
 class SqliteSession final : public Session {
@@ -236,7 +262,16 @@ class SqliteSession final : public Session {
   long run(Prepared& prepared, const std::vector<Value>& inputs);
   long engineFailure(int rc, const std::string& message, bool hadTransaction);
   bool beginIfNeeded();
+  // How many of `rows`, from `from` on, can go at once; 0 when the next
+  // one goes alone.
+  std::size_t batchRows(const Prepared& prepared, const std::vector<std::vector<Value>>& rows,
+                        std::size_t from) const;
+  BatchRun runBatch(Prepared& prepared, const std::vector<std::vector<Value>>& rows,
+                    std::size_t from, std::size_t count);
   bool bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, std::size_t& next);
+  // `copy` false: the value is read where it is, and must stay there
+  // until the statement has run and its bindings are cleared.
+  bool bindValue(sqlite3_stmt* stmt, int parameter, const Value& value, bool copy = true);
   sqlite3* handle() const { return db_.get(); }
   // The schema name under which `database` is reachable on the connection
   // ("main" for the target), or empty when it is not.
@@ -262,6 +297,9 @@ class SqliteSession final : public Session {
   StmtPtr lock_;
   StmtPtr commit_;
   StmtPtr rollback_;
+  StmtPtr saveBatch_;  // the batch savepoint's statements, once prepared
+  StmtPtr releaseBatch_;
+  StmtPtr undoBatch_;
   std::uint64_t generation_ = 0;
   std::set<std::string> attached_;  // lower-case names
   RewriteContext context_;
@@ -288,6 +326,49 @@ class SqliteStatement final : public Statement {
       return session_.SQLCode();
     }
     return session_.run(*prepared_, inputs);
+  }
+
+  // Rows go to the engine many at once where the statement's shape allows
+  // (see BatchForm), and one at a time otherwise; either way each row ends
+  // as execute() would have ended it.
+  BatchOutcome executeBatch(const std::vector<std::vector<Value>>& rows, OnFailure onFailure,
+                            const RowObserver& afterRow) override {
+    BatchOutcome outcome;
+    outcome.codes.reserve(rows.size());
+    const auto told = [&](std::size_t row, long code) {
+      if (afterRow) {
+        afterRow(row, code);
+      }
+      outcome.codes.push_back(code);
+    };
+    std::size_t next = 0;
+    while (next < rows.size()) {
+      const std::size_t count =
+          session_.isCurrent(generation_) ? session_.batchRows(*prepared_, rows, next) : 0;
+      if (count > 0) {
+        const BatchRun ran = session_.runBatch(*prepared_, rows, next, count);
+        if (ran == BatchRun::Done) {
+          for (std::size_t i = 0; i < count; ++i) {
+            told(next + i, kSqlOk);
+          }
+          next += count;
+          continue;
+        }
+        if (ran == BatchRun::Failed) {
+          told(next, session_.SQLCode());
+          return outcome;
+        }
+      }
+      const std::size_t end = next + std::max<std::size_t>(count, 1);
+      for (; next < end; ++next) {
+        const long code = execute(rows[next]);
+        told(next, code);
+        if (code != kSqlOk && onFailure == OnFailure::Stop) {
+          return outcome;
+        }
+      }
+    }
+    return outcome;
   }
 
  private:
@@ -517,6 +598,9 @@ void SqliteSession::closeConnection() {
   lock_.reset();
   commit_.reset();
   rollback_.reset();
+  saveBatch_.reset();
+  releaseBatch_.reset();
+  undoBatch_.reset();
   statementMap_.clear();
   statementLru_.clear();
   rewrites_.clear();
@@ -609,6 +693,10 @@ std::shared_ptr<Prepared> SqliteSession::prepareText(std::string_view sql) {
   }
   prepared->kind = rewritten->kind;
   prepared->changesSchema = rewritten->changesSchema;
+  if (rewritten->statements.size() == 1) {
+    prepared->batch = rewritten->batch;
+    prepared->batchTypes = context_.types;
+  }
   for (const std::string& text : rewritten->statements) {
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), text.c_str(), static_cast<int>(text.size() + 1),
@@ -639,14 +727,22 @@ long SqliteSession::engineFailure(int rc, const std::string& message, bool hadTr
 bool SqliteSession::bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, std::size_t& next) {
   const int count = sqlite3_bind_parameter_count(stmt);
   for (int i = 1; i <= count; ++i, ++next) {
-    const Value& value = inputs[next];
-    const int rc = value ? sqlite3_bind_text64(stmt, i, value->data(), value->size(),
-                                               tsql_impl::transientText(), SQLITE_UTF8)
-                         : sqlite3_bind_null(stmt, i);
-    if (rc != SQLITE_OK) {
-      report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
+    if (!bindValue(stmt, i, inputs[next])) {
       return false;
     }
+  }
+  return true;
+}
+
+bool SqliteSession::bindValue(sqlite3_stmt* stmt, int parameter, const Value& value,
+                              bool copy) {
+  const int rc = value ? sqlite3_bind_text64(stmt, parameter, value->data(), value->size(),
+                                             copy ? tsql_impl::transientText() : SQLITE_STATIC,
+                                             SQLITE_UTF8)
+                       : sqlite3_bind_null(stmt, parameter);
+  if (rc != SQLITE_OK) {
+    report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
+    return false;
   }
   return true;
 }
@@ -701,6 +797,124 @@ long SqliteSession::run(Prepared& prepared, const std::vector<Value>& inputs) {
   }
   setRows(0);
   return report(SqlResult::ok());
+}
+
+std::size_t SqliteSession::batchRows(const Prepared& prepared,
+                                     const std::vector<std::vector<Value>>& rows,
+                                     std::size_t from) const {
+  // A form judged by declared types (keys, triggers) that a statement has
+  // changed since no longer holds.
+  if (!prepared.batch.usable() || prepared.batchRefused || prepared.failure.failed() ||
+      typesStale_ || prepared.batchTypes != context_.types) {
+    return 0;
+  }
+  const auto perRow = static_cast<std::size_t>(prepared.batch.rowParameters);
+  const auto variables =
+      static_cast<std::size_t>(sqlite3_limit(db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1));
+  const std::size_t count =
+      std::min({rows.size() - from, kMaxBatchRows, variables / std::max<std::size_t>(perRow, 1)});
+  if (count < kMinBatchRows) {
+    return 0;
+  }
+  // A row with the wrong number of values goes alone, to be told so.
+  for (std::size_t i = from; i < from + count; ++i) {
+    if (rows[i].size() != perRow) {
+      return 0;
+    }
+  }
+  return count;
+}
+
+BatchRun SqliteSession::runBatch(Prepared& prepared, const std::vector<std::vector<Value>>& rows,
+                                 std::size_t from, std::size_t count) {
+  noteStatement(prepared.text);
+  // Refusals before anything was sent are met again by the first row.
+  if (stopRequested() || !beginIfNeeded()) {
+    return BatchRun::Undone;
+  }
+  StmtPtr& slot = prepared.batchStatements[count];
+  if (slot == nullptr) {
+    if (prepared.batchStatements.size() > 4) {
+      // Only a few sizes recur (full batches and a last one).
+      prepared.batchStatements.clear();
+      return runBatch(prepared, rows, from, count);
+    }
+    const std::string text = prepared.batch.text(count);
+    sqlite3_stmt* raw = nullptr;
+    const int rc = sqlite3_prepare_v2(db_.get(), text.c_str(), static_cast<int>(text.size() + 1),
+                                      &raw, nullptr);
+    slot.reset(raw);
+    if (rc != SQLITE_OK || slot == nullptr) {
+      prepared.batchStatements.erase(count);
+      prepared.batchRefused = true;
+      return BatchRun::Undone;
+    }
+  }
+  sqlite3_stmt* stmt = slot.get();
+  if (control(kSaveBatch, saveBatch_) != SQLITE_OK) {
+    return BatchRun::Undone;
+  }
+  // Undoes whatever the batch did. Should that fail, the rows cannot be
+  // run again without being applied twice: the batch fails as a whole.
+  const auto undo = [&](const std::string& why) {
+    if (control(kUndoBatch, undoBatch_) == SQLITE_OK &&
+        control(kReleaseBatch, releaseBatch_) == SQLITE_OK) {
+      return BatchRun::Undone;
+    }
+    report(SqlResult::error(why + " The rows sent at once could not be undone: " +
+                            sqlite3_errmsg(db_.get())));
+    return BatchRun::Failed;
+  };
+  countStatement();
+  countRoundTrip();
+  sqlite3_reset(stmt);
+  // The rows' values are read in place: the bindings are cleared before
+  // this returns.
+  struct Unbind {
+    sqlite3_stmt* stmt;
+    ~Unbind() { sqlite3_clear_bindings(stmt); }
+  } unbind{stmt};
+  int parameter = 0;
+  for (std::size_t i = from; i < from + count; ++i) {
+    for (const Value& value : rows[i]) {
+      if (!bindValue(stmt, ++parameter, value, false)) {
+        return undo(lastResult().text);
+      }
+    }
+  }
+  int rc = SQLITE_ROW;
+  while (rc == SQLITE_ROW) {
+    rc = sqlite3_step(stmt);
+  }
+  if (rc != SQLITE_DONE) {
+    const std::string message = sqlite3_errmsg(db_.get());
+    sqlite3_reset(stmt);
+    if (sqlite3_get_autocommit(db_.get()) != 0) {
+      // The engine ended the transaction: the rows before the failing
+      // one went with it, as they would have one at a time. Which row
+      // failed is not known; the failure is told at the first.
+      setRows(0);
+      engineFailure(rc,
+                    message + " (while " + std::to_string(count) +
+                        " rows were sent at once, from the first row named)",
+                    true);
+      return BatchRun::Failed;
+    }
+    return undo(message);
+  }
+  const sqlite3_int64 changes = sqlite3_changes64(db_.get());
+  sqlite3_reset(stmt);
+  if (changes != static_cast<sqlite3_int64>(count)) {
+    return undo("A row of the batch changed no row or more than one.");
+  }
+  if (control(kReleaseBatch, releaseBatch_) != SQLITE_OK) {
+    return undo(sqlite3_errmsg(db_.get()));
+  }
+  busy_.deadline.reset();
+  // As after the last row run alone: it changed one row.
+  setRows(1);
+  report(SqlResult::ok());
+  return BatchRun::Done;
 }
 
 long SqliteSession::execute(std::string_view sql) {

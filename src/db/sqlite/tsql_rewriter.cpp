@@ -1059,8 +1059,141 @@ class Rewriter {
     } else {
       return unsupported("a statement that begins with '" + first.text + "'");
     }
+    if (result.kind == SqlKind::Change) {
+      result.batch = batchForm();
+    }
     result.statements.push_back(render(t_));
     return true;
+  }
+
+  // ------------------------------------------------------ many rows at once
+
+  // The batch form of the translated statement in t_, when its shape has
+  // one (see BatchForm); an unusable one otherwise.
+  BatchForm batchForm() const {
+    const auto count = [](const Tokens& tokens) {
+      return static_cast<int>(std::count_if(tokens.begin(), tokens.end(), [](const Token& t) {
+        return t.type == Tok::Param;
+      }));
+    };
+    // A query among the values could read rows that the earlier rows of
+    // the batch have written, which one statement would not see alike.
+    const auto readsRows = [](const Tokens& tokens) {
+      return std::any_of(tokens.begin(), tokens.end(), [](const Token& t) {
+        return isKw(t, "select") || isKw(t, "with");
+      });
+    };
+    BatchForm form;
+    if (isKw(t_[0], "insert")) {
+      // INSERT INTO t [(columns)] VALUES (row)
+      const auto table = tableName(2);
+      if (t_.size() < 2 || !isKw(t_[1], "into") || !table) {
+        return form;
+      }
+      std::size_t at = table->end;
+      if (at < t_.size() && isPunct(t_[at], "(")) {
+        at = matchParen(at);
+        if (at == kNone) {
+          return form;
+        }
+        ++at;
+      }
+      if (at + 1 >= t_.size() || !isKw(t_[at], "values") || !isPunct(t_[at + 1], "(") ||
+          matchParen(at + 1) != t_.size() - 1) {
+        return form;
+      }
+      const Tokens values = slice(at + 2, t_.size() - 1);
+      if (readsRows(values) || count(values) == 0) {
+        return form;
+      }
+      // INSERT INTO t [(columns)] SELECT values FROM (VALUES rows): the
+      // values' expressions are written once, not once per row.
+      Tokens head = slice(0, at);
+      head.push_back(word("SELECT"));
+      const Tokens select = placeholdersAsColumns(values, form.rowParameters);
+      head.insert(head.end(), select.begin(), select.end());
+      head.push_back(word("FROM"));
+      head.push_back(punct("(", true));
+      head.push_back(word("VALUES"));
+      form.head = render(head);
+      form.row = rowOfPlaceholders(form.rowParameters);
+      form.tail = ") AS " + std::string(kBatchRows);
+      return form;
+    }
+    if (!isKw(t_[0], "update")) {
+      return form;
+    }
+    // UPDATE t SET assignments WHERE key = ?
+    const auto table = tableName(1);
+    if (!table || table->end >= t_.size() || !isKw(t_[table->end], "set") || !ctx_.types) {
+      return form;
+    }
+    const TableColumns* declared = ctx_.types->find(table->schema, table->name);
+    const std::size_t set = table->end;
+    const std::size_t where = findTop("where", set + 1, t_.size());
+    if (declared == nullptr || declared->key.empty() || declared->updateTriggers ||
+        where == kNone || where + 4 != t_.size() || findTop("from", set + 1, t_.size()) != kNone ||
+        !isName(t_[where + 1]) || !isPunct(t_[where + 2], "=") ||
+        t_[where + 3].type != Tok::Param || !equalsNoCase(nameOf(t_[where + 1]), declared->key)) {
+      return form;
+    }
+    const Tokens assignments = slice(set + 1, where);
+    if (readsRows(assignments)) {
+      return form;
+    }
+    for (const auto& [b, e] : splitTop(set + 1, where)) {
+      // Assigning the key would let one row's change meet another's key.
+      if (b + 1 < e && isName(t_[b]) && equalsNoCase(nameOf(t_[b]), declared->key)) {
+        return form;
+      }
+    }
+    // The key's value is the rows' last column.
+    Tokens head = slice(0, set + 1);
+    int n = 0;
+    const Tokens assigned = placeholdersAsColumns(assignments, n);
+    head.insert(head.end(), assigned.begin(), assigned.end());
+    head.push_back(word("FROM"));
+    head.push_back(punct("(", true));
+    head.push_back(word("VALUES"));
+    form.rowParameters = n + 1;
+    form.head = render(head);
+    form.row = rowOfPlaceholders(form.rowParameters);
+    form.tail = ") AS " + std::string(kBatchRows) + " WHERE " +
+                render(slice(where + 1, where + 2)) + " = " + kBatchRows + ".column" +
+                std::to_string(form.rowParameters);
+    return form;
+  }
+
+  // The rows of a batch come as a VALUES table of this name, whose columns
+  // column1, column2, ... stand where the placeholders stood.
+  static constexpr const char* kBatchRows = "tsql_batch_rows";
+
+  // `tokens` with each placeholder replaced by the next column of the
+  // batch's rows; `n` counts the placeholders replaced.
+  static Tokens placeholdersAsColumns(const Tokens& tokens, int& n) {
+    Tokens out;
+    for (const Token& t : tokens) {
+      if (t.type != Tok::Param) {
+        out.push_back(t);
+        continue;
+      }
+      Token name = word(kBatchRows);
+      name.space = t.space;
+      out.push_back(std::move(name));
+      out.push_back(punct("."));
+      Token column = word("column" + std::to_string(++n));
+      column.space = false;
+      out.push_back(std::move(column));
+    }
+    return out;
+  }
+
+  static std::string rowOfPlaceholders(int n) {
+    std::string row = "(?";
+    for (int i = 1; i < n; ++i) {
+      row += ",?";
+    }
+    return row + ")";
   }
 
   // ------------------------------------------------------ declared types
@@ -1662,6 +1795,20 @@ class Rewriter {
 };
 
 }  // namespace
+
+std::string BatchForm::text(std::size_t rows) const {
+  std::string out;
+  out.reserve(head.size() + tail.size() + rows * (row.size() + 1));
+  out += head;
+  for (std::size_t i = 0; i < rows; ++i) {
+    if (i > 0) {
+      out += ',';
+    }
+    out += row;
+  }
+  out += tail;
+  return out;
+}
 
 RewriteResult rewriteTsql(std::string_view sql, const RewriteContext& context) {
   return Rewriter(sql, context).run();

@@ -162,6 +162,26 @@ struct RewriteContext {
   std::shared_ptr<const DeclaredTypes> types;
 };
 
+// How one statement with placeholders runs for many rows at once: a single
+// SQLite statement, made of `head`, the `row` tuple once for each row
+// (joined by commas) and `tail`, whose placeholders take the rows' values
+// one row after the other. It does what running the statement once per row
+// does, in order, provided that it changes exactly one row per row: an
+// INSERT ... VALUES of one row, or an UPDATE of one table whose WHERE is
+// its whole primary key = ?, with no trigger on update and no query in the
+// values. Whoever runs it checks that count and otherwise undoes it and
+// runs the rows one at a time.
+struct BatchForm {
+  std::string head;
+  std::string row;
+  std::string tail;
+  int rowParameters = 0;  // placeholders of one row
+
+  bool usable() const { return rowParameters > 0; }
+  // The statement text for `rows` rows.
+  std::string text(std::size_t rows) const;
+};
+
 // The outcome of a rewrite: one or more SQLite statements to run in order,
 // or an error text (then `statements` is empty).
 struct RewriteResult {
@@ -171,6 +191,8 @@ struct RewriteResult {
   // CREATE, DROP or an ALTER other than a trigger switch: the declared
   // types read before it may no longer hold.
   bool changesSchema = false;
+  // Set when the single statement can run many rows at once.
+  BatchForm batch;
 
   bool ok() const { return error.empty(); }
 };

@@ -7,6 +7,7 @@
 // SQLITE_EXTENSION_INIT1, first; every function here is inline so that the
 // two homes never clash.
 
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -36,38 +37,48 @@ inline std::string formatReal(double value) {
   if (value == 0) {
     return "0";
   }
+  // [-]d.dddddddddddddde[+-]xx, correctly rounded (as printf's %.14e,
+  // without its cost: a card's balance passes here twice).
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", value);
-  // buf: [-]d.dddddddddddddde[+-]xx
-  std::string_view text(buf);
+  const auto printed =
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  std::string_view text(buf, static_cast<std::size_t>(printed.ptr - buf));
   const bool negative = text.front() == '-';
   if (negative) {
     text.remove_prefix(1);
   }
   const std::size_t e = text.find('e');
-  std::string digits;
-  for (char c : text.substr(0, e)) {
-    if (c != '.') {
-      digits += c;
+  char digits[16];
+  std::size_t count = 0;
+  for (const char c : text.substr(0, e)) {
+    if (c != '.' && count < sizeof digits) {
+      digits[count++] = c;
     }
   }
-  const int exponent = std::atoi(std::string(text.substr(e + 1)).c_str());
-  while (digits.size() > 1 && digits.back() == '0') {
-    digits.pop_back();
+  int exponent = 0;
+  for (const char c : text.substr(e + 2)) {
+    exponent = exponent * 10 + (c - '0');
   }
+  if (text[e + 1] == '-') {
+    exponent = -exponent;
+  }
+  while (count > 1 && digits[count - 1] == '0') {
+    --count;
+  }
+  const std::string_view significant(digits, count);
   std::string out = negative ? "-" : "";
   const int pointAt = exponent + 1;  // digits before the decimal point
   if (pointAt <= 0) {
     out += "0.";
     out.append(static_cast<std::size_t>(-pointAt), '0');
-    out += digits;
-  } else if (static_cast<std::size_t>(pointAt) >= digits.size()) {
-    out += digits;
-    out.append(static_cast<std::size_t>(pointAt) - digits.size(), '0');
+    out += significant;
+  } else if (static_cast<std::size_t>(pointAt) >= count) {
+    out += significant;
+    out.append(static_cast<std::size_t>(pointAt) - count, '0');
   } else {
-    out += digits.substr(0, static_cast<std::size_t>(pointAt));
+    out += significant.substr(0, static_cast<std::size_t>(pointAt));
     out += '.';
-    out += digits.substr(static_cast<std::size_t>(pointAt));
+    out += significant.substr(static_cast<std::size_t>(pointAt));
   }
   return out;
 }
