@@ -441,5 +441,55 @@ TEST(TsqlRewriteCache, RewritesATextOnce) {
   EXPECT_NE(cache.rewrite("select top 1 1 from t", context), first);
 }
 
+// Only a statement that changes one row for each row of values may run many
+// rows at once: sent together, rows that meet one another (a renumbering
+// whose new code is the next row's old one) would end otherwise than one
+// after the other.
+TEST(TsqlBatchForm, OnlyStatementsThatChangeOneRowPerRowHaveOne) {
+  auto types = std::make_shared<DeclaredTypes>();
+  const auto table = [&](const char* name, const char* key, bool updateTriggers) {
+    TableColumns columns;
+    for (const char* column : {"id", "a", "b"}) {
+      columns.columns.emplace_back(column, ColumnRule{});
+    }
+    columns.key = key;
+    columns.updateTriggers = updateTriggers;
+    types->add("main", name, std::move(columns));
+  };
+  table("t", "id", false);
+  table("watched", "id", true);
+  table("pair", "", false);  // a key of two columns
+  RewriteContext context;
+  context.types = types;
+  const struct {
+    const char* sql;
+    bool batch;
+  } cases[] = {
+      {"update t set a = ? where id = ?", true},
+      {"update t set a = ?, b = a + ? where ID = ?", true},
+      {"update t set a = ? where a = ?", false},
+      {"update t set id = ? where id = ?", false},
+      {"update t set a = ? where id = ? and b = 1", false},
+      {"update t set a = (select max(a) from t) where id = ?", false},
+      {"update t set a = t.b from t, t2 where t.id = ?", false},
+      {"update watched set a = ? where id = ?", false},
+      {"update pair set a = ? where id = ?", false},
+      {"update t set a = 1 where id = 2", false},
+      {"insert into t (id, a) values (?, ?)", true},
+      {"insert t values (?, getdate(), 'x')", true},
+      {"insert into t (id, a) values (?, 1), (?, 2)", false},
+      {"insert into t (id, a) values (?, (select max(a) from t))", false},
+      {"insert into t (id, a) select ?, a from t", false},
+      {"insert into t (id, a) values (1, 2)", false},
+      {"delete from t where id = ?", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    const RewriteResult result = rewriteTsql(c.sql, context);
+    ASSERT_TRUE(result.ok()) << result.error;
+    EXPECT_EQ(result.batch.usable(), c.batch);
+  }
+}
+
 }  // namespace
 }  // namespace cvt
