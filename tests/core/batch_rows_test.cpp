@@ -126,7 +126,7 @@ Outcome runCase(const Case& c, bool oneAtATime) {
   return run(c, db, single, single.inner());
 }
 
-TEST(SqliteSessionTest, BatchedRowsEndAsTheSameRowsOneAtATime) {
+TEST(SqliteBatchedRows, EndAsTheSameRowsOneAtATime) {
   using OnFailure = Statement::OnFailure;
   const auto at = [](std::size_t row, std::size_t column, Value value) {
     return [=](std::vector<std::vector<Value>>& rows) {
@@ -175,7 +175,7 @@ TEST(SqliteSessionTest, BatchedRowsEndAsTheSameRowsOneAtATime) {
 // run again: the rows of the batch fail with it, the session says that the
 // transaction ended, and after the rollback nothing of the run remains, as
 // with the rows one at a time.
-TEST(SqliteSessionTest, BatchedRowsFailWithTheTransactionTheEngineEnds) {
+TEST(SqliteBatchedRows, FailWithTheTransactionTheEngineEnds) {
   for (const bool oneAtATime : {true, false}) {
     SCOPED_TRACE(oneAtATime ? "one at a time" : "at once");
     DbFolder db;
