@@ -22,6 +22,19 @@ class RehearsalSession::Forwarded final : public Statement {
     inner_->execute(inputs);
     return owner_.mirror();
   }
+  // The rows go as the real session sends them; each row's observer finds
+  // that row's result here too.
+  BatchOutcome executeBatch(const std::vector<std::vector<Value>>& rows, OnFailure onFailure,
+                            const RowObserver& afterRow) override {
+    BatchOutcome outcome = inner_->executeBatch(rows, onFailure, [&](std::size_t row, long code) {
+      owner_.mirror();
+      if (afterRow) {
+        afterRow(row, code);
+      }
+    });
+    owner_.mirror();
+    return outcome;
+  }
 
  private:
   RehearsalSession& owner_;
