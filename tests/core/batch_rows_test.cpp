@@ -92,12 +92,11 @@ Outcome run(const Case& c, const DbFolder& db, Session& session, const Session& 
   const auto statement = session.prepare(c.statement);
   const auto rows = rowsFor(c);
   const std::uint64_t before = counter.roundTrips();
-  const auto outcome =
-      statement->executeBatch(rows, c.onFailure, [&](std::size_t row, long code) {
-        if (code != kSqlOk) {
-          out.seen.push_back({row, code, session.SQLErrText()});
-        }
-      });
+  const auto outcome = statement->executeBatch(rows, c.onFailure, [&](std::size_t row, long code) {
+    if (code != kSqlOk) {
+      out.seen.push_back({row, code, session.SQLErrText()});
+    }
+  });
   out.roundTrips = counter.roundTrips() - before;
   out.codes = outcome.codes;
   EXPECT_EQ(session.commit(), kSqlOk) << session.SQLErrText();
@@ -129,9 +128,7 @@ Outcome runCase(const Case& c, bool oneAtATime) {
 TEST(SqliteBatchedRows, EndAsTheSameRowsOneAtATime) {
   using OnFailure = Statement::OnFailure;
   const auto at = [](std::size_t row, std::size_t column, Value value) {
-    return [=](std::vector<std::vector<Value>>& rows) {
-      rows[row][column] = std::move(value);
-    };
+    return [=](std::vector<std::vector<Value>>& rows) { rows[row][column] = std::move(value); };
   };
   const Case cases[] = {
       {"every update changes its row", kUpdate, OnFailure::Stop, {}, ""},
@@ -139,19 +136,24 @@ TEST(SqliteBatchedRows, EndAsTheSameRowsOneAtATime) {
       {"an update's key is null", kUpdate, OnFailure::Stop, at(700, 1, std::nullopt), ""},
       {"an update's value is too long", kUpdate, OnFailure::Stop, at(700, 0, "123456789"), ""},
       {"the last update fails", kUpdate, OnFailure::Stop, at(kRows - 1, 0, "123456789"), ""},
-      {"a card twice, the second one later", kUpdate, OnFailure::Stop, at(700, 1, card(10)),
-       ""},
+      {"a card twice, the second one later", kUpdate, OnFailure::Stop, at(700, 1, card(10)), ""},
       {"a card again with a trailing blank", kUpdate, OnFailure::Stop, at(701, 1, card(700) + " "),
        ""},
-      {"a trigger on update sees every row", kUpdate, OnFailure::Stop, {},
+      {"a trigger on update sees every row",
+       kUpdate,
+       OnFailure::Stop,
+       {},
        "CREATE TRIGGER t_batch_card_upd AFTER UPDATE ON t_batch_card"
        " BEGIN INSERT INTO t_batch_seen VALUES (NEW.card_id || '/' || "
        "(SELECT count(*) FROM t_batch_card WHERE amt IS NOT NULL)); END;"},
       {"every insert goes in", kInsert, OnFailure::Continue, {}, ""},
       {"an insert without its card", kInsert, OnFailure::Continue, at(700, 0, std::nullopt), ""},
-      {"an insert of an amount that is no number", kInsert, OnFailure::Continue,
-       at(1100, 1, "x"), ""},
-      {"an insert that a trigger skips", kInsert, OnFailure::Continue, {},
+      {"an insert of an amount that is no number", kInsert, OnFailure::Continue, at(1100, 1, "x"),
+       ""},
+      {"an insert that a trigger skips",
+       kInsert,
+       OnFailure::Continue,
+       {},
        "CREATE TRIGGER t_batch_log_skip BEFORE INSERT ON t_batch_log"
        " WHEN NEW.card_id = 'C0701' BEGIN SELECT RAISE(IGNORE); END;"},
       {"an insert that fails and stops", kInsert, OnFailure::Stop, at(700, 0, std::nullopt), ""},

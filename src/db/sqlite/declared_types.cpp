@@ -168,7 +168,8 @@ std::shared_ptr<const DeclaredTypes> DeclaredTypes::read(const Query& query) {
     // Generated columns (hidden 2 and 3) take no values.
     const std::string sql = "SELECT m.name, p.name, p.type, p.pk FROM " + quoted(schema, '"') +
                             ".sqlite_master AS m, pragma_table_xinfo(m.name, " +
-                            quoted(schema, '\'') + ") AS p WHERE m.type = 'table' AND p.hidden = 0 ORDER BY m.name, p.cid";
+                            quoted(schema, '\'') +
+                            ") AS p WHERE m.type = 'table' AND p.hidden = 0 ORDER BY m.name, p.cid";
     std::vector<std::vector<std::string>> rows;
     if (!query(sql, rows)) {
       continue;

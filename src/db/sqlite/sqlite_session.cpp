@@ -734,12 +734,11 @@ bool SqliteSession::bind(sqlite3_stmt* stmt, const std::vector<Value>& inputs, s
   return true;
 }
 
-bool SqliteSession::bindValue(sqlite3_stmt* stmt, int parameter, const Value& value,
-                              bool copy) {
-  const int rc = value ? sqlite3_bind_text64(stmt, parameter, value->data(), value->size(),
-                                             copy ? tsql_impl::transientText() : SQLITE_STATIC,
-                                             SQLITE_UTF8)
-                       : sqlite3_bind_null(stmt, parameter);
+bool SqliteSession::bindValue(sqlite3_stmt* stmt, int parameter, const Value& value, bool copy) {
+  const int rc =
+      value ? sqlite3_bind_text64(stmt, parameter, value->data(), value->size(),
+                                  copy ? tsql_impl::transientText() : SQLITE_STATIC, SQLITE_UTF8)
+            : sqlite3_bind_null(stmt, parameter);
   if (rc != SQLITE_OK) {
     report(SqlResult{-(rc & 0xff), sqlite3_errmsg(db_.get())});
     return false;
@@ -861,8 +860,8 @@ BatchRun SqliteSession::runBatch(Prepared& prepared, const std::vector<std::vect
         control(kReleaseBatch, releaseBatch_) == SQLITE_OK) {
       return BatchRun::Undone;
     }
-    report(SqlResult::error(why + " The rows sent at once could not be undone: " +
-                            sqlite3_errmsg(db_.get())));
+    report(SqlResult::error(
+        why + " The rows sent at once could not be undone: " + sqlite3_errmsg(db_.get())));
     return BatchRun::Failed;
   };
   countStatement();

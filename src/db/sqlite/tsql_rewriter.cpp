@@ -1042,8 +1042,7 @@ class Rewriter {
       result.kind = SqlKind::Other;
       result.changesSchema = true;
     } else if ((isKw(first, "save") || isKw(first, "rollback")) && t_.size() == 3 &&
-               (isKw(t_[1], "transaction") || isKw(t_[1], "tran")) &&
-               t_[2].type == Tok::Word) {
+               (isKw(t_[1], "transaction") || isKw(t_[1], "tran")) && t_[2].type == Tok::Word) {
       // A named savepoint and the return to it: what a rehearsal makes of
       // the run's commits and rollbacks. Plain transaction statements stay
       // refused below, since the session owns the transaction.
@@ -1072,16 +1071,14 @@ class Rewriter {
   // one (see BatchForm); an unusable one otherwise.
   BatchForm batchForm() const {
     const auto count = [](const Tokens& tokens) {
-      return static_cast<int>(std::count_if(tokens.begin(), tokens.end(), [](const Token& t) {
-        return t.type == Tok::Param;
-      }));
+      return static_cast<int>(std::count_if(tokens.begin(), tokens.end(),
+                                            [](const Token& t) { return t.type == Tok::Param; }));
     };
     // A query among the values could read rows that the earlier rows of
     // the batch have written, which one statement would not see alike.
     const auto readsRows = [](const Tokens& tokens) {
-      return std::any_of(tokens.begin(), tokens.end(), [](const Token& t) {
-        return isKw(t, "select") || isKw(t, "with");
-      });
+      return std::any_of(tokens.begin(), tokens.end(),
+                         [](const Token& t) { return isKw(t, "select") || isKw(t, "with"); });
     };
     BatchForm form;
     if (isKw(t_[0], "insert")) {
