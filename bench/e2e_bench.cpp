@@ -957,8 +957,8 @@ int odbcRoundTrips(long base, const fs::path& work, bool keep) {
               cards, base);
   std::printf("  %-34s %12s %10s %22s\n", "", "round trips", "per card", "at 1 ms, 1M cards");
   for (const auto& [label, run] :
-       {std::pair<const char*, const ChildRun*>{"row by row (one per statement)", &embedded},
-        std::pair<const char*, const ChildRun*>{"parameter arrays (ODBC backend)", &odbc}}) {
+       {std::pair<const char*, const ChildRun*>{"embedded (500 rows a statement)", &embedded},
+        std::pair<const char*, const ChildRun*>{"ODBC (parameter arrays of 500)", &odbc}}) {
     const double vip = trips(*run, "trips.vip");
     const double perCard = vip / static_cast<double>(cards);
     std::printf("  %-34s %12.0f %10.4f %20.1f s\n", label, vip, perCard, perCard * 1e6 * 1e-3);
