@@ -1040,7 +1040,7 @@ class SqliteCatalog final : public Catalog {
       return notConnected();
     }
     std::set<std::string> switchedOff;
-    const SqlResult result =
+    SqlResult result =
         query("SELECT table_name FROM main.tsql_trigger_off", {},
               [&](sqlite3_stmt* stmt) { switchedOff.insert(lowered(text(stmt, 0))); });
     for (const auto& table : tables) {
