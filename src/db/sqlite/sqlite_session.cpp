@@ -831,13 +831,12 @@ BatchRun SqliteSession::runBatch(Prepared& prepared, const std::vector<std::vect
   if (stopRequested() || !beginIfNeeded()) {
     return BatchRun::Undone;
   }
+  if (prepared.batchStatements.count(count) == 0 && prepared.batchStatements.size() >= 4) {
+    // Only a few sizes recur (full batches and a last one).
+    prepared.batchStatements.clear();
+  }
   StmtPtr& slot = prepared.batchStatements[count];
   if (slot == nullptr) {
-    if (prepared.batchStatements.size() > 4) {
-      // Only a few sizes recur (full batches and a last one).
-      prepared.batchStatements.clear();
-      return runBatch(prepared, rows, from, count);
-    }
     const std::string text = prepared.batch.text(count);
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), text.c_str(), static_cast<int>(text.size() + 1),

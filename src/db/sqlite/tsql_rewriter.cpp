@@ -1070,10 +1070,6 @@ class Rewriter {
   // The batch form of the translated statement in t_, when its shape has
   // one (see BatchForm); an unusable one otherwise.
   BatchForm batchForm() const {
-    const auto count = [](const Tokens& tokens) {
-      return static_cast<int>(std::count_if(tokens.begin(), tokens.end(),
-                                            [](const Token& t) { return t.type == Tok::Param; }));
-    };
     // A query among the values could read rows that the earlier rows of
     // the batch have written, which one statement would not see alike.
     const auto readsRows = [](const Tokens& tokens) {
@@ -1100,22 +1096,17 @@ class Rewriter {
         return form;
       }
       const Tokens values = slice(at + 2, t_.size() - 1);
-      if (readsRows(values) || count(values) == 0) {
+      if (readsRows(values)) {
         return form;
       }
       // INSERT INTO t [(columns)] SELECT values FROM (VALUES rows): the
       // values' expressions are written once, not once per row.
       Tokens head = slice(0, at);
       head.push_back(word("SELECT"));
-      const Tokens select = placeholdersAsColumns(values, form.rowParameters);
+      int n = 0;
+      const Tokens select = placeholdersAsColumns(values, n);
       head.insert(head.end(), select.begin(), select.end());
-      head.push_back(word("FROM"));
-      head.push_back(punct("(", true));
-      head.push_back(word("VALUES"));
-      form.head = render(head);
-      form.row = rowOfPlaceholders(form.rowParameters);
-      form.tail = ") AS " + std::string(kBatchRows);
-      return form;
+      return n == 0 ? form : fromRows(std::move(head), n, "");
     }
     if (!isKw(t_[0], "update")) {
       return form;
@@ -1149,16 +1140,9 @@ class Rewriter {
     int n = 0;
     const Tokens assigned = placeholdersAsColumns(assignments, n);
     head.insert(head.end(), assigned.begin(), assigned.end());
-    head.push_back(word("FROM"));
-    head.push_back(punct("(", true));
-    head.push_back(word("VALUES"));
-    form.rowParameters = n + 1;
-    form.head = render(head);
-    form.row = rowOfPlaceholders(form.rowParameters);
-    form.tail = ") AS " + std::string(kBatchRows) + " WHERE " +
-                render(slice(where + 1, where + 2)) + " = " + kBatchRows + ".column" +
-                std::to_string(form.rowParameters);
-    return form;
+    return fromRows(std::move(head), n + 1,
+                    " WHERE " + render(slice(where + 1, where + 2)) + " = " + kBatchRows +
+                        ".column" + std::to_string(n + 1));
   }
 
   // The rows of a batch come as a VALUES table of this name, whose columns
@@ -1185,12 +1169,22 @@ class Rewriter {
     return out;
   }
 
-  static std::string rowOfPlaceholders(int n) {
-    std::string row = "(?";
-    for (int i = 1; i < n; ++i) {
-      row += ",?";
+  // `head` FROM (VALUES rows of `rowParameters` placeholders) AS the
+  // batch's rows, then `condition`.
+  static BatchForm fromRows(Tokens head, int rowParameters, const std::string& condition) {
+    head.push_back(word("FROM"));
+    head.push_back(punct("(", true));
+    head.push_back(word("VALUES"));
+    BatchForm form;
+    form.head = render(head);
+    form.row = "(?";
+    for (int i = 1; i < rowParameters; ++i) {
+      form.row += ",?";
     }
-    return row + ")";
+    form.row += ")";
+    form.tail = ") AS " + std::string(kBatchRows) + condition;
+    form.rowParameters = rowParameters;
+    return form;
   }
 
   // ------------------------------------------------------ declared types
