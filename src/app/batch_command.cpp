@@ -521,7 +521,7 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
   const ConnectFields fields{options.server.value_or(defaults.sle_server),
                              options.port.value_or(defaults.sle_port), options.login, password};
 
-  std::unique_ptr<Session> SQLCA = makeSession(defaults.settings.DBMS);
+  std::unique_ptr<Session> SQLCA = makeSession(defaults.settings.DBMS, defaults.settingsProblem);
   SQLCA->settings = defaults.settings;
   CloseAtExit closing(*SQLCA);
   BatchUi ui(io, options.eventsJsonl);

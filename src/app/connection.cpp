@@ -17,6 +17,7 @@ OpenDefaults readOpenDefaults(const SettingsStore& store) {
   s.AutoCommit = false;
   out.sle_server = s.ServerName;
   out.sle_port = joined.port.value_or("");
+  out.settingsProblem = store.problem();
   return out;
 }
 

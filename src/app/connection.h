@@ -24,6 +24,8 @@ struct OpenDefaults {
   std::string sle_server;  // = settings.ServerName
   std::string sle_port;    // the joined port, or empty
   std::string sle_sa = kDefaultLogin;
+  // Why the store could not be read, or empty (SettingsStore::problem).
+  std::string settingsProblem;
 };
 
 // Reads the five values of the store and applies the port joining rule to

@@ -2,7 +2,11 @@
 
 #include <ini.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -95,7 +99,21 @@ SettingsStore SettingsStore::fromIniText(std::string_view text) {
 SettingsStore SettingsStore::fromFile(const std::string& path) {
   configureIniParser();
   SettingsStore store;
-  ini_parse(path.c_str(), keepValue, &store);  // a missing file leaves it empty
+  // A missing or unreadable file leaves the store empty, and says why.
+  const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
+  int reason = file == nullptr ? errno : 0;
+  if (file != nullptr) {
+    ini_parse_file(file.get(), keepValue, &store);
+    if (std::ferror(file.get()) != 0) {
+      reason = errno != 0 ? errno : EIO;
+      store.values_.clear();  // what came before the failed read is not the whole store
+    }
+  }
+  if (reason == ENOENT) {
+    store.problem_ = "the settings file " + path + " does not exist";
+  } else if (reason != 0) {
+    store.problem_ = "the settings file " + path + " could not be read: " + std::strerror(reason);
+  }
   return store;
 }
 
@@ -199,7 +217,9 @@ SettingsStore SettingsStore::open() {
   if (const RegistryKey key64(KEY_WOW64_64KEY); key64.isOpen()) {
     return readKey(key64);
   }
-  return {};
+  SettingsStore missing;
+  missing.problem_ = "the registry key " + std::string(kSettingsKey) + " cannot be opened";
+  return missing;
 }
 
 std::string SettingsStore::location() {

@@ -38,7 +38,8 @@ inline constexpr const char* kSettingsFileVariable = "CONVERT_SETTINGS_FILE";
 inline constexpr const char* kDefaultSettingsFile = "/etc/Vantor/tillex/8.0.ini";
 
 // A read-only snapshot of the settings. A missing file, key or value is
-// not an error: the value is simply absent.
+// not an error: the value is simply absent, and problem() says why the
+// store holds nothing at all.
 class SettingsStore {
  public:
   SettingsStore() = default;
@@ -62,8 +63,13 @@ class SettingsStore {
   // machine's store, which stays read only).
   void set(std::string_view name, std::string text);
 
+  // Why the store could not be read (its file or key is missing or
+  // unreadable), for the operator; empty when it was read.
+  const std::string& problem() const { return problem_; }
+
  private:
   std::map<std::string, std::string> values_;  // keyed by lower-case name
+  std::string problem_;
 };
 
 }  // namespace cvt

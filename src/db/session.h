@@ -233,7 +233,8 @@ class Session {
 
 // Makes the session that `dbms` selects: the embedded SQLite backend for
 // "SQLite" (any case), the ODBC backend for any other non-empty value.
-// An empty DBMS gives a session whose connect fails with a clear text.
-std::unique_ptr<Session> makeSession(const std::string& dbms);
+// An empty DBMS gives a session whose connect fails with a clear text,
+// followed by `why` when it is given (where the setting was looked for).
+std::unique_ptr<Session> makeSession(const std::string& dbms, const std::string& why = {});
 
 }  // namespace cvt

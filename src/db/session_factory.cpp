@@ -13,6 +13,9 @@ namespace {
 // fails with a text that says so, nothing crashes.
 class UnconfiguredSession final : public Session {
  public:
+  explicit UnconfiguredSession(const std::string& why)
+      : text_(why.empty() ? "No database interface (DBMS) is configured."
+                          : "No database interface (DBMS) is configured: " + why + ".") {}
   long connect() override { return fail(); }
   void disconnect() override {}
   bool connected() const override { return false; }
@@ -29,7 +32,9 @@ class UnconfiguredSession final : public Session {
   }
 
  private:
-  long fail() { return setResult(SqlResult::error("No database interface (DBMS) is configured.")); }
+  long fail() { return setResult(SqlResult::error(text_)); }
+
+  std::string text_;
 
   class FailingStatement final : public Statement {
    public:
@@ -68,12 +73,12 @@ bool isSqlite(const std::string& dbms) {
 
 }  // namespace
 
-std::unique_ptr<Session> makeSession(const std::string& dbms) {
+std::unique_ptr<Session> makeSession(const std::string& dbms, const std::string& why) {
   if (isSqlite(dbms)) {
     return makeSqliteSession();
   }
   if (dbms.empty()) {
-    return std::make_unique<UnconfiguredSession>();
+    return std::make_unique<UnconfiguredSession>(why);
   }
   return makeOdbcSession(&makeSqliteDialect);
 }

@@ -398,6 +398,14 @@ TEST(BatchCommand, ConnectFailureAndNothingChosenHaveTheirOwnStatuses) {
       << lines[0];
   EXPECT_EQ(lines[1], R"({"event":"end","outcome":"connect-failed"})");
 
+  // Without a DBMS the failure says where the settings were looked for.
+  const Outcome noSettings = run({{"--server", db.path(), "--categories", "all"}});
+  EXPECT_EQ(noSettings.status, 3);
+  EXPECT_NE(noSettings.out.find("连接数据库失败!No database interface (DBMS) is configured: the "
+                                "settings file /nonexistent/settings.ini does not exist."),
+            std::string::npos)
+      << noSettings.out;
+
   const Outcome nothing = run({target(db, {"--events", "jsonl"})});
   EXPECT_EQ(nothing.status, 4);
   EXPECT_NE(nothing.out.find(R"("text":"请选择需要传输的信息!"})"), std::string::npos);

@@ -50,10 +50,27 @@ TEST(SettingsStore, SemicolonsIndentedNamesAndLongLinesAreKept) {
   EXPECT_EQ(store.value("Database"), driver);
 }
 
-TEST(SettingsStore, MissingFileIsSilentAndEmpty) {
-  const auto store = SettingsStore::fromFile("/nonexistent/dir/8.0.ini");
-  for (const char* name : kSettingsValueNames) {
-    EXPECT_EQ(store.value(name), std::nullopt) << name;
+TEST(SettingsStore, AFileThatCannotBeReadIsEmptyAndSaysWhy) {
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  struct Case {
+    std::string path;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"/nonexistent/dir/8.0.ini", "the settings file /nonexistent/dir/8.0.ini does not exist"},
+      {folder, "the settings file " + folder + " could not be read: Is a directory"},
+  };
+  for (const Case& c : cases) {
+    const auto store = SettingsStore::fromFile(c.path);
+    EXPECT_EQ(store.problem(), c.problem);
+    for (const char* name : kSettingsValueNames) {
+      EXPECT_EQ(store.value(name), std::nullopt) << name;
+    }
+    // The connect that follows names it after its own text.
+    auto SQLCA = makeSession(readOpenDefaults(store).settings.DBMS, store.problem());
+    EXPECT_LT(SQLCA->connect(), 0);
+    EXPECT_EQ(SQLCA->SQLErrText(),
+              "No database interface (DBMS) is configured: " + c.problem + ".");
   }
 }
 
@@ -80,6 +97,7 @@ class SettingsFile {
 TEST(SettingsStore, VariablePointsTheMachineStoreAtAFile) {
   const SettingsFile file("DBMS=SQLite\nServerName=/data\n");
   EXPECT_EQ(SettingsStore::open().value("ServerName"), "/data");
+  EXPECT_EQ(SettingsStore::open().problem(), "");
   EXPECT_NE(SettingsStore::location().find("settings-"), std::string::npos);
 }
 

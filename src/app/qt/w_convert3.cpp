@@ -230,7 +230,7 @@ void w_convert3::openEvent(const SettingsStore& store) {
   const OpenDefaults defaults = readOpenDefaults(store);
   // The backend is chosen by the stored DBMS, so the session is made once
   // that is known; it lives as long as the window.
-  SQLCA_ = makeSession(defaults.settings.DBMS);
+  SQLCA_ = makeSession(defaults.settings.DBMS, defaults.settingsProblem);
   SQLCA_->settings = defaults.settings;
   sle_server_->setText(qs(defaults.sle_server));
   sle_port_->setText(qs(defaults.sle_port));
