@@ -5,11 +5,13 @@
 //
 // For every size it runs three times, with 1 %, 5 % and 6 % of the items
 // weighed (the demo data weighs 6 %), each run in a child process of its
-// own so that the peak memory belongs to that run alone. A run converts the items once untimed, so
-// that both timed runs start from a full table, then with the weighed-item box unticked (set-based)
-// and ticked (one update and one commit per weighed item), and then the classes, of which 3000 have
-// codes longer than six characters (some under full prefixes, so that their new codes carry into
-// the next prefix). Exit status: 0 every run converted, 1 not.
+// own so that the peak memory belongs to that run alone. A run converts
+// the items once untimed, so that both timed runs start from a full table,
+// then with the weighed-item box unticked (set-based) and ticked (one
+// update and one commit per weighed item), and then the classes, of which
+// 3000 have codes longer than six characters (some under full prefixes, so
+// that their new codes carry into the next prefix). Exit status: 0 every
+// run converted, 1 not.
 //
 // The swap floor: between the two timed runs, SQLite alone, on its own
 // connection with the embedded session's settings, gives each weighed item
@@ -154,12 +156,20 @@ Timed timeStep(cvt::Session& SQLCA, cvt::StepFn step, bool ticked, long weight) 
   return t;
 }
 
-// Copies the target's log into the database and empties it, through a
-// connection of its own.
-void checkpoint(const std::string& dir) {
+// A connection of its own to the target in `dir`, or null.
+sqlite3* openTarget(const std::string& dir) {
   sqlite3* db = nullptr;
-  const std::string file = dir + "/tillexv8.db";
-  if (sqlite3_open(file.c_str(), &db) == SQLITE_OK) {
+  if (sqlite3_open((dir + "/tillexv8.db").c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  return db;
+}
+
+// Copies the target's log into the database and empties it.
+void checkpoint(const std::string& dir) {
+  sqlite3* db = openTarget(dir);
+  if (db != nullptr) {
     execAll(db, "PRAGMA main.wal_checkpoint(TRUNCATE)");
   }
   sqlite3_close(db);
@@ -169,10 +179,8 @@ void checkpoint(const std::string& dir) {
 // the session must not hold in a transaction.
 Timed timeSwapFloor(const std::string& dir) {
   Timed t;
-  sqlite3* db = nullptr;
-  const std::string file = dir + "/tillexv8.db";
-  if (sqlite3_open(file.c_str(), &db) != SQLITE_OK) {
-    sqlite3_close(db);
+  sqlite3* db = openTarget(dir);
+  if (db == nullptr) {
     return t;
   }
   cvt::registerTsqlFunctions(db);

@@ -101,8 +101,10 @@ SettingsStore SettingsStore::fromFile(const std::string& path) {
   SettingsStore store;
   // A missing or unreadable file leaves the store empty, and says why.
   const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
-  int reason = file == nullptr ? errno : 0;
-  if (file != nullptr) {
+  int reason = 0;
+  if (file == nullptr) {
+    reason = errno;
+  } else {
     ini_parse_file(file.get(), keepValue, &store);
     if (std::ferror(file.get()) != 0) {
       reason = errno != 0 ? errno : EIO;
