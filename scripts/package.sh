@@ -49,6 +49,8 @@ case "$MODE" in
       [ -e "$ROOT/$f" ] || { echo "package.sh: $f is missing from the package" >&2; exit 1; }
     done
     EXT="$(ls "$ROOT"/usr/lib/*/convert/libtsqlext.so)"
+    dpkg-deb --field "$DEB" Depends | grep -q qt6-translations-l10n ||
+      { echo "package.sh: the package does not depend on Qt's translations" >&2; exit 1; }
     dpkg-deb --field "$DEB" Depends | grep -q libsqlite3 ||
       { echo "package.sh: the package does not declare its libraries" >&2; exit 1; }
     "$ROOT/usr/bin/convert-batch" --version

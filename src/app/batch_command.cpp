@@ -125,7 +125,7 @@ class BatchUi final : public RunUi {
   }
   // The summary follows at the command's end, for every run that ran steps.
   void completionMessage(const std::string& title, const std::string& text,
-                         const std::string& /*summary*/) override {
+                         const RunReport& /*report*/) override {
     messageBox(title, text);
   }
   void stepFinished(const std::string& category, bool ok, long long rows, double seconds) override {

@@ -29,6 +29,10 @@ constexpr const char* kCompletedText = "数据传输完成!";
 // A failed fill used to pass silently as a completed run; the operator is
 // told now, and the run still finishes as before.
 constexpr const char* kBranchPriceFailedText = "生成分店价格信息失败！\n原因：";
+// Status texts of the driver's own work, in the steps' pattern.
+constexpr const char* kPreparingText = "正在统计源数据信息";
+constexpr const char* kBranchPricesText = "正在生成分店价格信息";
+constexpr const char* kVerifyingText = "正在核对转换结果信息";
 // A refused commit at close leaves the switches on uncommitted: the
 // operator must know that the installation's triggers may be off.
 constexpr const char* kCloseFailedText =
@@ -137,6 +141,11 @@ std::string runSummary(const RunReport& report) {
   return out;
 }
 
+void RunUi::completionMessage(const std::string& title, const std::string& text,
+                              const RunReport& report) {
+  messageBoxWithDetails(title, text, runSummary(report));
+}
+
 bool RunReport::verificationFlagged() const {
   return std::any_of(verification.begin(), verification.end(),
                      [](const CategoryVerification& v) { return !v.ok; });
@@ -157,6 +166,7 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
   // nothing chosen nothing is counted.
   const auto& cats = categories();
   RunVerification verification;
+  ui.working(kPreparingText);
   {
     std::vector<std::string> chosen;
     for (std::size_t i = 0; i < cats.size(); ++i) {
@@ -226,6 +236,7 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
     return stopped();
   }
 
+  ui.working(kBranchPricesText);
   const char* ls_sql = kBranchPriceSql;
   SQLCA.execute(ls_sql);
   if (SQLCA.SQLCode() < 0) {
@@ -249,12 +260,13 @@ RunReport runConversion(Session& SQLCA, RunUi& ui, const RunChoice& choice) {
   }
   // Counted after the last commit and before the enabling statements, which
   // stay pending: a failing count cannot take them with it.
+  ui.working(kVerifyingText);
   report.verification = verification.verify(SQLCA);
   wf_enable_trigger(SQLCA);
   ui.wf_set_bar(1);
   busy.release();
   report.outcome = RunOutcome::Completed;
-  ui.completionMessage(kNoticeTitle, kCompletedText, runSummary(report));
+  ui.completionMessage(kNoticeTitle, kCompletedText, report);
   return report;
 }
 

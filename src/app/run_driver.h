@@ -10,6 +10,8 @@
 
 namespace cvt {
 
+struct RunReport;
+
 // What a front end (the window or the batch command) offers the run driver:
 // the step UI plus the integer overload of the progress display, the busy
 // pointer and the completion message.
@@ -21,12 +23,14 @@ class RunUi : public StepUi {
   virtual void wf_set_bar(int ai_value) = 0;
   // Busy (true) or normal (false) mouse pointer, or the batch equivalent.
   virtual void setBusy(bool busy) = 0;
-  // The message that ends a completed run, with the run's summary.
-  // Default: the summary as the box's details.
+  // The message that ends a completed run, with the run's report.
+  // Default: runSummary() as the box's details.
   virtual void completionMessage(const std::string& title, const std::string& text,
-                                 const std::string& summary) {
-    messageBoxWithDetails(title, text, summary);
-  }
+                                 const RunReport& report);
+  // The driver's own work between the steps (counting, the branch-price
+  // fill, the verification), named for a status line that must not stand
+  // empty while the run works. Not a progress call. Default: nothing.
+  virtual void working(const std::string& /*status*/) {}
   // Called after each step that ran, with its outcome (for summaries and
   // event streams). Default: nothing.
   virtual void stepFinished(const std::string& /*category*/, bool /*ok*/, long long /*rows*/,

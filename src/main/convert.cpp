@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/qt/translations.h"
 #include "app/qt/w_convert3.h"
 #include "app/settings_store.h"
 
@@ -41,6 +42,9 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("convert");
+  // Standard buttons and dialogs in the operator's language, as the
+  // window's own texts are.
+  cvt::gui::installQtTranslations();
 
   cvt::gui::w_convert3 window(cvt::SettingsStore::open());
   window.show();

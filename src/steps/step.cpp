@@ -37,7 +37,7 @@ void StepRunner::bar(long share, const std::string& text) {
 bool StepRunner::fail(const std::string& text) { return fail(text, failureDetails(ctx_.SQLCA)); }
 
 bool StepRunner::fail(const std::string& text, const std::string& details) {
-  ctx_.ui.messageBoxWithDetails(kNoticeTitle, text, details);
+  ctx_.ui.stepFailureMessage(kNoticeTitle, text, details);
   return false;
 }
 

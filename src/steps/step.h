@@ -27,6 +27,12 @@ class StepUi {
                                      const std::string& /*details*/) {
     messageBox(title, text);
   }
+  // The failure message after which the step returns false: the run ends
+  // with it. Default: messageBoxWithDetails().
+  virtual void stepFailureMessage(const std::string& title, const std::string& text,
+                                  const std::string& details) {
+    messageBoxWithDetails(title, text, details);
+  }
 };
 
 // Everything one step call needs. The run driver fills it before the first

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <filesystem>
 
@@ -191,7 +192,7 @@ class PaintedTexts : public QObject {
   QLabel* label_;
 };
 
-TEST(ConvertButton, RunPaintsEachStatusRefusesCloseAndEndsDisabled) {
+TEST(ConvertButton, RunPaintsEachStatusAsksBeforeClosingAndEndsDisabled) {
   const DbFolder db;
   db.exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('0101','华东'),('0202','华南')");
   WindowUnderTest t(sqliteStore(db.path()));
@@ -200,32 +201,35 @@ TEST(ConvertButton, RunPaintsEachStatusRefusesCloseAndEndsDisabled) {
 
   PaintedTexts painted(t.get<QLabel>("st_state"));
   bool visibleAfterCloseAttempts = false;
-  bool tickedDuringRun = true;
+  std::vector<bool> buttonsDuringRun;
   t.boxes.onShow = [&] {
     if (t.window->running()) {
       t.window->close();    // the close box
-      click(t, "cb_exit");  // and the exit button
+      click(t, "cb_exit");  // and the exit button, both answered "no"
       visibleAfterCloseAttempts = t.window->isVisible();
-      click(t, "cbx_item");  // the window takes no input while it works
-      tickedDuringRun = t.get<QCheckBox>("cbx_item")->isChecked();
+      for (const char* name : {"cb_connect", "cb_convert", "cb_check", "cb_rehearse", "cb_exit"}) {
+        buttonsDuringRun.push_back(t.get<QWidget>(name)->isEnabled());
+      }
     }
   };
-  click(t, "cb_convert");
+  t.runAndWait("cb_convert");
 
   EXPECT_EQ(t.boxes.texts(), (std::vector<std::string>{"连接数据库成功!", "数据传输完成!"}));
+  EXPECT_EQ(t.boxes.shown[1].icon, gui::BoxIcon::Information);
+  EXPECT_EQ(t.boxes.questions, (std::vector<std::string>(2, "正在转换数据，确定要停止吗？")));
   EXPECT_TRUE(visibleAfterCloseAttempts);
-  EXPECT_FALSE(tickedDuringRun);
-  EXPECT_FALSE(t.get<QCheckBox>("cbx_item")->isChecked());
+  EXPECT_EQ(buttonsDuringRun, (std::vector<bool>{false, false, false, false, true}));
   EXPECT_TRUE(t.window->isVisible());
-  EXPECT_FALSE(t.get<QWidget>("cb_convert")->isEnabled());
+  for (const char* name : {"cb_convert", "cb_check", "cb_rehearse"}) {
+    EXPECT_FALSE(t.get<QWidget>(name)->isEnabled()) << name;
+  }
   EXPECT_EQ(t.get<QLabel>("st_state")->text(), QString::fromUtf8("数据传输完成"));
   EXPECT_EQ(t.get<QWidget>("st_status")->width(), t.get<QWidget>("st_text")->width());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(
       db.scalar("tillexv8", "SELECT group_concat(code_id) FROM t_bd_base_code WHERE type_no='RG'"),
       "0101,0202");
-  // Each status line reached the screen, in order, while the run held the
-  // thread.
+  // Each status line reached the screen, in order.
   const std::vector<std::string> expected{"正在删除区域信息", "正在导入区域信息", "",
                                           "数据传输完成"};
   auto next = painted.texts.begin();
@@ -236,11 +240,80 @@ TEST(ConvertButton, RunPaintsEachStatusRefusesCloseAndEndsDisabled) {
   }
 }
 
+// Makes the regions step slow: the source table becomes a view that counts
+// through a few million rows before it yields its one row.
+void slowRegions(const DbFolder& db) {
+  db.exec("dravik_std",
+          "DROP TABLE bi_t_region_info; CREATE VIEW bi_t_region_info(region_no, region_name) AS "
+          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 4000000) "
+          "SELECT '0909', '慢' FROM n WHERE i = 4000000");
+}
+
+TEST(ConvertButton, WindowKeepsAnsweringWhileASlowStepRuns) {
+  const DbFolder db;
+  slowRegions(db);
+  WindowUnderTest t(sqliteStore(db.path()));
+  click(t, "cb_connect");
+  click(t, "cbx_region");
+
+  // Timer ticks and an answered click while the slow statement runs show
+  // the event loop turning.
+  int ticksWhileImporting = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (t.get<QLabel>("st_state")->text() == QString::fromUtf8("正在导入区域信息")) {
+      ++ticksWhileImporting;
+    }
+  });
+  timer.start(5);
+  click(t, "cb_convert");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ticksWhileImporting >= 3; }, 60000));
+  ASSERT_TRUE(t.window->running());
+  click(t, "cb_exit");  // answered "no": the run goes on
+  EXPECT_EQ(t.boxes.questions.size(), 1U);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !t.window->running(); }, 120000));
+  EXPECT_EQ(t.boxes.texts(), (std::vector<std::string>{"连接数据库成功!", "数据传输完成!"}));
+  EXPECT_EQ(db.scalar("tillexv8",
+                      "SELECT group_concat(code_id) FROM t_bd_base_code WHERE "
+                      "type_no='RG'"),
+            "0909");
+}
+
+TEST(ConvertButton, StopDuringARunRollsBackRunsTheCloseSequenceAndCloses) {
+  const DbFolder db;
+  slowRegions(db);
+  WindowUnderTest t(sqliteStore(db.path()));
+  t.boxes.answer = true;
+  click(t, "cb_connect");
+  click(t, "cbx_region");
+  click(t, "cbx_cashier");
+  click(t, "cb_convert");
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return t.get<QLabel>("st_state")->text() == QString::fromUtf8("正在导入区域信息"); },
+      60000));
+  click(t, "cb_exit");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !t.window->isVisible(); }, 120000));
+
+  EXPECT_FALSE(t.window->running());
+  EXPECT_FALSE(t.window->SQLCA().connected());
+  ASSERT_EQ(t.boxes.shown.size(), 2U) << t.boxes.texts().back();
+  EXPECT_EQ(t.boxes.shown[1].text, "转换已停止：未提交的更改已回滚，已完成的类别保持不变。");
+  // The statement that was running when the stop came ends and its step
+  // commits; the next statement is not sent, so the cashiers never start.
+  EXPECT_EQ(t.boxes.shown[1].note, "以下类别没有转换：收银员");
+  EXPECT_EQ(db.scalar("tillexv8",
+                      "SELECT group_concat(code_id) FROM t_bd_base_code WHERE "
+                      "type_no='RG'"),
+            "0909");
+  EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM tsql_trigger_off"), "0");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST(ConvertButton, NothingTickedAsksForAChoiceAndStaysAvailable) {
   const DbFolder db;
   const WindowUnderTest t(sqliteStore(db.path()));
   click(t, "cb_connect");
-  click(t, "cb_convert");
+  t.runAndWait("cb_convert");
   EXPECT_EQ(t.boxes.texts(),
             (std::vector<std::string>{"连接数据库成功!", "请选择需要传输的信息!"}));
   EXPECT_TRUE(t.get<QWidget>("cb_convert")->isEnabled());
@@ -254,10 +327,18 @@ TEST(ConvertButton, FailedStepShowsItsTextWithTheReasonAsDetails) {
   const WindowUnderTest t(sqliteStore(db.path()));
   click(t, "cb_connect");
   click(t, "cbx_region");
-  click(t, "cb_convert");
+  click(t, "cbx_cashier");
+  t.runAndWait("cb_convert");
 
   ASSERT_EQ(t.boxes.texts(), (std::vector<std::string>{"连接数据库成功!", "导入区域信息失败！"}));
   EXPECT_EQ(t.boxes.shown[1].title, "提示");
+  EXPECT_EQ(t.boxes.shown[0].icon, gui::BoxIcon::Information);
+  EXPECT_EQ(t.boxes.shown[1].icon, gui::BoxIcon::Warning);
+  // The categories that did not run are named; the status line tells the
+  // failure, not the work that was going on.
+  EXPECT_EQ(t.boxes.shown[1].note, "以下类别没有转换：区域信息（已回滚）、收银员");
+  EXPECT_EQ(t.get<QLabel>("st_state")->text(),
+            QString::fromUtf8("区域信息转换失败，未提交的更改已回滚"));
   const std::string& details = t.boxes.shown[1].details;
   EXPECT_TRUE(startsWith(details, "Database error: ")) << details;
   EXPECT_NE(details.find("UNIQUE"), std::string::npos) << details;
@@ -277,7 +358,7 @@ TEST(ConvertButton, FirstRadioButtonReadsTheProSource) {
   click(t, "cb_connect");
   click(t, "rb_1");
   click(t, "cbx_region");
-  click(t, "cb_convert");
+  t.runAndWait("cb_convert");
   EXPECT_EQ(
       db.scalar("tillexv8", "SELECT group_concat(code_id) FROM t_bd_base_code WHERE type_no='RG'"),
       "0303");

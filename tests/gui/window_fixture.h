@@ -1,6 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
+#include <QTest>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -17,15 +20,17 @@ namespace cvt::test {
 // runs inside the call, as code would while a modal box is open.
 class RecordingBoxes final : public gui::MessageBoxes {
  public:
-  struct Shown {
-    std::string title, text, details;
-  };
-  void show(QWidget* /*parent*/, const std::string& title, const std::string& text,
-            const std::string& details) override {
-    shown.push_back({title, text, details});
+  using Shown = gui::BoxContent;
+  void show(QWidget* /*parent*/, const gui::BoxContent& box) override {
+    shown.push_back(box);
     if (onShow) {
       onShow();
     }
+  }
+  // Records the question and answers it with `answer`.
+  bool ask(QWidget* /*parent*/, const std::string& /*title*/, const std::string& text) override {
+    questions.push_back(text);
+    return answer;
   }
   std::vector<std::string> texts() const {
     std::vector<std::string> out;
@@ -37,6 +42,8 @@ class RecordingBoxes final : public gui::MessageBoxes {
 
   std::vector<Shown> shown;
   std::function<void()> onShow;
+  std::vector<std::string> questions;
+  bool answer = false;
 };
 
 // The window over `store`, shown on the offscreen screen, with its
@@ -57,6 +64,13 @@ struct WindowUnderTest {
   template <typename T>
   T* get(const char* name) const {
     return window->findChild<T*>(QString::fromUtf8(name));
+  }
+
+  // Clicks `button` and waits until the run it starts has ended.
+  void runAndWait(const char* button) const {
+    QTest::mouseClick(get<QWidget>(button), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !window->running(); }, 120000))
+        << "the run did not end";
   }
 
   RecordingBoxes boxes;

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QDate>
 #include <QDateEdit>
+#include <QDeadlineTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,14 +13,17 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStyle>
+#include <QThread>
 #include <algorithm>
 #include <map>
 
 #include "app/connection.h"
 #include "app/qt/message_boxes.h"
+#include "app/qt/report_views.h"
 #include "app/qt/window_controls.h"
 #include "app/qt/window_run_ui.h"
 #include "app/run_driver.h"
+#include "db/rehearsal_session.h"
 #include "steps/catalog.h"
 #include "steps/step.h"
 
@@ -64,18 +68,6 @@ void setTextColour(QWidget& w, TextColour colour) {
   w.setPalette(p);
 }
 
-// Resets a flag when the scope ends, on every path.
-class FlagGuard {
- public:
-  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagGuard() { flag_ = false; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
-
- private:
-  bool& flag_;
-};
-
 // The busy pointer for the life of the object.
 class BusyCursor {
  public:
@@ -84,6 +76,25 @@ class BusyCursor {
   BusyCursor(const BusyCursor&) = delete;
   BusyCursor& operator=(const BusyCursor&) = delete;
 };
+
+constexpr const char* kStopQuestion = "正在转换数据，确定要停止吗？";
+constexpr const char* kStoppedText = "转换已停止：未提交的更改已回滚，已完成的类别保持不变。";
+constexpr const char* kStoppingStatus = "正在停止转换";
+constexpr const char* kRehearsedText = "演练完成!所有更改均已回滚，数据库保持原样。";
+constexpr const char* kRehearsalNotUndoneText = "演练的更改回滚失败！\n原因：";
+
+// Shows the whole text of a field as its tooltip when the field is too
+// narrow for it.
+void tooltipWhenCut(QLineEdit& edit) {
+  const auto update = [&edit] {
+    const QString text = edit.text();
+    const QMargins m = edit.textMargins();
+    const int room = edit.contentsRect().width() - m.left() - m.right() - 8;
+    edit.setToolTip(edit.fontMetrics().horizontalAdvance(text) > room ? text : QString());
+  };
+  QObject::connect(&edit, &QLineEdit::textChanged, &edit, update);
+  update();
+}
 
 }  // namespace
 
@@ -99,7 +110,9 @@ w_convert3::w_convert3(const SettingsStore& store, MessageBoxes* boxes, QWidget*
   setWindowTitle(qs(kWindowTitle));
   setWindowIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
   setFont(fontOf(kTextFonts));
-  resize(px(kWindowWidthUnits), px(kWindowHeightUnits));
+  // The size the controls are laid out for: growing would strand them in
+  // empty space, shrinking would cut them off.
+  setFixedSize(px(kWindowWidthUnits), px(kWindowHeightUnits));
   buildControls();
   progress_.setTrackWidth(windowControls().back().w);
   progress_.setListener([this] { showProgress(); });
@@ -107,6 +120,17 @@ w_convert3::w_convert3(const SettingsStore& store, MessageBoxes* boxes, QWidget*
 }
 
 w_convert3::~w_convert3() {
+  // A window destroyed during a run stops it first: the session is the
+  // worker's until it ends. Its message boxes may still need this thread.
+  if (worker_) {
+    destroying_ = true;
+    stop_ = true;
+    while (!worker_->wait(QDeadlineTimer(20))) {
+      QCoreApplication::processEvents();
+    }
+    worker_.reset();
+    setRunCursor(false);
+  }
   // A window destroyed without having been closed still leaves the
   // triggers on and the session closed.
   if (!closed_) {
@@ -119,7 +143,9 @@ int w_convert3::px(int units) const { return unitsToPixels(units, logicalDpiX())
 
 void w_convert3::buildControls() {
   std::map<std::string_view, QWidget*> made;
-  for (const ControlSpec& spec : windowControls()) {
+  std::vector<ControlSpec> specs(windowControls().begin(), windowControls().end());
+  specs.insert(specs.end(), addedButtons().begin(), addedButtons().end());
+  for (const ControlSpec& spec : specs) {
     QWidget* w = nullptr;
     const QString text = qs(spec.text);
     switch (spec.kind) {
@@ -200,21 +226,43 @@ void w_convert3::buildControls() {
   cb_connect_ = static_cast<QPushButton*>(get("cb_connect"));
   cb_convert_ = static_cast<QPushButton*>(get("cb_convert"));
   cb_exit_ = static_cast<QPushButton*>(get("cb_exit"));
+  cb_check_ = static_cast<QPushButton*>(get("cb_check"));
+  cb_rehearse_ = static_cast<QPushButton*>(get("cb_rehearse"));
   st_state_ = static_cast<QLabel*>(get("st_state"));
   st_5_ = static_cast<QLabel*>(get("st_5"));
   st_text_ = static_cast<QLabel*>(get("st_text"));
   st_status_ = static_cast<QLabel*>(get("st_status"));
 
-  // The tab sequence of the fields and buttons; every other control is
-  // reached with the mouse only.
-  QWidget::setTabOrder(sle_server_, sle_port_);
-  QWidget::setTabOrder(sle_port_, sle_sa_);
-  QWidget::setTabOrder(sle_sa_, sle_passwd_);
-  QWidget::setTabOrder(sle_passwd_, get("em_1"));
-  QWidget::setTabOrder(get("em_1"), get("em_2"));
-  QWidget::setTabOrder(get("em_2"), cb_connect_);
-  QWidget::setTabOrder(cb_connect_, cb_convert_);
-  QWidget::setTabOrder(cb_convert_, cb_exit_);
+  // The tab sequence: the fields and buttons in their design order, then
+  // the choice of source and categories and the option.
+  std::vector<QWidget*> chain{sle_server_, sle_port_, sle_sa_,      sle_passwd_, get("em_1"),
+                              get("em_2"), cb_check_, cb_rehearse_, cb_connect_, cb_convert_,
+                              cb_exit_,    rb_1_,     rb_2_};
+  for (const Category& c : categories()) {
+    chain.push_back(get(c.checkbox));
+  }
+  chain.push_back(cbx_subno_to_no_);
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
+    QWidget::setTabOrder(chain[i], chain[i + 1]);
+  }
+  for (QWidget* w : chain) {
+    if (w->focusPolicy() == Qt::ClickFocus) {
+      w->setFocusPolicy(Qt::StrongFocus);
+    }
+  }
+
+  // Enter in a login field presses the connect button while it can be
+  // pressed.
+  for (QLineEdit* edit : {sle_server_, sle_port_, sle_sa_, sle_passwd_}) {
+    connect(edit, &QLineEdit::returnPressed, this, [this] {
+      if (cb_connect_->isEnabled()) {
+        cb_connect_->click();
+      }
+    });
+  }
+  for (QLineEdit* edit : {sle_server_, sle_port_, sle_sa_}) {
+    tooltipWhenCut(*edit);
+  }
 
   // The bar stays in front of its track and frame.
   st_status_->raise();
@@ -222,7 +270,9 @@ void w_convert3::buildControls() {
   connect(rb_1_, &QRadioButton::clicked, this, &w_convert3::rb1Clicked);
   connect(rb_2_, &QRadioButton::clicked, this, &w_convert3::rb2Clicked);
   connect(cb_connect_, &QPushButton::clicked, this, &w_convert3::connectClicked);
-  connect(cb_convert_, &QPushButton::clicked, this, &w_convert3::convertClicked);
+  connect(cb_convert_, &QPushButton::clicked, this, [this] { startWork(Work::Convert); });
+  connect(cb_rehearse_, &QPushButton::clicked, this, [this] { startWork(Work::Rehearse); });
+  connect(cb_check_, &QPushButton::clicked, this, [this] { startWork(Work::Check); });
   connect(cb_exit_, &QPushButton::clicked, this, &QWidget::close);
 }
 
@@ -237,7 +287,7 @@ void w_convert3::openEvent(const SettingsStore& store) {
   sle_sa_->setText(qs(defaults.sle_sa));
   SQLCA_->settings.AutoCommit = false;
   wf_set_bar(0);
-  cb_convert_->setEnabled(false);
+  setRunButtons(false);
   const QDate today = QDate::currentDate();
   for (const char* name : {"em_1", "em_2"}) {
     findChild<QDateEdit*>(name)->setDate(today);
@@ -259,7 +309,45 @@ void w_convert3::showEvent(QShowEvent* event) {
 
 void w_convert3::messageBox(const std::string& title, const std::string& text,
                             const std::string& details) {
-  boxes_->show(this, title, text, details);
+  boxes_->show(this, BoxContent{title, text, details, {}, iconFor(text)});
+}
+
+void w_convert3::showBox(const BoxContent& box) { boxes_->show(this, box); }
+
+void w_convert3::showCompletion(const BoxContent& box, const RunReport& report) {
+  BoxContent shown = box;
+  std::string note;
+  if (report.branchPriceFailed) {
+    note = "生成分店价格信息失败。";
+  }
+  if (report.verificationFlagged()) {
+    note += "核对发现源数据与目标数据不一致的类别，请查看下表。";
+  }
+  shown.note = note;
+  boxes_->showCompletion(this, shown, report);
+}
+
+void w_convert3::showWorking(const std::string& status) {
+  // Only the status line changes; the bar keeps its width.
+  progress_.wf_set_bar(0.0F, status);
+}
+
+void w_convert3::setRunCursor(bool busy) {
+  if (busy == busyCursor_) {
+    return;
+  }
+  busyCursor_ = busy;
+  if (busy) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void w_convert3::setRunButtons(bool enabled) {
+  for (QPushButton* b : {cb_convert_, cb_check_, cb_rehearse_}) {
+    b->setEnabled(enabled);
+  }
 }
 
 void w_convert3::rb1Clicked() {
@@ -287,35 +375,127 @@ void w_convert3::connectClicked() {
   messageBox(kNoticeTitle, outcome.message);
   if (outcome.connected) {
     cb_connect_->setEnabled(false);
-    cb_convert_->setEnabled(true);
+    setRunButtons(true);
+    cb_convert_->setFocus();
   }
 }
 
-void w_convert3::convertClicked() {
+void w_convert3::startWork(Work work) {
   if (running_) {
     return;
   }
   RunChoice choice;
   choice.rb_1 = rb_1_->isChecked();
   const auto& cats = categories();
+  chosen_.clear();
   for (std::size_t i = 0; i < cats.size() && i < choice.ticked.size(); ++i) {
     const auto* box = findChild<QCheckBox*>(qs(cats[i].checkbox));
     choice.ticked[i] = box != nullptr && box->isChecked();
+    if (choice.ticked[i] && cats[i].step != nullptr) {
+      chosen_.emplace_back(cats[i].key);
+    }
   }
   choice.cbx_sale = cbx_sale_->isChecked();
   choice.cbx_subno_to_no = cbx_subno_to_no_->isChecked();
+  if (work == Work::Check && chosen_.empty()) {
+    messageBox(kNoticeTitle, "请选择需要传输的信息!");
+    return;
+  }
 
-  RunOutcome outcome = RunOutcome::NothingChosen;
-  {
-    const FlagGuard running(running_);
-    const InputBlocker blocker(*this);
-    WindowRunUi ui(*this);
-    outcome = runConversion(*SQLCA_, ui, choice).outcome;
+  work_ = work;
+  running_ = true;
+  stop_ = false;
+  report_ = RunReport{};
+  check_ = CheckReport{};
+  setRunButtons(false);
+  const std::string source(choice.rb_1 ? kDravikPro : kDravikStd);
+  if (work == Work::Check) {
+    showWorking("正在检查转换条件");
+    setRunCursor(true);
   }
-  // One successful run per connection.
-  if (outcome == RunOutcome::Completed) {
-    cb_convert_->setEnabled(false);
+  worker_.reset(QThread::create([this, work, choice, source] {
+    Session& SQLCA = *SQLCA_;
+    // A stop requested by the operator ends the statement about to be sent.
+    SQLCA.setInterruptCheck([this] { return stop_.load(); });
+    WindowRunUi ui(*this, stop_, chosen_, work == Work::Rehearse);
+    if (work == Work::Check) {
+      check_ = checkConversion(SQLCA, source, chosen_);
+      // A check changes nothing; its reads end here.
+      SQLCA.rollback();
+    } else if (work == Work::Rehearse) {
+      RehearsalSession rehearsal(SQLCA);
+      report_ = runConversion(rehearsal, ui, choice);
+      SQLCA.setInterruptCheck(nullptr);
+      rehearsalUndone_ = rehearsal.finish();
+    } else {
+      report_ = runConversion(SQLCA, ui, choice);
+    }
+    SQLCA.setInterruptCheck(nullptr);
+    QMetaObject::invokeMethod(
+        this, [this] { workFinished(); }, Qt::QueuedConnection);
+  }));
+  worker_->start();
+}
+
+void w_convert3::workFinished() {
+  if (destroying_ || !worker_) {
+    return;
   }
+  worker_->wait();
+  worker_.reset();
+  running_ = false;
+  setRunCursor(false);
+
+  bool runAgain = true;
+  if (work_ == Work::Check) {
+    const BoxContent box{kNoticeTitle,
+                         checkVerdict(check_),
+                         {},
+                         {},
+                         check_.willFail() ? BoxIcon::Warning : BoxIcon::Information};
+    showWorking(checkVerdict(check_));
+    boxes_->showCheck(this, box, check_);
+  } else if (report_.interrupted) {
+    showWorking("转换已停止");
+  } else if (report_.outcome == RunOutcome::StepFailed && !report_.steps.empty()) {
+    // The status line tells what happened, not the work that was going on.
+    showWorking(categoryName(report_.steps.back().category).toStdString() +
+                "转换失败，未提交的更改已回滚");
+  } else if (work_ == Work::Rehearse && report_.outcome == RunOutcome::Completed) {
+    if (rehearsalUndone_ < 0) {
+      messageBox(kNoticeTitle, kRehearsalNotUndoneText + SQLCA_->SQLErrText());
+    } else {
+      showWorking("演练完成，所有更改均已回滚");
+      boxes_->showCompletion(
+          this, BoxContent{kNoticeTitle, kRehearsedText, {}, {}, BoxIcon::Information}, report_);
+    }
+  } else if (report_.outcome == RunOutcome::Completed) {
+    // One successful run per connection.
+    runAgain = false;
+  }
+  setRunButtons(runAgain);
+
+  if (closeWhenDone_) {
+    if (report_.interrupted) {
+      std::vector<std::string> left;
+      for (const std::string& key : chosen_) {
+        const bool done =
+            std::any_of(report_.steps.begin(), report_.steps.end(),
+                        [&](const StepReport& s) { return s.ok && s.category == key; });
+        if (!done) {
+          left.push_back(key);
+        }
+      }
+      boxes_->show(
+          this,
+          BoxContent{
+              kNoticeTitle, kStoppedText, {}, notConvertedNote(left, false), BoxIcon::Information});
+    }
+    emit runFinished();
+    close();
+    return;
+  }
+  emit runFinished();
 }
 
 void w_convert3::showProgress() {
@@ -325,19 +505,30 @@ void w_convert3::showProgress() {
   st_state_->setText(QString::fromStdString(progress_.status()));
   // Paint now: a run blocks this thread between two calls, and the display
   // must follow every call rather than wait for the run to end.
+  // Paint now rather than when the event queue runs dry: calls from the
+  // run arrive in bursts, and every status must reach the screen.
   repaint(before.united(st_status_->geometry())
               .united(st_5_->geometry())
               .united(st_state_->geometry()));
-  if (running_) {
-    // Lets the window be redrawn when it is uncovered or moved; input is
-    // dropped by the run's InputBlocker and closing is refused.
-    QCoreApplication::processEvents();
-  }
 }
 
 void w_convert3::closeEvent(QCloseEvent* event) {
   if (running_) {
+    // The session is the run's until it ends: the close waits for it.
     event->ignore();
+    if (closeWhenDone_) {
+      return;  // already stopping
+    }
+    if (boxes_->ask(this, kNoticeTitle, kStopQuestion)) {
+      closeWhenDone_ = true;
+      if (running_) {
+        stop_ = true;
+        showWorking(kStoppingStatus);
+      } else {
+        // The run ended while the question was open.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+      }
+    }
     return;
   }
   if (!closed_) {

@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QWidget>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/preflight.h"
 #include "app/progress_model.h"
+#include "app/run_driver.h"
 #include "app/settings_store.h"
 #include "db/session.h"
 
@@ -13,10 +17,12 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QThread;
 
 namespace cvt::gui {
 
 class MessageBoxes;
+struct BoxContent;
 
 // The main window: the operator's choice of source and categories, the
 // connection fields, the three command buttons and the progress display.
@@ -27,6 +33,12 @@ class MessageBoxes;
 // stored server (port joined) and "sa", the bar is empty and the convert
 // button disabled. Closing (exit button or close box) re-enables the
 // target's triggers, keeps them in force and disconnects; it shows nothing.
+//
+// A run (convert, rehearse or check) works on a thread of its own, which
+// has the session to itself until the run ends; the window keeps painting
+// and answering. Closing during a run asks whether to stop it; a stop ends
+// the run between two statements, as a failed step would, and the window
+// then says so and closes.
 class w_convert3 : public QWidget {
   Q_OBJECT
 
@@ -53,8 +65,18 @@ class w_convert3 : public QWidget {
   void messageBox(const std::string& title, const std::string& text,
                   const std::string& details = {});
 
-  // True while a conversion run is working.
+  // True while a run (convert, rehearse or check) is working.
   bool running() const { return running_; }
+
+  // Called on the window's thread by the run's worker (WindowRunUi).
+  void showBox(const BoxContent& box);
+  void showCompletion(const BoxContent& box, const RunReport& report);
+  void showWorking(const std::string& status);
+  void setRunCursor(bool busy);
+
+ signals:
+  // A run has ended and the window is ready for the operator again.
+  void runFinished();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -64,7 +86,10 @@ class w_convert3 : public QWidget {
   void buildControls();
   void openEvent(const SettingsStore& store);
   void connectClicked();
-  void convertClicked();
+  enum class Work { Convert, Rehearse, Check };
+  void startWork(Work work);
+  void workFinished();
+  void setRunButtons(bool enabled);
   void rb1Clicked();
   void rb2Clicked();
   // Puts the progress model on the screen and repaints it on the spot.
@@ -77,6 +102,18 @@ class w_convert3 : public QWidget {
   ProgressModel progress_;
   bool running_ = false;
   bool closed_ = false;
+  // The run's worker and what it leaves for the window; read by the window
+  // only after the worker has ended.
+  std::unique_ptr<QThread> worker_;
+  std::atomic<bool> stop_{false};
+  bool closeWhenDone_ = false;
+  bool destroying_ = false;
+  bool busyCursor_ = false;
+  Work work_ = Work::Convert;
+  std::vector<std::string> chosen_;
+  RunReport report_;
+  CheckReport check_;
+  long rehearsalUndone_ = 0;
   bool centred_ = false;
 
   QRadioButton* rb_1_ = nullptr;
@@ -90,6 +127,8 @@ class w_convert3 : public QWidget {
   QPushButton* cb_connect_ = nullptr;
   QPushButton* cb_convert_ = nullptr;
   QPushButton* cb_exit_ = nullptr;
+  QPushButton* cb_check_ = nullptr;
+  QPushButton* cb_rehearse_ = nullptr;
   QLabel* st_state_ = nullptr;
   QLabel* st_5_ = nullptr;
   QLabel* st_text_ = nullptr;

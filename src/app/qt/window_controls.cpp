@@ -60,9 +60,16 @@ constexpr std::array<ControlSpec, 37> kControls = {{
 // Fewer entries than the array holds would leave default ones at the end.
 static_assert(kControls.back().name == "st_status", "all 37 controls are listed");
 
+constexpr std::array<ControlSpec, 2> kAddedButtons = {{
+    {"cb_check", K::CommandButton, "检查", 560, 1076, 297, 88, 80},
+    {"cb_rehearse", K::CommandButton, "演练", 870, 1076, 297, 88, 80},
+}};
+
 }  // namespace
 
 const std::array<ControlSpec, 37>& windowControls() { return kControls; }
+
+const std::array<ControlSpec, 2>& addedButtons() { return kAddedButtons; }
 
 int unitsToPixels(int units, double dpi) {
   if (units <= 0) {

@@ -52,6 +52,11 @@ struct ControlSpec {
 // The 37 controls in creation order; controls created later lie on top.
 const std::array<ControlSpec, 37>& windowControls();
 
+// Buttons added to the design's controls: the check before a run and the
+// rehearsal, on the row of the connect button to its left, below the
+// settings group and clear of every designed control.
+const std::array<ControlSpec, 2>& addedButtons();
+
 // Layout units to pixels: a quarter pixel per unit at 96 dpi, scaled with
 // the screen's logical dpi, rounded to the nearest pixel. Negative input
 // counts as 0.
