@@ -5,7 +5,7 @@ set -eu
 PACKAGES="build-essential cmake ninja-build pkg-config git \
   libsqlite3-dev sqlite3 \
   nlohmann-json3-dev libcli11-dev libinih-dev \
-  help2man dpkg-dev file \
+  help2man dpkg-dev file apt-file \
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n \
   xvfb xauth xdotool openbox x11-utils \
   unixodbc unixodbc-dev tdsodbc libsqliteodbc \

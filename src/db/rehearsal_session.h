@@ -1,11 +1,6 @@
 #pragma once
 
-#include <memory>
-#include <string_view>
-#include <vector>
-
-#include "db/catalog.h"
-#include "db/session.h"
+#include "db/forwarding_session.h"
 
 namespace cvt {
 
@@ -18,9 +13,9 @@ namespace cvt {
 // through it (prepared statements and cursors included) are its own.
 // REQUIRES: `inner` is connected and outlives this session; nothing else
 // uses `inner` while this session is in use.
-class RehearsalSession final : public Session {
+class RehearsalSession final : public ForwardingSession {
  public:
-  explicit RehearsalSession(Session& inner) : inner_(inner) { settings = inner.settings; }
+  explicit RehearsalSession(Session& inner) : ForwardingSession(inner) {}
 
   // Undoes every change made through this session, savepoints included.
   // Returns the rollback's SQLCode.
@@ -30,23 +25,10 @@ class RehearsalSession final : public Session {
 
   long connect() override;
   void disconnect() override;
-  bool connected() const override { return inner_.connected(); }
-  long execute(std::string_view sql) override;
   long commit() override;
   long rollback() override;
-  std::unique_ptr<Statement> prepare(std::string_view sql) override;
-  std::unique_ptr<Cursor> openCursor(std::string_view sql,
-                                     const std::vector<Value>& inputs) override;
-  std::unique_ptr<Catalog> catalog() override { return inner_.catalog(); }
 
  private:
-  class Forwarded;
-  class ForwardedCursor;
-
-  // Takes over the inner session's outcome of the operation just made.
-  long mirror();
-
-  Session& inner_;
   int savepoints_ = 0;
 };
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/run_driver.h"
+#include "db/forwarding_session.h"
 #include "db/sqlite/tsql_rewriter.h"
 #include "demo/generator.h"
 #include "support/db_folder.h"
@@ -26,72 +27,28 @@ namespace {
 
 // Forwards everything to a real session and remembers every text it is
 // given; outcomes of statements and cursors become this session's too.
-class RecordingSession final : public Session {
+class RecordingSession final : public ForwardingSession {
  public:
   RecordingSession(std::unique_ptr<Session> inner, std::set<std::string>& texts)
-      : inner_(std::move(inner)), texts_(texts) {}
+      : ForwardingSession(std::move(inner)), texts_(texts) {}
 
-  long connect() override { return sync(inner_->connect()); }
-  void disconnect() override {
-    inner_->disconnect();
-    sync(0);
-  }
-  bool connected() const override { return inner_->connected(); }
   long execute(std::string_view sql) override {
     texts_.emplace(sql);
-    countStatement();
-    return sync(inner_->execute(sql));
+    return ForwardingSession::execute(sql);
   }
-  long commit() override { return sync(inner_->commit()); }
-  long rollback() override { return sync(inner_->rollback()); }
   std::unique_ptr<Statement> prepare(std::string_view sql) override {
     texts_.emplace(sql);
-    auto statement = std::make_unique<ForwardingStatement>(*this, inner_->prepare(sql));
-    sync(0);
-    return statement;
+    return ForwardingSession::prepare(sql);
   }
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override {
     texts_.emplace(sql);
-    countStatement();
-    auto cursor = std::make_unique<ForwardingCursor>(*this, inner_->openCursor(sql, inputs));
-    sync(0);
-    return cursor;
-  }
-
-  long sync(long) {
-    setRows(inner_->SQLNRows());
-    return setResult(inner_->lastResult());
+    return ForwardingSession::openCursor(sql, inputs);
   }
 
  private:
-  class ForwardingStatement final : public Statement {
-   public:
-    ForwardingStatement(RecordingSession& s, std::unique_ptr<Statement> inner)
-        : s_(s), inner_(std::move(inner)) {}
-    long execute(const std::vector<Value>& inputs) override {
-      return s_.sync(inner_->execute(inputs));
-    }
+  bool forwardsBatches() const override { return false; }
 
-   private:
-    RecordingSession& s_;
-    std::unique_ptr<Statement> inner_;
-  };
-
-  class ForwardingCursor final : public Cursor {
-   public:
-    ForwardingCursor(RecordingSession& s, std::unique_ptr<Cursor> inner)
-        : s_(s), inner_(std::move(inner)) {}
-    long fetch(Row& row) override { return s_.sync(inner_->fetch(row)); }
-    const std::vector<std::string>& columns() const override { return inner_->columns(); }
-    void close() override { inner_->close(); }
-
-   private:
-    RecordingSession& s_;
-    std::unique_ptr<Cursor> inner_;
-  };
-
-  std::unique_ptr<Session> inner_;
   std::set<std::string>& texts_;
 };
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/forwarding_session.h"
 #include "members/balance_cipher.h"
 #include "members/decimal_text.h"
 #include "steps/catalog.h"
@@ -234,9 +235,9 @@ BEGIN UPDATE t_rm_vip_info SET residual_amt = 'AB?' WHERE card_id = 'C01'; END;
 // A session that passes everything to a real one and can break a chosen
 // fetch of the cursor whose text contains a marker. It also records how the
 // step uses the session: prepared statements and cursors open at once.
-class ProbeSession final : public Session {
+class ProbeSession final : public ForwardingSession {
  public:
-  explicit ProbeSession(std::unique_ptr<Session> inner) : inner_(std::move(inner)) {}
+  explicit ProbeSession(std::unique_ptr<Session> inner) : ForwardingSession(std::move(inner)) {}
 
   void breakFetch(std::string marker, int n) {
     breakMarker_ = std::move(marker);
@@ -247,55 +248,24 @@ class ProbeSession final : public Session {
   int openCursors = 0;
   int maxOpenCursors = 0;
 
-  long connect() override { return sync(); }
-  void disconnect() override { inner_->disconnect(); }
-  bool connected() const override { return inner_->connected(); }
-  long execute(std::string_view sql) override {
-    inner_->execute(sql);
-    return sync();
-  }
-  long commit() override {
-    inner_->commit();
-    return sync();
-  }
-  long rollback() override {
-    inner_->rollback();
-    return sync();
-  }
+  long connect() override { return mirror(); }
   std::unique_ptr<Statement> prepare(std::string_view sql) override {
     ++prepares;
-    return std::make_unique<ProbeStatement>(*this, inner_->prepare(sql));
+    return ForwardingSession::prepare(sql);
   }
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override {
     ++openCursors;
     maxOpenCursors = std::max(maxOpenCursors, openCursors);
     const bool breaks = !breakMarker_.empty() && sql.find(breakMarker_) != std::string_view::npos;
-    return std::make_unique<ProbeCursor>(*this, inner_->openCursor(sql, inputs),
+    return std::make_unique<ProbeCursor>(*this, inner().openCursor(sql, inputs),
                                          breaks ? breakAt_ : 0);
   }
 
-  long sync() {
-    noteStatement(inner_->lastStatementText());
-    setRows(inner_->SQLNRows());
-    return setResult(inner_->lastResult());
-  }
   long broken() { return setResult(SqlResult::error("connection lost during fetch")); }
 
  private:
-  class ProbeStatement final : public Statement {
-   public:
-    ProbeStatement(ProbeSession& s, std::unique_ptr<Statement> inner)
-        : s_(s), inner_(std::move(inner)) {}
-    long execute(const std::vector<Value>& inputs) override {
-      inner_->execute(inputs);
-      return s_.sync();
-    }
-
-   private:
-    ProbeSession& s_;
-    std::unique_ptr<Statement> inner_;
-  };
+  bool forwardsBatches() const override { return false; }
 
   class ProbeCursor final : public Cursor {
    public:
@@ -307,7 +277,7 @@ class ProbeSession final : public Session {
         return s_.broken();
       }
       inner_->fetch(row);
-      return s_.sync();
+      return s_.mirror();
     }
     const std::vector<std::string>& columns() const override { return inner_->columns(); }
     void close() override {
@@ -326,7 +296,6 @@ class ProbeSession final : public Session {
     bool closed_ = false;
   };
 
-  std::unique_ptr<Session> inner_;
   std::string breakMarker_;
   int breakAt_ = 0;
 };

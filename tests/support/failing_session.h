@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/session.h"
+#include "db/forwarding_session.h"
 
 namespace cvt::test {
 
@@ -28,11 +28,11 @@ namespace cvt::test {
 //
 // Apart from the counted faults, every cursor whose text contains the
 // marker given to failCursorsContaining() fails at its first fetch.
-class FailingSession final : public Session {
+class FailingSession final : public ForwardingSession {
  public:
   enum class Fault { Alone, EndsTransaction };
 
-  explicit FailingSession(std::unique_ptr<Session> inner) : inner_(std::move(inner)) {}
+  explicit FailingSession(std::unique_ptr<Session> inner) : ForwardingSession(std::move(inner)) {}
 
   // Fail the statement number `n` (1-based); 0 fails none.
   void failStatement(std::size_t n, Fault kind = Fault::Alone) {
@@ -48,25 +48,13 @@ class FailingSession final : public Session {
   std::size_t commits() const { return commits_; }
   // True once the chosen fault has happened.
   bool faulted() const { return faulted_; }
-  Session& inner() { return *inner_; }
 
-  long connect() override {
-    const long code = inner_->connect();
-    setTriggersOffAtConnect(inner_->triggersOffAtConnect());
-    return setResult({code, inner_->SQLErrText()});
-  }
-  void disconnect() override {
-    inner_->disconnect();
-    sync();
-  }
-  bool connected() const override { return inner_->connected(); }
   long execute(std::string_view sql) override {
     noteStatement(sql);
     if (injected()) {
       return SQLCode();
     }
-    inner_->execute(sql);
-    return sync();
+    return ForwardingSession::execute(sql);
   }
   long commit() override {
     ++commits_;
@@ -74,35 +62,24 @@ class FailingSession final : public Session {
       faulted_ = true;
       return setResult(SqlResult::error("injected commit failure"));
     }
-    const long code = inner_->commit();
-    sync();
+    const long code = ForwardingSession::commit();
     if (code == kSqlOk && afterCommit) {
       afterCommit(commits_);
     }
     return code;
   }
-  long rollback() override {
-    inner_->rollback();
-    return sync();
-  }
-  std::unique_ptr<Statement> prepare(std::string_view sql) override {
-    auto statement = std::make_unique<FaultyStatement>(*this, inner_->prepare(sql));
-    sync();
-    return statement;
-  }
   std::unique_ptr<Cursor> openCursor(std::string_view sql,
                                      const std::vector<Value>& inputs) override {
     noteStatement(sql);
     if (!cursorMarker_.empty() && sql.find(cursorMarker_) != std::string_view::npos) {
-      return std::make_unique<FaultyCursor>(*this, nullptr,
-                                            SqlResult::error("injected failure"));
+      return std::make_unique<FaultyCursor>(*this, nullptr, SqlResult::error("injected failure"));
     }
     if (injected()) {
       return std::make_unique<FaultyCursor>(*this, nullptr, lastResult());
     }
     auto cursor =
-        std::make_unique<FaultyCursor>(*this, inner_->openCursor(sql, inputs), SqlResult::ok());
-    sync();
+        std::make_unique<FaultyCursor>(*this, inner().openCursor(sql, inputs), SqlResult::ok());
+    mirror();
     return cursor;
   }
 
@@ -111,22 +88,15 @@ class FailingSession final : public Session {
   void failCursorsContaining(std::string marker) { cursorMarker_ = std::move(marker); }
 
  private:
-  class FaultyStatement final : public Statement {
-   public:
-    FaultyStatement(FailingSession& s, std::unique_ptr<Statement> inner)
-        : s_(s), inner_(std::move(inner)) {}
-    long execute(const std::vector<Value>& inputs) override {
-      if (s_.injected()) {
-        return s_.SQLCode();
-      }
-      inner_->execute(inputs);
-      return s_.sync();
+  // Prepared statements run row by row, so that every row counts as a
+  // statement that can be chosen to fail.
+  long executePrepared(Statement& statement, const std::vector<Value>& inputs) override {
+    if (injected()) {
+      return SQLCode();
     }
-
-   private:
-    FailingSession& s_;
-    std::unique_ptr<Statement> inner_;
-  };
+    return ForwardingSession::executePrepared(statement, inputs);
+  }
+  bool forwardsBatches() const override { return false; }
 
   // A cursor whose open failed reports it at every fetch, as the backends'
   // cursors do; a failed fetch ends the cursor the same way.
@@ -151,7 +121,7 @@ class FailingSession final : public Session {
         return s_.SQLCode();
       }
       inner_->fetch(row);
-      return s_.sync();
+      return s_.mirror();
     }
     const std::vector<std::string>& columns() const override {
       return inner_ != nullptr ? inner_->columns() : kNone;
@@ -172,7 +142,6 @@ class FailingSession final : public Session {
   // Counts one statement; true (with the failure set) when it is the one
   // chosen to fail.
   bool injected() {
-    countStatement();
     ++statements_;
     if (statements_ != failAt_) {
       return false;
@@ -181,7 +150,7 @@ class FailingSession final : public Session {
     setRows(0);
     SqlResult failure = SqlResult::error("injected failure");
     if (kind_ == Fault::EndsTransaction) {
-      inner_->rollback();
+      inner().rollback();
       failure.text += " (the engine rolled back the open transaction)";
       failure.transactionEnded = true;
     }
@@ -189,12 +158,6 @@ class FailingSession final : public Session {
     return true;
   }
 
-  long sync() {
-    setRows(inner_->SQLNRows());
-    return setResult(inner_->lastResult());
-  }
-
-  std::unique_ptr<Session> inner_;
   std::size_t failAt_ = 0;
   Fault kind_ = Fault::Alone;
   std::size_t failCommitAt_ = 0;
