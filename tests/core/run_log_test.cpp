@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_platform.h"
+
 namespace cvt {
 namespace {
 
@@ -32,10 +34,7 @@ std::vector<nlohmann::ordered_json> linesOf(const fs::path& file) {
 
 class TempFolder {
  public:
-  TempFolder() {
-    std::string tmpl = (fs::temp_directory_path() / "convert-log-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
-  }
+  TempFolder() { path_ = test::makeTempFolder("convert-log-"); }
   ~TempFolder() {
     std::error_code ec;
     fs::remove_all(path_, ec);

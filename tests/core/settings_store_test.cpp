@@ -1,14 +1,13 @@
 #include "app/settings_store.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "app/connection.h"
+#include "support/test_platform.h"
 
 namespace cvt {
 namespace {
@@ -59,15 +58,15 @@ TEST(SettingsStore, AFileThatCannotBeReadIsEmptyAndSaysWhy) {
     std::string problem;
   };
   // Files that never end or would not fit in memory are refused unread.
-  const std::string big = folder + "/settings-big-" + std::to_string(getpid()) + ".ini";
+  const std::string big = folder + "/settings-big-" + std::to_string(test::processId()) + ".ini";
   std::ofstream(big) << "DBMS=SQLite\n" << std::string(kMaxSettingsFileBytes, ';');
   std::vector<Case> cases = {
       {"/nonexistent/dir/8.0.ini", "the settings file /nonexistent/dir/8.0.ini does not exist"},
       {folder, "the settings file " + folder + " could not be read: Is a directory"},
       {big, "the settings file " + big + " could not be read: it is larger than 1 MB"},
   };
-  const std::string fifo = folder + "/settings-fifo-" + std::to_string(getpid());
-  if (mkfifo(fifo.c_str(), 0600) == 0) {
+  const std::string fifo = folder + "/settings-fifo-" + std::to_string(test::processId());
+  if (test::makeFifo(fifo)) {
     cases.push_back(
         {fifo, "the settings file " + fifo + " could not be read: it is not a regular file"});
   }
@@ -96,12 +95,12 @@ class SettingsFile {
  public:
   explicit SettingsFile(const std::string& text)
       : path_(std::filesystem::temp_directory_path() /
-              ("settings-" + std::to_string(getpid()) + ".ini")) {
+              ("settings-" + std::to_string(test::processId()) + ".ini")) {
     std::ofstream(path_) << text;
-    setenv(kSettingsFileVariable, path_.c_str(), 1);
+    test::setEnv(kSettingsFileVariable, path_.string());
   }
   ~SettingsFile() {
-    unsetenv(kSettingsFileVariable);
+    test::unsetEnv(kSettingsFileVariable);
     std::filesystem::remove(path_);
   }
   SettingsFile(const SettingsFile&) = delete;
