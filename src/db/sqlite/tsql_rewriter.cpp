@@ -614,7 +614,14 @@ class Rewriter {
       wrapCast("REAL");
       return true;
     }
-    if (type.size() == 1 && (name == "datetime" || name == "date" || name == "smalldatetime")) {
+    if (type.size() == 1 && name == "datetime") {
+      // Read and stored as a datetime column reads and stores it.
+      out = {word("tsql_fit_datetime"), punct("(")};
+      out.insert(out.end(), expr.begin(), expr.end());
+      out.push_back(punct(")"));
+      return true;
+    }
+    if (type.size() == 1 && (name == "date" || name == "smalldatetime")) {
       out = {punct("(", true)};
       out.insert(out.end(), expr.begin(), expr.end());
       out.push_back(punct(")"));
@@ -1005,7 +1012,7 @@ class Rewriter {
       if (t_.size() < 2 || !isKw(t_[1], "into")) {
         t_.insert(t_.begin() + 1, word("INTO"));
       }
-      if (!fitInsert()) {
+      if (!identityInsert() || !fitInsert()) {
         return false;
       }
     } else if (isKw(first, "delete")) {
@@ -1028,6 +1035,20 @@ class Rewriter {
         return fail("Incorrect syntax in truncate table: one table name is expected.");
       }
       replace(0, 2, {word("DELETE"), word("FROM")});
+      // Truncate starts the identity column again at its seed, 1.
+      const TableColumns* columns =
+          ctx_.types ? ctx_.types->find(name->schema, name->name) : nullptr;
+      if (columns != nullptr && !columns->identity.empty()) {
+        std::string table;
+        for (char c : name->name) {
+          table += c == '\'' ? std::string("''") : std::string(1, c);
+        }
+        result.statements.push_back(render(t_));
+        result.statements.push_back("DELETE FROM " +
+                                    (name->schema.empty() ? std::string("main") : name->schema) +
+                                    ".sqlite_sequence WHERE name = '" + table + "' COLLATE NOCASE");
+        return true;
+      }
     } else if (isKw(first, "alter")) {
       result.kind = SqlKind::Other;
       if (t_.size() > 1 && isKw(t_[1], "table")) {
@@ -1247,6 +1268,43 @@ class Rewriter {
   // for a column of a SQL Server type passes its fitting function. A
   // query's rows are named by a common table expression so that each of
   // its columns can be fitted whatever the query's shape.
+  // An identity column takes no value from an insert: naming it fails as
+  // on SQL Server (IDENTITY_INSERT is never on here), and an insert
+  // without a column list fills the other columns, in their order.
+  bool identityInsert() {
+    const auto table = tableName(2);
+    const TableColumns* columns =
+        table && ctx_.types ? ctx_.types->find(table->schema, table->name) : nullptr;
+    if (columns == nullptr || columns->identity.empty()) {
+      return true;
+    }
+    const std::size_t at = table->end;
+    if (at < t_.size() && isPunct(t_[at], "(") && at + 1 < t_.size() &&
+        !isKw(t_[at + 1], "select") && !isKw(t_[at + 1], "with")) {
+      const std::size_t close = matchParen(at);
+      for (const auto& [b, e] : splitTop(at + 1, close)) {
+        if (e == b + 1 && isName(t_[b]) && equalsNoCase(nameOf(t_[b]), columns->identity)) {
+          return fail("Cannot insert explicit value for identity column in table '" + table->name +
+                      "' when IDENTITY_INSERT is set to OFF.");
+        }
+      }
+      return true;
+    }
+    Tokens list = {punct("(", true)};
+    for (const auto& column : columns->columns) {
+      if (column.first == columns->identity) {
+        continue;
+      }
+      if (list.size() > 1) {
+        list.push_back(punct(","));
+      }
+      list.push_back(word(column.first));
+    }
+    list.push_back(punct(")"));
+    t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(at), list.begin(), list.end());
+    return true;
+  }
+
   bool fitInsert() {
     const auto table = tableName(2);
     if (!table) {
@@ -1507,7 +1565,10 @@ class Rewriter {
         return from.kind == Kind::Integer &&
                (from.bytes == to.bytes || (from.bytes < to.bytes && !(to.bytes == 1)));
       case Kind::Datetime:
-        return from.kind == Kind::Datetime;
+        // A datetime column of a database written by other means may hold
+        // any spelling of its instants: every one is brought to the stored
+        // form.
+        return false;
       default:
         return true;
     }

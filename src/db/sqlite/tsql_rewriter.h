@@ -17,7 +17,11 @@
 //    spacing, after a table or its alias: removed, SQLite locks the file;
 //  - `select top n ...` / `top (n)`, also in subqueries: `... LIMIT n`;
 //  - `insert t ...` without INTO, `delete t where ...` without FROM;
-//  - `truncate table t`: DELETE FROM t, transactional like any statement;
+//  - `truncate table t`: DELETE FROM t, transactional like any statement,
+//    and the identity column (an INTEGER PRIMARY KEY declared
+//    AUTOINCREMENT) starts again at 1;
+//  - an insert that names the identity column fails as with IDENTITY_INSERT
+//    off; one without a column list fills every other column in order;
 //  - `update t set ... from t, u where ...`: the target is dropped from the
 //    FROM list (SQL Server joins the target row with u), also when it heads
 //    an inner join chain; `update t set ... from u where t.c = u.c` runs as
@@ -109,11 +113,19 @@
 //                             a number loses its fraction, a text must be an
 //                             integer ('' is 0), out of range fails with the
 //                             arithmetic overflow error of the type.
-//      datetime               a text must be a date SQL Server reads
-//                             (yyyy-mm-dd, yyyy/mm/dd, yyyymmdd, with an
-//                             optional hh:mm[:ss[.fff]]; '' is 1900-01-01) and
-//                             is kept as written; a number counts days from
-//                             1900-01-01; else the conversion error.
+//      datetime               a text must be a date SQL Server reads under
+//                             us_english (yyyy-mm-dd, yyyymmdd, ISO 8601 with
+//                             T, mm/dd/yy[yy], month names, a time with
+//                             AM/PM, a time alone; '' is 1900-01-01), else
+//                             error 241; a day that does not exist or a year
+//                             outside 1753-9999 is error 242; a number counts
+//                             days from 1900-01-01. The time is rounded to
+//                             1/300 second and the instant stored as
+//                             'yyyy-mm-dd hh:mi:ss.mmm' ('yyyy-mm-dd' alone at
+//                             midnight), so that keys, DISTINCT and ORDER BY
+//                             see instants; cast/convert to datetime does the
+//                             same. A datetime compared with a text literal
+//                             still compares as text.
 //    A value that cannot break the column is stored without a call: a
 //    literal that fits, and in INSERT ... SELECT a column whose own declared
 //    type fits within the target's (varchar(10) into varchar(20),
