@@ -13,6 +13,7 @@
 #include "app/preflight.h"
 #include "app/progress_model.h"
 #include "app/run_driver.h"
+#include "app/run_log.h"
 #include "app/settings_store.h"
 #include "db/rehearsal_session.h"
 #include "db/session.h"
@@ -24,16 +25,7 @@ namespace {
 
 constexpr std::string_view kProgramName = "convert-batch";
 
-// Keys of an event stay in the order written, as readers of the lines see
-// them in the documentation.
-using Event = nlohmann::ordered_json;
-
-// One event as a line of JSON. A text from the database that is not valid
-// UTF-8 (an engine may report its errors in another code page) keeps its
-// place as U+FFFD instead of stopping the run.
-std::string jsonLine(const Event& event) {
-  return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+using Event = RunEvent;
 
 std::string trimmed(std::string_view text) {
   const auto first = text.find_first_not_of(" \t");
@@ -87,7 +79,7 @@ constexpr const char* kPasswordRefused =
 // with a bar redrawn in place and other outputs get plain lines.
 class BatchUi final : public RunUi {
  public:
-  BatchUi(BatchIo& io, bool jsonl) : io_(io), jsonl_(jsonl) {}
+  BatchUi(BatchIo& io, bool jsonl, RunLog& log) : io_(io), jsonl_(jsonl), log_(log) {}
 
   void wf_set_bar(float ar_value, const std::string& as_text) override {
     model_.wf_set_bar(ar_value, as_text);
@@ -105,11 +97,9 @@ class BatchUi final : public RunUi {
   // the event, or lines indented under the message.
   void messageBoxWithDetails(const std::string& title, const std::string& text,
                              const std::string& details) override {
+    const Event event = messageEvent(title, text, details);
+    log_.write(event);
     if (jsonl_) {
-      Event event{{"event", "message"}, {"title", title}, {"text", text}};
-      if (!details.empty()) {
-        event["details"] = details;
-      }
       emit(event);
       return;
     }
@@ -129,42 +119,21 @@ class BatchUi final : public RunUi {
     messageBox(title, text);
   }
   void stepFinished(const std::string& category, bool ok, long long rows, double seconds) override {
-    if (jsonl_) {
-      // Milliseconds are all a reader of the timings needs.
-      emit({{"event", "step"},
-            {"category", category},
-            {"ok", ok},
-            {"rows", rows},
-            {"seconds", std::round(seconds * 1000.0) / 1000.0}});
-    }
+    record(stepEvent(category, ok, rows, seconds));
   }
   bool interruptRequested() override { return io_.interrupted && io_.interrupted(); }
 
   // The findings of a check, one event each.
   void checked(const CheckReport& report) {
-    if (!jsonl_) {
-      return;
-    }
     for (const auto& f : report.findings) {
-      emit({{"event", "check"},
-            {"category", f.category},
-            {"severity", severityName(f.severity)},
-            {"text", f.text}});
+      record(checkEvent(f));
     }
   }
 
   // The verification of a completed run, one event per category.
   void verified(const std::vector<CategoryVerification>& rows) {
-    if (!jsonl_) {
-      return;
-    }
     for (const auto& v : rows) {
-      emit({{"event", "verify"},
-            {"category", v.category},
-            {"source", v.source},
-            {"target", v.target},
-            {"explained", v.explained},
-            {"ok", v.ok}});
+      record(verifyEvent(v));
     }
   }
 
@@ -176,15 +145,18 @@ class BatchUi final : public RunUi {
       liveLine_ = false;
     }
   }
-  void end(std::string_view outcome) {
-    if (jsonl_) {
-      emit({{"event", "end"}, {"outcome", outcome}});
-    }
-  }
+  void end(std::string_view outcome) { record(endEvent(outcome)); }
 
  private:
+  // To the run log, and to stdout when events were asked for.
+  void record(const Event& event) {
+    log_.write(event);
+    if (jsonl_) {
+      emit(event);
+    }
+  }
   void emit(const Event& event) {
-    io_.out << jsonLine(event) << "\n";
+    io_.out << eventLine(event) << "\n";
     io_.out.flush();  // a reader follows the run as it goes
   }
 
@@ -234,6 +206,7 @@ class BatchUi final : public RunUi {
 
   BatchIo& io_;
   bool jsonl_;
+  RunLog& log_;
   bool liveLine_ = false;
   ProgressModel model_;
 };
@@ -306,7 +279,7 @@ int runCheck(Session& SQLCA, const BatchOptions& options, BatchUi& ui, BatchIo& 
 
 }  // namespace
 
-std::string jsonString(const std::string& text) { return jsonLine(Event(text)); }
+std::string jsonString(const std::string& text) { return eventLine(Event(text)); }
 
 namespace {
 
@@ -324,6 +297,11 @@ conn_port. For a real SQL Server: DBMS any value but SQLite (for example
 "MSS Microsoft SQL Server"), ServerName host or host,port, and Dbparm
 key=value pairs such as Driver=FreeTDS;LoginTimeout=10. DBMS=SQLite uses the
 embedded backend with ServerName the folder of tillexv8.db.
+
+Run log: every run appends its events, one JSON object per line, to
+$XDG_DATA_HOME/convert/YYYY-MM-DD.jsonl (~/.local/share/convert/ when
+XDG_DATA_HOME is not set; %LOCALAPPDATA%\\convert\\ on Windows), or to
+the file given with --log. The password is never written.
 
 Exit status: 0 completed, 1 a step failed, a failure was shown, the
 verification flagged a category or --check found what will fail,
@@ -418,6 +396,9 @@ void declareOptions(CLI::App& app, Given& given) {
   app.add_flag(
       "--subno-to-no", o.subnoToNo,
       "weighed items' number is in the self-assigned code\n(not with --source dravik_std)");
+  addText(app, "--log", o.logFile,
+          "append the run's events to FILE instead of the day's\nrun log in the user's data folder")
+      ->type_name("FILE");
   app.add_option("--events", given.events, "one JSON object per line on stdout")
       ->type_name("jsonl")
       ->check(CLI::IsMember({"jsonl"}).description(""));
@@ -524,7 +505,34 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
   std::unique_ptr<Session> SQLCA = makeSession(defaults.settings.DBMS, defaults.settingsProblem);
   SQLCA->settings = defaults.settings;
   CloseAtExit closing(*SQLCA);
-  BatchUi ui(io, options.eventsJsonl);
+  // Every run leaves its events in a log, so that what was converted, when,
+  // and how the verification came out can be shown later.
+  const std::string logFile =
+      options.logFile.value_or(dailyRunLogFile(io.getenv, std::chrono::system_clock::now()));
+  RunLog log(logFile);
+  log.setSecret(password);
+  if (!log.on() && !logFile.empty()) {
+    io.err << kProgramName << ": no run log: " << log.problem() << "\n";
+  }
+  {
+    RunStart start{"batch",
+                   options.check    ? "check"
+                   : options.dryRun ? "dry-run"
+                                    : "convert",
+                   fields.sle_server,
+                   fields.sle_sa,
+                   "tillexv8",
+                   std::string(options.sourcePro ? kDravikPro : kDravikStd),
+                   {}};
+    const auto& cats = categories();
+    for (std::size_t i = 0; i < cats.size(); ++i) {
+      if (options.ticked[i]) {
+        start.categories.emplace_back(cats[i].key);
+      }
+    }
+    log.write(startEvent(start));
+  }
+  BatchUi ui(io, options.eventsJsonl, log);
 
   const ConnectOutcome connected = connectTarget(*SQLCA, fields);
   ui.messageBox(kNoticeTitle, connected.message);

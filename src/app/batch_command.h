@@ -36,8 +36,9 @@ struct BatchOptions {
   std::array<bool, 9> ticked{};            // categories() order
   bool subnoToNo = false;
   bool eventsJsonl = false;
-  bool dryRun = false;  // rehearse on the real target, then roll everything back
-  bool check = false;   // look for what would fail, change nothing
+  std::optional<std::string> logFile;  // the run log; default: the day's file
+  bool dryRun = false;                 // rehearse on the real target, then roll everything back
+  bool check = false;                  // look for what would fail, change nothing
   bool help = false;
   bool version = false;
 };

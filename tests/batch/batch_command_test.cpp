@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -261,6 +263,63 @@ TEST(BatchCommand, CompletedRunReportsEveryEventInOrder) {
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_bd_base_code WHERE type_no='RG'"), "2");
   EXPECT_EQ(db.scalar("tillexv8", "SELECT count(*) FROM t_pc_branch_price"), "1");
   EXPECT_EQ(triggersOff(db), "0");
+}
+
+// The lines of a run log, each without its leading time.
+std::vector<std::string> logLines(const std::string& file) {
+  std::vector<std::string> out;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    auto event = nlohmann::ordered_json::parse(line);
+    EXPECT_EQ(event.begin().key(), "time") << line;
+    event.erase("time");
+    out.push_back(event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  }
+  return out;
+}
+
+TEST(BatchLog, EveryRunAppendsItsEventsToTheDaysLogOrTheGivenFile) {
+  DbFolder db;
+  seed(db);
+  const std::string home = db.path() + "/data-home";
+  const std::string secret = "Geheim-Pass1";
+  const Outcome o = run({target(db, {"--categories", "region", "--events", "jsonl",
+                                     "--password-env", "CONVERT_TEST_PW"}),
+                         {{"CONVERT_TEST_PW", secret}, {"XDG_DATA_HOME", home}}});
+  ASSERT_EQ(o.status, 0) << o.err;
+
+  const auto days = std::filesystem::directory_iterator(home + "/convert");
+  ASSERT_NE(days, std::filesystem::directory_iterator());
+  const std::string daily = days->path().string();
+  // The log holds what --events prints, progress aside, after the run's start.
+  std::vector<std::string> expected{
+      R"({"event":"start","front":"batch","mode":"convert","server":")" + db.path() +
+      R"(","login":"sa","database":"tillexv8","source":"dravik_std","categories":["region"]})"};
+  for (const auto& line : o.lines()) {
+    if (line.find(R"({"event":"progress")") != 0) {
+      expected.push_back(line);
+    }
+  }
+  EXPECT_EQ(logLines(daily), expected);
+
+  // --log writes elsewhere and leaves the day's log alone; a second run
+  // appends.
+  const std::string elsewhere = db.path() + "/runs.jsonl";
+  for (int i = 0; i < 2; ++i) {
+    const Outcome again = run({target(db, {"--categories", "region", "--log", elsewhere,
+                                           "--password-env", "CONVERT_TEST_PW"}),
+                               {{"CONVERT_TEST_PW", secret}, {"XDG_DATA_HOME", home}}});
+    EXPECT_EQ(again.status, 0) << again.err;
+  }
+  EXPECT_EQ(logLines(daily).size(), expected.size());
+  const auto twice = logLines(elsewhere);
+  EXPECT_EQ(
+      std::count_if(twice.begin(), twice.end(),
+                    [](const std::string& l) { return l.find(R"("event":"end")") != l.npos; }),
+      2);
+  for (const auto& line : twice) {
+    EXPECT_EQ(line.find(secret), std::string::npos) << line;
+  }
 }
 
 TEST(BatchCommand, FailedStepRollsBackAndTheCloseSequenceStillRuns) {

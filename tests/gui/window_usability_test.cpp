@@ -9,13 +9,16 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "app/preflight.h"
 #include "app/qt/report_views.h"
 #include "app/qt/translations.h"
 #include "app/qt/window_controls.h"
 #include "app/run_driver.h"
+#include "app/run_log.h"
 #include "gui/window_fixture.h"
 #include "support/db_folder.h"
 
@@ -180,6 +183,44 @@ TEST(RehearseButton, RunsEverythingThenRollsItBackAndSaysSo) {
   EXPECT_EQ(
       db.scalar("tillexv8", "SELECT group_concat(code_id) FROM t_bd_base_code WHERE type_no='RG'"),
       "0101");
+}
+
+TEST(RunLog, EveryWindowRunAppendsItsEventsToTheDaysLog) {
+  const DbFolder db;
+  db.exec("dravik_std", "INSERT INTO bi_t_region_info VALUES ('0101','华东')");
+  const std::string home = db.path() + "/data-home";
+  const QByteArray before = qgetenv("XDG_DATA_HOME");
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(home));
+  {
+    WindowUnderTest t(sqliteStore(db.path()));
+    t.get<QLineEdit>("sle_passwd")->setText("Geheim-Pass1");
+    click(t, "cb_connect");
+    click(t, "cbx_region");
+    t.runAndWait("cb_rehearse");
+    t.runAndWait("cb_convert");
+  }
+  qputenv("XDG_DATA_HOME", before);
+
+  const std::string file =
+      dailyRunLogFile([&](const std::string&) { return std::optional<std::string>(home); },
+                      std::chrono::system_clock::now());
+  std::ifstream in(file);
+  std::vector<std::string> events;
+  for (std::string line; std::getline(in, line);) {
+    EXPECT_EQ(line.find("Geheim-Pass1"), std::string::npos) << line;
+    const auto event = nlohmann::ordered_json::parse(line);
+    std::string e = event["event"].get<std::string>();
+    for (const char* key : {"front", "mode", "category", "outcome"}) {
+      if (event.contains(key)) {
+        e += " " + event[key].get<std::string>();
+      }
+    }
+    events.push_back(e);
+  }
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"start window dry-run", "step region", "message",
+                                      "verify region", "end completed", "start window convert",
+                                      "step region", "message", "verify region", "end completed"}));
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "app/qt/window_controls.h"
 #include "app/qt/window_run_ui.h"
 #include "app/run_driver.h"
+#include "app/run_log.h"
 #include "db/rehearsal_session.h"
 #include "steps/catalog.h"
 #include "steps/step.h"
@@ -415,20 +416,43 @@ void w_convert3::startWork(Work work) {
   }
   worker_.reset(QThread::create([this, work, choice, source] {
     Session& SQLCA = *SQLCA_;
+    // Every run leaves its events in the day's run log.
+    RunLog log(dailyRunLogFile(
+        [](const std::string& name) -> std::optional<std::string> {
+          if (!qEnvironmentVariableIsSet(name.c_str())) {
+            return std::nullopt;
+          }
+          return qEnvironmentVariable(name.c_str()).toStdString();
+        },
+        std::chrono::system_clock::now()));
+    log.setSecret(SQLCA.settings.LogPass);
+    log.write(startEvent({"window",
+                          work == Work::Check      ? "check"
+                          : work == Work::Rehearse ? "dry-run"
+                                                   : "convert",
+                          SQLCA.settings.ServerName, SQLCA.settings.LogId, SQLCA.settings.Database,
+                          source, chosen_}));
     // A stop requested by the operator ends the statement about to be sent.
     SQLCA.setInterruptCheck([this] { return stop_.load(); });
-    WindowRunUi ui(*this, stop_, chosen_, work == Work::Rehearse);
+    WindowRunUi windowUi(*this, stop_, chosen_, work == Work::Rehearse);
+    LoggedRunUi ui(windowUi, log);
     if (work == Work::Check) {
       check_ = checkConversion(SQLCA, source, chosen_);
       // A check changes nothing; its reads end here.
       SQLCA.rollback();
+      for (const CheckFinding& f : check_.findings) {
+        log.write(checkEvent(f));
+      }
+      log.write(endEvent(check_.willFail() ? "failed" : "completed"));
     } else if (work == Work::Rehearse) {
       RehearsalSession rehearsal(SQLCA);
       report_ = runConversion(rehearsal, ui, choice);
       SQLCA.setInterruptCheck(nullptr);
       rehearsalUndone_ = rehearsal.finish();
+      logRunEnd(log, report_);
     } else {
       report_ = runConversion(SQLCA, ui, choice);
+      logRunEnd(log, report_);
     }
     SQLCA.setInterruptCheck(nullptr);
     QMetaObject::invokeMethod(
