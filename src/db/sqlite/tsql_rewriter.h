@@ -49,9 +49,13 @@
 //    (NULL when either is NULL); a text beside a number is read as that
 //    number or fails with SQL Server's conversion error; two values of
 //    int's range give an int and fail with "Arithmetic overflow error
-//    converting expression to data type int." beyond it (a DECIMAL column
-//    holding a whole number is an integer to SQLite and counts as an int
-//    here); a zero divisor fails with "Divide by zero error encountered.";
+//    converting expression to data type int." beyond it, unless a column
+//    declared decimal, numeric or money feeds the operation (named in the
+//    operand, also inside isnull(...) or abs(...)): the call then gets a
+//    third argument 1 and computes as decimal, whole numbers included, with
+//    no int bound and a division that keeps its fraction (in binary
+//    floating point once a fraction appears); a zero divisor fails with
+//    "Divide by zero error encountered.";
 //  - N'...' literals, [bracketed] names, comments, keywords in any case and
 //    a trailing ';'.
 // Refused with an error: T-SQL variables (@x), temporary tables (#t),

@@ -459,8 +459,11 @@ inline bool textAsNumber(sqlite3_context* ctx, sqlite3_value* value, bool asInte
 // outcome. NULL with a NULL operand; two texts concatenate under '+' (and
 // fail under the others); a text beside a number is read as that number;
 // integers stay integers and an int result beyond int's range fails; a
-// zero divisor fails.
-inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
+// zero divisor fails. A third argument says that a decimal column feeds
+// the operation: a whole number is then a decimal, not an int, so int's
+// range does not bound the result and division keeps the fraction.
+inline void arithmetic(sqlite3_context* ctx, int argc, sqlite3_value** argv, Op op) {
+  const bool decimal = argc > 2;
   int ta = sqlite3_value_type(argv[0]);
   int tb = sqlite3_value_type(argv[1]);
   if (ta == SQLITE_NULL || tb == SQLITE_NULL) {
@@ -506,7 +509,7 @@ inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
   } else {
     rb = sqlite3_value_double(argv[1]);
   }
-  if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER) {
+  if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER && !(decimal && op == Op::Divide)) {
     sqlite3_int64 out = 0;
     bool overflow = false;
     switch (op) {
@@ -532,17 +535,19 @@ inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
         }
         break;
     }
-    if (overflow) {
+    if (overflow && !decimal) {
       sqlite3_result_error(ctx, kBigintOverflow, -1);
       return;
     }
     // Two values of int's range are ints to SQL Server: so is the result.
-    if (isInt32(ia) && isInt32(ib) && !isInt32(out)) {
+    if (!decimal && isInt32(ia) && isInt32(ib) && !isInt32(out)) {
       sqlite3_result_error(ctx, kIntOverflow, -1);
       return;
     }
-    sqlite3_result_int64(ctx, out);
-    return;
+    if (!overflow) {
+      sqlite3_result_int64(ctx, out);
+      return;
+    }
   }
   const double a = ta == SQLITE_INTEGER ? static_cast<double>(ia) : ra;
   const double b = tb == SQLITE_INTEGER ? static_cast<double>(ib) : rb;
@@ -569,20 +574,20 @@ inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
   sqlite3_result_double(ctx, out);
 }
 
-inline void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Add);
+inline void addFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Add);
 }
-inline void subtractFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Subtract);
+inline void subtractFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Subtract);
 }
-inline void multiplyFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Multiply);
+inline void multiplyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Multiply);
 }
-inline void divideFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Divide);
+inline void divideFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Divide);
 }
-inline void moduloFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Modulo);
+inline void moduloFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Modulo);
 }
 
 // tsql_substring(x, start, length) in characters: the characters at
