@@ -296,6 +296,46 @@ inline DatetimeRead fromTicks(long long days, long long ticks, DateTime& out) {
 inline DatetimeRead readDatetime(std::string_view text, DateTime& out) {
   using namespace datetime_detail;
   out = DateTime{};
+  // The stored forms themselves, 'yyyy-mm-dd' and 'yyyy-mm-dd
+  // hh:mi:ss.mmm', are what most values are: read without taking the text
+  // apart.
+  if (text.size() == 10 || text.size() == 23) {
+    static constexpr std::string_view kShape = "dddd-dd-dd dd:dd:dd.ddd";
+    bool plain = true;
+    for (std::size_t i = 0; i < text.size() && plain; ++i) {
+      plain = kShape[i] == 'd' ? isDigit(text[i]) : text[i] == kShape[i];
+    }
+    if (plain) {
+      auto at = [&](std::size_t from, std::size_t count) {
+        int v = 0;
+        for (std::size_t i = from; i < from + count; ++i) {
+          v = v * 10 + (text[i] - '0');
+        }
+        return v;
+      };
+      out.year = at(0, 4);
+      out.month = at(5, 2);
+      out.day = at(8, 2);
+      if (text.size() == 23) {
+        out.hour = at(11, 2);
+        out.minute = at(14, 2);
+        out.second = at(17, 2);
+        out.millis = at(20, 3);
+        if (out.hour > 23 || out.minute > 59 || out.second > 59) {
+          return DatetimeRead::NotADate;
+        }
+      }
+      if (out.month < 1 || out.month > 12 || out.day < 1 ||
+          out.day > monthDays(out.year, out.month) || out.year < 1753) {
+        return DatetimeRead::OutOfRange;
+      }
+      // Already on the 1/300 second clock: kept as it is.
+      const int m = out.millis % 10;
+      if (m == 0 || m == 3 || m == 7) {
+        return DatetimeRead::Ok;
+      }
+    }
+  }
   std::vector<Piece> pieces;
   for (std::size_t i = 0; i < text.size();) {
     const char c = text[i];
