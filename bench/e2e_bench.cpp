@@ -148,7 +148,9 @@ int runTool(const std::string& folder, bool throughOdbc) {
 // The floor is the leanest SQLite execution of the same conversion: every
 // category's work as set-based statements in SQLite's own dialect, inside
 // one transaction per category, on a connection with the same journal, sync
-// and page-cache settings as the embedded session. The balances are
+// and page-cache settings as the embedded session. Datetimes copied from the
+// sources are brought to the stored form of a datetime as the session's
+// fitting does. The balances are
 // enciphered and the recharge amounts deciphered by registered functions
 // inside single statements. Only the class renumbering stays a loop,
 // because every new code depends on the codes given before it.
@@ -216,7 +218,8 @@ std::vector<FloorCategory> floorScript(const std::string& branch) {
         "INSERT INTO t_bd_supcust_info(check_out_date,check_out_day,check_out_flag,credit_amt,"
         "display_flag,other1,other2,other3,region_no,sup_acct_back,sup_acct_no,sup_addr,"
         "sup_email,sup_fax,sup_man,sup_name,sup_tax_no,sup_tel,sup_type,supcust_flag,supcust_no,"
-        "zip,sale_way) SELECT check_out_date,check_out_day,'0',credit_amt,display_flag,other1,"
+        "zip,sale_way) SELECT tsql_fit_datetime(check_out_date),check_out_day,'0',credit_amt,"
+        "display_flag,other1,"
         "other2,other3,substr(region_no,1,4),sup_acct_back,sup_acct_no,sup_addr,sup_email,"
         "sup_fax,sup_man,sup_name,sup_tax_no,sup_tel,sup_type,supcust_flag,supcust_no,zip,CASE "
         "WHEN sup_name LIKE '%联营%' THEN 'C' WHEN sup_name LIKE '%代销%' THEN 'B' ELSE 'A' END "
@@ -229,7 +232,7 @@ std::vector<FloorCategory> floorScript(const std::string& branch) {
       {"vip",
        {"DELETE FROM t_rm_vip_type",
         "INSERT INTO t_rm_vip_type(type_id,type_name,sale_way,discount,memo,oper_id,oper_date) "
-        "SELECT type_id,type_name,sale_way,discount,memo,oper_id,oper_date FROM "
+        "SELECT type_id,type_name,sale_way,discount,memo,oper_id,tsql_fit_datetime(oper_date) FROM "
         "dravik_pro.pos_t_vip_type",
         "DELETE FROM t_rm_vip_info",
         // The cards go in with their plain balances, which the next
@@ -237,8 +240,9 @@ std::vector<FloorCategory> floorScript(const std::string& branch) {
         "INSERT INTO t_rm_vip_info (card_id,card_status,card_type,oper_date,oper_id,other1,"
         "other2,other3,vip_add,vip_email,vip_end_date,vip_name,vip_sex,vip_start_date,vip_tax,"
         "vip_tel,vip_zip,residual_amt,consum_amt,acc_num,dec_num,use_num,consum_count) SELECT "
-        "card_id,card_status,card_type,oper_date,oper_id,other1,other2,other3,vip_add,"
-        "vip_email,vip_end_date,vip_name,vip_sex,vip_start_date,vip_tax,vip_tel,vip_zip,"
+        "card_id,card_status,card_type,tsql_fit_datetime(oper_date),oper_id,other1,other2,other3,"
+        "vip_add,vip_email,tsql_fit_datetime(vip_end_date),vip_name,vip_sex,"
+        "tsql_fit_datetime(vip_start_date),vip_tax,vip_tel,vip_zip,"
         "floor_balance_text(card_balance),vip_cons_amount,total_integral,"
         "(total_integral-vip_integral),999999,cons_count FROM dravik_pro.pos_t_vip_info",
         "UPDATE t_rm_vip_info SET residual_amt=s.stored FROM (SELECT card_id,"
@@ -264,7 +268,9 @@ std::vector<FloorCategory> floorScript(const std::string& branch) {
        {"DELETE FROM t_rm_spec_price",
         "INSERT INTO t_rm_spec_price(branch_no,item_no,special_type,old_price,spe_price,discount,"
         "sale_qty,sold_qty,start_date,end_date,other1,other2,other3) SELECT branch_no,item_no,"
-        "special_type,old_price,spe_price,discount,sale_qnty,sold_qnty,start_date,end_date,"
+        "special_type,old_price,spe_price,discount,sale_qnty,sold_qnty,tsql_fit_datetime(start_"
+        "date),"
+        "tsql_fit_datetime(end_date),"
         "other1,other2,other3 FROM dravik_pro.pos_t_spec_price WHERE special_type='2'"}},
       {"cashier",
        {"DELETE FROM t_rm_cashier WHERE cashier_id<>'9999'",
@@ -272,7 +278,9 @@ std::vector<FloorCategory> floorScript(const std::string& branch) {
         "cashier_status,discount_rate) SELECT cashier_id,cashier_name,cashier_id,"
         "'00000000000000000',cashier_status,1 FROM dravik_pro.pos_t_cashier"}},
       {"stock",
-       {"DELETE FROM t_im_flow", "DELETE FROM t_im_branch_stock",
+       {"DELETE FROM t_im_flow",
+        // Truncate starts the flow numbers again at 1.
+        "DELETE FROM sqlite_sequence WHERE name='t_im_flow'", "DELETE FROM t_im_branch_stock",
         "INSERT INTO t_im_flow(voucher_no,oper_date,item_no,real_qty,price,sheet_amt,branch_no,"
         "d_branch_no,trans_no,db_no,supcust_no,sale_way,oper_id) SELECT 'PD'," +
             now +

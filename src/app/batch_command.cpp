@@ -604,7 +604,10 @@ int runBatch(const std::vector<std::string>& args, BatchIo& io) {
     io.out << "\n" << runSummary(report);
     io.out.flush();
   }
-  if (report.interrupted) {
+  // A stop that came after the last step (during the verification or the
+  // close) still ends the command as stopped: the operator asked for it,
+  // and a script must not take the run for a failure of its own.
+  if (report.interrupted || ui.interruptRequested()) {
     ui.end("failed");
     return kExitInterrupted;
   }

@@ -3,10 +3,12 @@
 #include <ini.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/paths.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -97,25 +99,45 @@ SettingsStore SettingsStore::fromIniText(std::string_view text) {
 }
 
 SettingsStore SettingsStore::fromFile(const std::string& path) {
-  configureIniParser();
   SettingsStore store;
-  // A missing or unreadable file leaves the store empty, and says why.
-  const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
-  int reason = 0;
-  if (file == nullptr) {
-    reason = errno;
-  } else {
-    ini_parse_file(file.get(), keepValue, &store);
-    if (std::ferror(file.get()) != 0) {
-      reason = errno != 0 ? errno : EIO;
-      store.values_.clear();  // what came before the failed read is not the whole store
-    }
+  // Only a regular file of sensible size is read: a device or a pipe named
+  // here by mistake may never end, and nothing the store holds comes near
+  // a megabyte. A missing or unreadable file leaves the store empty, and
+  // says why.
+  const std::string what = "the settings file " + path;
+  std::error_code error;
+  const auto status = std::filesystem::status(platform::fsPath(path), error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    store.problem_ = what + " does not exist";
+    return store;
   }
-  if (reason == ENOENT) {
-    store.problem_ = "the settings file " + path + " does not exist";
-  } else if (reason != 0) {
-    store.problem_ = "the settings file " + path + " could not be read: " + std::strerror(reason);
+  if (error) {
+    store.problem_ = what + " could not be read: " + error.message();
+    return store;
   }
+  if (status.type() == std::filesystem::file_type::directory) {
+    store.problem_ = what + " could not be read: " + std::strerror(EISDIR);
+    return store;
+  }
+  if (status.type() != std::filesystem::file_type::regular) {
+    store.problem_ = what + " could not be read: it is not a regular file";
+    return store;
+  }
+  std::ifstream file(platform::fsPath(path), std::ios::binary);
+  std::string text(kMaxSettingsFileBytes + 1, '\0');
+  if (file) {
+    file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  }
+  if (file.bad() || (!file && !file.eof())) {
+    store.problem_ = what + " could not be read";
+    return store;
+  }
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  if (text.size() > kMaxSettingsFileBytes) {
+    store.problem_ = what + " could not be read: it is larger than 1 MB";
+    return store;
+  }
+  store = fromIniText(text);
   return store;
 }
 

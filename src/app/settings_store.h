@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,6 +36,9 @@ inline constexpr const char* kSettingsFileVariable = "CONVERT_SETTINGS_FILE";
 // understand is skipped.
 // Value names, like the registry's, are compared without regard to case.
 // Values before any [section] count as well; other sections are ignored.
+// A larger settings file is refused rather than read.
+inline constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
+
 inline constexpr const char* kDefaultSettingsFile = "/etc/Vantor/tillex/8.0.ini";
 
 // A read-only snapshot of the settings. A missing file, key or value is

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "app/connection.h"
 
@@ -56,10 +58,23 @@ TEST(SettingsStore, AFileThatCannotBeReadIsEmptyAndSaysWhy) {
     std::string path;
     std::string problem;
   };
-  const Case cases[] = {
+  // Files that never end or would not fit in memory are refused unread.
+  const std::string big = folder + "/settings-big-" + std::to_string(getpid()) + ".ini";
+  std::ofstream(big) << "DBMS=SQLite\n" << std::string(kMaxSettingsFileBytes, ';');
+  std::vector<Case> cases = {
       {"/nonexistent/dir/8.0.ini", "the settings file /nonexistent/dir/8.0.ini does not exist"},
       {folder, "the settings file " + folder + " could not be read: Is a directory"},
+      {big, "the settings file " + big + " could not be read: it is larger than 1 MB"},
   };
+  const std::string fifo = folder + "/settings-fifo-" + std::to_string(getpid());
+  if (mkfifo(fifo.c_str(), 0600) == 0) {
+    cases.push_back(
+        {fifo, "the settings file " + fifo + " could not be read: it is not a regular file"});
+  }
+  if (std::filesystem::exists("/dev/zero")) {
+    cases.push_back(
+        {"/dev/zero", "the settings file /dev/zero could not be read: it is not a regular file"});
+  }
   for (const Case& c : cases) {
     const auto store = SettingsStore::fromFile(c.path);
     EXPECT_EQ(store.problem(), c.problem);
@@ -72,6 +87,8 @@ TEST(SettingsStore, AFileThatCannotBeReadIsEmptyAndSaysWhy) {
     EXPECT_EQ(SQLCA->SQLErrText(),
               "No database interface (DBMS) is configured: " + c.problem + ".");
   }
+  std::filesystem::remove(big);
+  std::filesystem::remove(fifo);
 }
 
 // Points the variable at a file for the life of the object.

@@ -171,16 +171,20 @@ TEST(StrictTypes, ValuesAreFittedToTheDeclaredTypeOrFail) {
       {"t", "255", "255"},
       {"t", "-1", "error: Arithmetic overflow error converting expression to data type tinyint."},
       {"dt", "'2024-02-29 13:45:00.123'", "2024-02-29 13:45:00.123"},
-      {"dt", "'20240131'", "20240131"},
-      {"dt", "''", "1900-01-01 00:00:00.000"},
+      {"dt", "'20240131'", "2024-01-31"},  // one stored form per instant
+      {"dt", "'2024-01-31 00:00:00'", "2024-01-31"},
+      {"dt", "'2024-01-31 23:59:59.998'", "2024-01-31 23:59:59.997"},  // 1/300 s clock
+      {"dt", "'2024-01-31 23:59:59.999'", "2024-02-01"},
+      {"dt", "''", "1900-01-01"},
       {"dt", "'2023-02-29'",
-       "error: Conversion failed when converting date and/or time from character string."},
+       "error: The conversion of a varchar data type to a datetime data type resulted in an "
+       "out-of-range value."},
       {"dt", "'abc'",
        "error: Conversion failed when converting date and/or time from character string."},
       {"dt", "'1700-01-01'",
        "error: The conversion of a varchar data type to a datetime data type resulted in an "
        "out-of-range value."},
-      {"dt", "2", "1900-01-03 00:00:00.000"},
+      {"dt", "2", "1900-01-03"},
       {"plain", "'no limit at all'", "no limit at all"},  // SQLite's own types keep its rules
       {"num", "1.23456789", "1.23456789"},
   };

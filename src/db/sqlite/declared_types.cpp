@@ -166,10 +166,12 @@ std::shared_ptr<const DeclaredTypes> DeclaredTypes::read(const Query& query) {
     }
     const std::string& schema = database[1];
     // Generated columns (hidden 2 and 3) take no values.
-    const std::string sql = "SELECT m.name, p.name, p.type, p.pk FROM " + quoted(schema, '"') +
-                            ".sqlite_master AS m, pragma_table_xinfo(m.name, " +
-                            quoted(schema, '\'') +
-                            ") AS p WHERE m.type = 'table' AND p.hidden = 0 ORDER BY m.name, p.cid";
+    const std::string sql =
+        "SELECT m.name, p.name, p.type, p.pk, "
+        "instr(upper(m.sql), 'AUTOINCREMENT') > 0 FROM " +
+        quoted(schema, '"') + ".sqlite_master AS m, pragma_table_xinfo(m.name, " +
+        quoted(schema, '\'') +
+        ") AS p WHERE m.type = 'table' AND p.hidden = 0 ORDER BY m.name, p.cid";
     std::vector<std::vector<std::string>> rows;
     if (!query(sql, rows)) {
       continue;
@@ -197,6 +199,8 @@ std::shared_ptr<const DeclaredTypes> DeclaredTypes::read(const Query& query) {
         // column names a row then.
         columns.key = row[3] == "1" && keyColumns == 0 ? lowered(row[1]) : std::string();
         ++keyColumns;
+        // AUTOINCREMENT is allowed on a lone INTEGER PRIMARY KEY only.
+        columns.identity = row.size() > 4 && row[4] == "1" ? columns.key : std::string();
       }
     }
     if (!table.empty()) {

@@ -44,6 +44,9 @@ struct TableColumns {
   std::string key;
   // A trigger of some database fires on UPDATE of a table of this name.
   bool updateTriggers = false;
+  // The identity column (lower-case): the key that SQLite numbers itself
+  // with AUTOINCREMENT. Empty when the table has none.
+  std::string identity;
 
   // The rule of `column` (any case); nullptr when the table has no such
   // column.

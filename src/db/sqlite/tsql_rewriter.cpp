@@ -614,7 +614,14 @@ class Rewriter {
       wrapCast("REAL");
       return true;
     }
-    if (type.size() == 1 && (name == "datetime" || name == "date" || name == "smalldatetime")) {
+    if (type.size() == 1 && name == "datetime") {
+      // Read and stored as a datetime column reads and stores it.
+      out = {word("tsql_fit_datetime"), punct("(")};
+      out.insert(out.end(), expr.begin(), expr.end());
+      out.push_back(punct(")"));
+      return true;
+    }
+    if (type.size() == 1 && (name == "date" || name == "smalldatetime")) {
       out = {punct("(", true)};
       out.insert(out.end(), expr.begin(), expr.end());
       out.push_back(punct(")"));
@@ -810,7 +817,7 @@ class Rewriter {
     return out;
   }
 
-  static Tokens call(std::string_view function, Tokens a, Tokens b) {
+  static Tokens call(std::string_view function, Tokens a, Tokens b, bool decimal = false) {
     if (!a.empty()) {
       a.front().space = false;
     }
@@ -821,6 +828,13 @@ class Rewriter {
     out.insert(out.end(), a.begin(), a.end());
     out.push_back(punct(","));
     out.insert(out.end(), b.begin(), b.end());
+    if (decimal) {
+      // A third argument: the operation is decimal (see tsql_add).
+      out.push_back(punct(","));
+      Token one = number("1");
+      one.space = true;
+      out.push_back(std::move(one));
+    }
     out.push_back(punct(")"));
     return out;
   }
@@ -859,32 +873,44 @@ class Rewriter {
         end = next;
       }
       // * / % first, then + - & | ^ from left to right.
+      // An operation is decimal when a decimal column feeds it.
       std::vector<Tokens> terms;
+      std::vector<bool> termDecimal;
       std::vector<std::string> termOps;
       Tokens current = operandTokens(operands[0].first, operands[0].second);
+      bool decimal = decimalOperand(operands[0].first, operands[0].second);
       for (std::size_t k = 0; k < ops.size(); ++k) {
         Tokens operand = operandTokens(operands[k + 1].first, operands[k + 1].second);
+        const bool operandDecimal = decimalOperand(operands[k + 1].first, operands[k + 1].second);
+        if (ops[k] == "*" || ops[k] == "/" || ops[k] == "%") {
+          decimal = decimal || operandDecimal;
+        }
         if (ops[k] == "*") {
-          current = call("tsql_multiply", std::move(current), std::move(operand));
+          current = call("tsql_multiply", std::move(current), std::move(operand), decimal);
         } else if (ops[k] == "/") {
-          current = call("tsql_divide", std::move(current), std::move(operand));
+          current = call("tsql_divide", std::move(current), std::move(operand), decimal);
         } else if (ops[k] == "%") {
-          current = call("tsql_modulo", std::move(current), std::move(operand));
+          current = call("tsql_modulo", std::move(current), std::move(operand), decimal);
         } else {
           terms.push_back(std::move(current));
+          termDecimal.push_back(decimal);
           termOps.push_back(ops[k]);
           current = std::move(operand);
+          decimal = operandDecimal;
         }
       }
       terms.push_back(std::move(current));
+      termDecimal.push_back(decimal);
       Tokens chain = std::move(terms[0]);
+      decimal = termDecimal[0];
       for (std::size_t k = 0; k < termOps.size(); ++k) {
+        decimal = decimal || termDecimal[k + 1];
         if (termOps[k] == "+") {
           // A '+' may join texts: its result compares as a text column.
-          chain = call("tsql_add", std::move(chain), std::move(terms[k + 1]));
+          chain = call("tsql_add", std::move(chain), std::move(terms[k + 1]), decimal);
           chain.insert(chain.end(), collateTsql.begin(), collateTsql.end());
         } else if (termOps[k] == "-") {
-          chain = call("tsql_subtract", std::move(chain), std::move(terms[k + 1]));
+          chain = call("tsql_subtract", std::move(chain), std::move(terms[k + 1]), decimal);
         } else {
           chain.push_back(punct(termOps[k], true));
           terms[k + 1].front().space = true;
@@ -907,8 +933,74 @@ class Rewriter {
         })) {
       return true;  // nothing to rewrite: most texts carry no operator
     }
+    operandTables_ = statementTables();
     t_ = operatorsIn(0, t_.size());
     return true;
+  }
+
+  // A table of a select's FROM clause, under the name the select uses.
+  struct SourceTable {
+    std::string name;  // its alias, else its name
+    const TableColumns* columns = nullptr;
+  };
+
+  // Every table the statement names after FROM, JOIN, UPDATE, INTO or a
+  // comma, under the name the statement uses for it.
+  std::vector<SourceTable> statementTables() const {
+    std::vector<SourceTable> out;
+    if (!ctx_.types) {
+      return out;
+    }
+    for (std::size_t i = 1; i < t_.size(); ++i) {
+      const Token& before = t_[i - 1];
+      if (!isKw(before, "from") && !isKw(before, "join") && !isKw(before, "update") &&
+          !isKw(before, "into") && !isPunct(before, ",")) {
+        continue;
+      }
+      const auto table = tableName(i);
+      const TableColumns* columns = table ? ctx_.types->find(table->schema, table->name) : nullptr;
+      if (columns == nullptr) {
+        continue;
+      }
+      SourceTable source{table->name, columns};
+      std::size_t k = table->end;
+      if (k < t_.size() && isKw(t_[k], "as")) {
+        ++k;
+      }
+      if (k < t_.size() && isName(t_[k]) && !isClauseKeyword(t_[k])) {
+        source.name = nameOf(t_[k]);
+      }
+      out.push_back(std::move(source));
+    }
+    return out;
+  }
+
+  // True when the operand [b, e) refers to a column declared decimal,
+  // numeric or money: SQL Server then computes in decimal, whatever
+  // storage class SQLite gave the value (a whole number is an integer to
+  // it), so int's range and integer division do not apply.
+  bool decimalOperand(std::size_t b, std::size_t e) const {
+    for (std::size_t i = b; i < e; ++i) {
+      if (!isName(t_[i]) || (i > b && isPunct(t_[i - 1], "."))) {
+        continue;
+      }
+      std::string qualifier;
+      std::string column = nameOf(t_[i]);
+      if (i + 2 < e && isPunct(t_[i + 1], ".") && isName(t_[i + 2])) {
+        qualifier = column;
+        column = nameOf(t_[i + 2]);
+      }
+      for (const SourceTable& table : operandTables_) {
+        if (!qualifier.empty() && !equalsNoCase(table.name, qualifier)) {
+          continue;
+        }
+        const ColumnRule* rule = table.columns->find(column);
+        if (rule != nullptr && rule->kind == ColumnRule::Kind::Decimal) {
+          return true;
+        }
+      }
+    }
+    return false;
   }
 
   // select [distinct] top n ... -> select [distinct] ... LIMIT n, placed at
@@ -1005,7 +1097,7 @@ class Rewriter {
       if (t_.size() < 2 || !isKw(t_[1], "into")) {
         t_.insert(t_.begin() + 1, word("INTO"));
       }
-      if (!fitInsert()) {
+      if (!identityInsert() || !fitInsert()) {
         return false;
       }
     } else if (isKw(first, "delete")) {
@@ -1028,6 +1120,20 @@ class Rewriter {
         return fail("Incorrect syntax in truncate table: one table name is expected.");
       }
       replace(0, 2, {word("DELETE"), word("FROM")});
+      // Truncate starts the identity column again at its seed, 1.
+      const TableColumns* columns =
+          ctx_.types ? ctx_.types->find(name->schema, name->name) : nullptr;
+      if (columns != nullptr && !columns->identity.empty()) {
+        std::string table;
+        for (char c : name->name) {
+          table += c == '\'' ? std::string("''") : std::string(1, c);
+        }
+        result.statements.push_back(render(t_));
+        result.statements.push_back("DELETE FROM " +
+                                    (name->schema.empty() ? std::string("main") : name->schema) +
+                                    ".sqlite_sequence WHERE name = '" + table + "' COLLATE NOCASE");
+        return true;
+      }
     } else if (isKw(first, "alter")) {
       result.kind = SqlKind::Other;
       if (t_.size() > 1 && isKw(t_[1], "table")) {
@@ -1247,6 +1353,43 @@ class Rewriter {
   // for a column of a SQL Server type passes its fitting function. A
   // query's rows are named by a common table expression so that each of
   // its columns can be fitted whatever the query's shape.
+  // An identity column takes no value from an insert: naming it fails as
+  // on SQL Server (IDENTITY_INSERT is never on here), and an insert
+  // without a column list fills the other columns, in their order.
+  bool identityInsert() {
+    const auto table = tableName(2);
+    const TableColumns* columns =
+        table && ctx_.types ? ctx_.types->find(table->schema, table->name) : nullptr;
+    if (columns == nullptr || columns->identity.empty()) {
+      return true;
+    }
+    const std::size_t at = table->end;
+    if (at < t_.size() && isPunct(t_[at], "(") && at + 1 < t_.size() &&
+        !isKw(t_[at + 1], "select") && !isKw(t_[at + 1], "with")) {
+      const std::size_t close = matchParen(at);
+      for (const auto& [b, e] : splitTop(at + 1, close)) {
+        if (e == b + 1 && isName(t_[b]) && equalsNoCase(nameOf(t_[b]), columns->identity)) {
+          return fail("Cannot insert explicit value for identity column in table '" + table->name +
+                      "' when IDENTITY_INSERT is set to OFF.");
+        }
+      }
+      return true;
+    }
+    Tokens list = {punct("(", true)};
+    for (const auto& column : columns->columns) {
+      if (column.first == columns->identity) {
+        continue;
+      }
+      if (list.size() > 1) {
+        list.push_back(punct(","));
+      }
+      list.push_back(word(column.first));
+    }
+    list.push_back(punct(")"));
+    t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(at), list.begin(), list.end());
+    return true;
+  }
+
   bool fitInsert() {
     const auto table = tableName(2);
     if (!table) {
@@ -1347,12 +1490,6 @@ class Rewriter {
     t_ = std::move(out);
     return true;
   }
-
-  // A table of a select's FROM clause, under the name the select uses.
-  struct SourceTable {
-    std::string name;  // its alias, else its name
-    const TableColumns* columns = nullptr;
-  };
 
   // The tables named in the FROM clause that starts at `from` (kNone or
   // anything but FROM: none), in lists and in join chains.
@@ -1507,7 +1644,10 @@ class Rewriter {
         return from.kind == Kind::Integer &&
                (from.bytes == to.bytes || (from.bytes < to.bytes && !(to.bytes == 1)));
       case Kind::Datetime:
-        return from.kind == Kind::Datetime;
+        // A datetime column of a database written by other means may hold
+        // any spelling of its instants: every one is brought to the stored
+        // form.
+        return false;
       default:
         return true;
     }
@@ -1782,6 +1922,7 @@ class Rewriter {
   std::string_view sql_;
   const RewriteContext& ctx_;
   Tokens t_;
+  std::vector<SourceTable> operandTables_;
   std::string error_;
 };
 

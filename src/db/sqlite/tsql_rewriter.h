@@ -17,7 +17,11 @@
 //    spacing, after a table or its alias: removed, SQLite locks the file;
 //  - `select top n ...` / `top (n)`, also in subqueries: `... LIMIT n`;
 //  - `insert t ...` without INTO, `delete t where ...` without FROM;
-//  - `truncate table t`: DELETE FROM t, transactional like any statement;
+//  - `truncate table t`: DELETE FROM t, transactional like any statement,
+//    and the identity column (an INTEGER PRIMARY KEY declared
+//    AUTOINCREMENT) starts again at 1;
+//  - an insert that names the identity column fails as with IDENTITY_INSERT
+//    off; one without a column list fills every other column in order;
 //  - `update t set ... from t, u where ...`: the target is dropped from the
 //    FROM list (SQL Server joins the target row with u), also when it heads
 //    an inner join chain; `update t set ... from u where t.c = u.c` runs as
@@ -45,9 +49,13 @@
 //    (NULL when either is NULL); a text beside a number is read as that
 //    number or fails with SQL Server's conversion error; two values of
 //    int's range give an int and fail with "Arithmetic overflow error
-//    converting expression to data type int." beyond it (a DECIMAL column
-//    holding a whole number is an integer to SQLite and counts as an int
-//    here); a zero divisor fails with "Divide by zero error encountered.";
+//    converting expression to data type int." beyond it, unless a column
+//    declared decimal, numeric or money feeds the operation (named in the
+//    operand, also inside isnull(...) or abs(...)): the call then gets a
+//    third argument 1 and computes as decimal, whole numbers included, with
+//    no int bound and a division that keeps its fraction (in binary
+//    floating point once a fraction appears); a zero divisor fails with
+//    "Divide by zero error encountered.";
 //  - N'...' literals, [bracketed] names, comments, keywords in any case and
 //    a trailing ';'.
 // Refused with an error: T-SQL variables (@x), temporary tables (#t),
@@ -109,11 +117,19 @@
 //                             a number loses its fraction, a text must be an
 //                             integer ('' is 0), out of range fails with the
 //                             arithmetic overflow error of the type.
-//      datetime               a text must be a date SQL Server reads
-//                             (yyyy-mm-dd, yyyy/mm/dd, yyyymmdd, with an
-//                             optional hh:mm[:ss[.fff]]; '' is 1900-01-01) and
-//                             is kept as written; a number counts days from
-//                             1900-01-01; else the conversion error.
+//      datetime               a text must be a date SQL Server reads under
+//                             us_english (yyyy-mm-dd, yyyymmdd, ISO 8601 with
+//                             T, mm/dd/yy[yy], month names, a time with
+//                             AM/PM, a time alone; '' is 1900-01-01), else
+//                             error 241; a day that does not exist or a year
+//                             outside 1753-9999 is error 242; a number counts
+//                             days from 1900-01-01. The time is rounded to
+//                             1/300 second and the instant stored as
+//                             'yyyy-mm-dd hh:mi:ss.mmm' ('yyyy-mm-dd' alone at
+//                             midnight), so that keys, DISTINCT and ORDER BY
+//                             see instants; cast/convert to datetime does the
+//                             same. A datetime compared with a text literal
+//                             still compares as text.
 //    A value that cannot break the column is stored without a call: a
 //    literal that fits, and in INSERT ... SELECT a column whose own declared
 //    type fits within the target's (varchar(10) into varchar(20),

@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "db/sqlite/ext/tsql_datetime.h"
+
 namespace cvt::tsql_impl {
 
 inline constexpr const char* kTruncated = "String or binary data would be truncated.";
@@ -375,154 +377,34 @@ inline void fitIntFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 // -------------------------------------------------------------- datetime
 
-inline bool leapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-inline int daysInMonth(int y, int m) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && leapYear(y) ? 29 : kDays[m - 1];
-}
-
-// Reads `count` digits at `at` of `s`.
-inline bool readDigits(std::string_view s, std::size_t& at, std::size_t count, int& out) {
-  if (at + count > s.size()) {
-    return false;
-  }
-  out = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!isDigitChar(s[at + i])) {
-      return false;
-    }
-    out = out * 10 + (s[at + i] - '0');
-  }
-  at += count;
-  return true;
-}
-
-struct DateTime {
-  int year = 1900, month = 1, day = 1, hour = 0, minute = 0, second = 0, millis = 0;
-};
-
-// yyyy-mm-dd, yyyy/mm/dd, yyyy.mm.dd or yyyymmdd, optionally followed by
-// ' ' or 'T' and hh:mm[:ss[.fff]]. Returns 0 when read, 1 when the text is
-// no date, 2 when the date is out of datetime's range.
-inline int parseDateTime(std::string_view s, DateTime& out) {
-  s = trimBlanks(s);
-  std::size_t at = 0;
-  if (!readDigits(s, at, 4, out.year)) {
-    return 1;
-  }
-  if (at < s.size() && (s[at] == '-' || s[at] == '/' || s[at] == '.')) {
-    const char sep = s[at++];
-    std::size_t digits = 0;
-    while (at + digits < s.size() && isDigitChar(s[at + digits])) {
-      ++digits;
-    }
-    if (digits < 1 || digits > 2 || !readDigits(s, at, digits, out.month) || at >= s.size() ||
-        s[at++] != sep) {
-      return 1;
-    }
-    digits = 0;
-    while (at + digits < s.size() && isDigitChar(s[at + digits])) {
-      ++digits;
-    }
-    if (digits < 1 || digits > 2 || !readDigits(s, at, digits, out.day)) {
-      return 1;
-    }
-  } else if (!readDigits(s, at, 2, out.month) || !readDigits(s, at, 2, out.day)) {
-    return 1;
-  }
-  if (at < s.size()) {
-    if (s[at] != ' ' && s[at] != 'T') {
-      return 1;
-    }
-    ++at;
-    while (at < s.size() && s[at] == ' ') {
-      ++at;
-    }
-    if (!readDigits(s, at, 2, out.hour) || at >= s.size() || s[at++] != ':' ||
-        !readDigits(s, at, 2, out.minute)) {
-      return 1;
-    }
-    if (at < s.size()) {
-      if (s[at++] != ':' || !readDigits(s, at, 2, out.second)) {
-        return 1;
-      }
-      if (at < s.size()) {
-        if (s[at++] != '.') {
-          return 1;
-        }
-        const std::size_t digits = s.size() - at;
-        if (digits < 1 || digits > 3 || !readDigits(s, at, digits, out.millis)) {
-          return 1;
-        }
-        for (std::size_t i = digits; i < 3; ++i) {
-          out.millis *= 10;
-        }
-      }
-    }
-  }
-  if (out.month < 1 || out.month > 12 || out.day < 1 || out.hour > 23 || out.minute > 59 ||
-      out.second > 59) {
-    return 1;
-  }
-  if (out.day > daysInMonth(out.year, out.month)) {
-    return 1;
-  }
-  return out.year < 1753 ? 2 : 0;
-}
-
-// tsql_fit_datetime(x): x stored into a datetime column. A text must be a
-// date (and time) SQL Server reads ('' is 1900-01-01); the value is kept
-// as written. A number counts days from 1900-01-01, as SQL Server reads it.
+// tsql_fit_datetime(x): x stored into a datetime column, as SQL Server reads
+// it (a text as a date and time, '' as 1900-01-01; a number as days from
+// 1900-01-01), rounded to its 1/300 second and stored as
+// 'yyyy-mm-dd hh:mi:ss.mmm', so that one instant has one stored form.
 inline void fitDatetimeFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const int type = sqlite3_value_type(argv[0]);
   if (type == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
   }
+  DateTime value;
   if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
-    const double days = sqlite3_value_double(argv[0]);
-    // 1753-01-01 .. 9999-12-31 as days from 1900-01-01.
-    if (!(days >= -53690 && days < 2958464)) {
+    if (datetimeFromDays(sqlite3_value_double(argv[0]), value) != DatetimeRead::Ok) {
       sqlite3_result_error(
           ctx, "Arithmetic overflow error converting expression to data type datetime.", -1);
       return;
     }
-    const auto whole = static_cast<sqlite3_int64>(std::floor(days));
-    const auto millis =
-        static_cast<sqlite3_int64>(std::llround((days - std::floor(days)) * 86400000.0));
-    // Civil date from a day count (days from 1970-01-01 in the algorithm).
-    const sqlite3_int64 z = whole - 25567 + 719468;
-    const sqlite3_int64 era = (z >= 0 ? z : z - 146096) / 146097;
-    const sqlite3_int64 doe = z - era * 146097;
-    const sqlite3_int64 yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const sqlite3_int64 doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const sqlite3_int64 mp = (5 * doy + 2) / 153;
-    const sqlite3_int64 d = doy - (153 * mp + 2) / 5 + 1;
-    const sqlite3_int64 m = mp < 10 ? mp + 3 : mp - 9;
-    const sqlite3_int64 y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    char buf[160];
-    std::snprintf(
-        buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld.%03lld",
-        static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
-        static_cast<long long>(millis / 3600000), static_cast<long long>(millis / 60000 % 60),
-        static_cast<long long>(millis / 1000 % 60), static_cast<long long>(millis % 1000));
-    resultText(ctx, buf);
-    return;
+  } else {
+    std::string text;
+    argText(argv[0], text);
+    const DatetimeRead read = readDatetime(text, value);
+    if (read != DatetimeRead::Ok) {
+      sqlite3_result_error(ctx, read == DatetimeRead::OutOfRange ? kDatetimeRange : kBadDatetime,
+                           -1);
+      return;
+    }
   }
-  std::string text;
-  argText(argv[0], text);
-  if (trimBlanks(text).empty()) {
-    resultText(ctx, "1900-01-01 00:00:00.000");
-    return;
-  }
-  DateTime parsed;
-  const int rc = parseDateTime(text, parsed);
-  if (rc != 0) {
-    sqlite3_result_error(ctx, rc == 2 ? kDatetimeRange : kBadDatetime, -1);
-    return;
-  }
-  sqlite3_result_value(ctx, argv[0]);
+  resultText(ctx, formatDatetime(value));
 }
 
 // ----------------------------------------------------------- arithmetic
@@ -577,8 +459,11 @@ inline bool textAsNumber(sqlite3_context* ctx, sqlite3_value* value, bool asInte
 // outcome. NULL with a NULL operand; two texts concatenate under '+' (and
 // fail under the others); a text beside a number is read as that number;
 // integers stay integers and an int result beyond int's range fails; a
-// zero divisor fails.
-inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
+// zero divisor fails. A third argument says that a decimal column feeds
+// the operation: a whole number is then a decimal, not an int, so int's
+// range does not bound the result and division keeps the fraction.
+inline void arithmetic(sqlite3_context* ctx, int argc, sqlite3_value** argv, Op op) {
+  const bool decimal = argc > 2;
   int ta = sqlite3_value_type(argv[0]);
   int tb = sqlite3_value_type(argv[1]);
   if (ta == SQLITE_NULL || tb == SQLITE_NULL) {
@@ -624,7 +509,7 @@ inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
   } else {
     rb = sqlite3_value_double(argv[1]);
   }
-  if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER) {
+  if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER && !(decimal && op == Op::Divide)) {
     sqlite3_int64 out = 0;
     bool overflow = false;
     switch (op) {
@@ -650,17 +535,19 @@ inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
         }
         break;
     }
-    if (overflow) {
+    if (overflow && !decimal) {
       sqlite3_result_error(ctx, kBigintOverflow, -1);
       return;
     }
     // Two values of int's range are ints to SQL Server: so is the result.
-    if (isInt32(ia) && isInt32(ib) && !isInt32(out)) {
+    if (!decimal && isInt32(ia) && isInt32(ib) && !isInt32(out)) {
       sqlite3_result_error(ctx, kIntOverflow, -1);
       return;
     }
-    sqlite3_result_int64(ctx, out);
-    return;
+    if (!overflow) {
+      sqlite3_result_int64(ctx, out);
+      return;
+    }
   }
   const double a = ta == SQLITE_INTEGER ? static_cast<double>(ia) : ra;
   const double b = tb == SQLITE_INTEGER ? static_cast<double>(ib) : rb;
@@ -687,20 +574,20 @@ inline void arithmetic(sqlite3_context* ctx, sqlite3_value** argv, Op op) {
   sqlite3_result_double(ctx, out);
 }
 
-inline void addFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Add);
+inline void addFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Add);
 }
-inline void subtractFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Subtract);
+inline void subtractFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Subtract);
 }
-inline void multiplyFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Multiply);
+inline void multiplyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Multiply);
 }
-inline void divideFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Divide);
+inline void divideFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Divide);
 }
-inline void moduloFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  arithmetic(ctx, argv, Op::Modulo);
+inline void moduloFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  arithmetic(ctx, argc, argv, Op::Modulo);
 }
 
 // tsql_substring(x, start, length) in characters: the characters at
