@@ -274,7 +274,7 @@ TEST_F(TsqlOnSqlite, FunctionsGiveSqlServersValues) {
                    "Invalid length parameter passed to the left function."},
            Failure{"select right('abc',-1)",
                    "Invalid length parameter passed to the right function."},
-           Failure{"select convert(varchar(3), 12345)",
+           Failure{"select convert(varchar(3), 123.45)",
                    "Arithmetic overflow error converting numeric to data type varchar."},
        }) {
     SCOPED_TRACE(f.sql);

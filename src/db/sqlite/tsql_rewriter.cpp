@@ -601,13 +601,21 @@ class Rewriter {
       out.insert(out.end(), collateTsql.begin(), collateTsql.end());
       return true;
     }
-    if (type.size() == 1 &&
-        (name == "int" || name == "bigint" || name == "smallint" || name == "tinyint")) {
-      wrapCast("INTEGER");
-      return true;
-    }
-    if (name == "decimal" || name == "numeric" || name == "money") {
-      wrapCast("NUMERIC");
+    const bool integer = type.size() == 1 && (name == "int" || name == "bigint" ||
+                                              name == "smallint" || name == "tinyint");
+    if (integer || name == "decimal" || name == "numeric" || name == "money") {
+      // Checked as a value stored into a column of that type is: a text
+      // that is no number and a value beyond the type fail as on SQL Server.
+      std::string declared;
+      for (const Token& t : type) {
+        declared += t.text;
+      }
+      const ColumnRule rule = columnRule(declared);
+      if (rule.kind == ColumnRule::Kind::Integer || rule.kind == ColumnRule::Kind::Decimal) {
+        out = fitted(&rule, std::move(expr));
+        return true;
+      }
+      wrapCast(integer ? "INTEGER" : "NUMERIC");
       return true;
     }
     if (type.size() == 1 && (name == "float" || name == "real")) {

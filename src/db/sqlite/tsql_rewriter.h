@@ -36,9 +36,13 @@
 //    tsql_right / tsql_substring (characters, not bytes; len ignores
 //    trailing blanks; a start before 1 eats into substring's length; a
 //    negative length fails as on SQL Server), convert(varchar(n), x) and
-//    cast(x as varchar(n)) -> tsql_convert_text (a number that does not fit
-//    in n characters fails with SQL Server's arithmetic overflow error, text
-//    is cut to n characters), convert to int / decimal / float types ->
+//    cast(x as varchar(n)) -> tsql_convert_text (an integer that does not
+//    fit in n characters gives '*', any other number fails with SQL
+//    Server's arithmetic overflow error, text is cut to n characters),
+//    convert to tinyint / smallint / int / bigint / decimal(p[,s]) /
+//    numeric(p[,s]) / money -> the fitting function of a column of that type
+//    (tsql_fit_int, tsql_fit_decimal: SQL Server's conversion and overflow
+//    errors), decimal without precision -> CAST AS NUMERIC, float / real ->
 //    CAST; abs, coalesce, nullif, ltrim, rtrim, upper, lower, count, sum,
 //    min and max as SQLite has them;
 //  - a text made by a function (isnull, left, substring, rtrim, convert to

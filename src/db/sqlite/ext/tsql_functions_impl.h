@@ -202,7 +202,13 @@ inline void convertTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
   const int type = sqlite3_value_type(argv[2]);
   const std::size_t length = utf8Length(text);
   if (n > 0 && length > n) {
-    if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+    if (type == SQLITE_INTEGER) {
+      // An integer too long for the text becomes '*', as SQL Server writes
+      // an int that does not fit (a decimal fails instead).
+      resultText(ctx, "*");
+      return;
+    }
+    if (type == SQLITE_FLOAT) {
       sqlite3_result_error(
           ctx, "Arithmetic overflow error converting numeric to data type varchar.", -1);
       return;

@@ -439,6 +439,10 @@ inline bool textAsNumber(sqlite3_context* ctx, sqlite3_value* value, bool asInte
   std::string text;
   argText(value, text);
   if (asInteger) {
+    if (trimBlanks(text).empty()) {
+      integer = 0;  // '' (or blanks) converts to 0 for an int
+      return true;
+    }
     if (!parseInteger(text, integer)) {
       resultError(ctx, "Conversion failed when converting the varchar value '" + text +
                            "' to data type int.");
