@@ -10,6 +10,7 @@
 #include <string>
 
 #include "db/session.h"
+#include "platform/paths.h"
 #include "support/db_folder.h"
 
 namespace cvt {
@@ -39,7 +40,8 @@ TEST(SqliteConnect, FolderPortAndDatabaseRules) {
            Case{"  " + folder.path() + " , 2000 ", "TILLEXV8", true, ""},
            Case{folder.path(), "", true, ""},
            Case{folder.path(), "dravik_pro", true, ""},
-           Case{missing + ",1433", "tillexv8", false, missing + "/tillexv8.db"},
+           Case{missing + ",1433", "tillexv8", false,
+                platform::utf8Path(platform::fsPath(missing) / "tillexv8.db")},
            Case{folder.path(), "tillex_old", false, "tillex_old.db"},
            Case{folder.path(), "empty", false, "is empty"},
            Case{"", "tillexv8", false, "folder"},

@@ -52,7 +52,8 @@ struct WindowUnderTest {
   explicit WindowUnderTest(const SettingsStore& store = {})
       : window(std::make_unique<gui::w_convert3>(store, &boxes)) {
     window->show();
-    QApplication::processEvents();
+    // On an X server a window paints only once it is exposed.
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
   ~WindowUnderTest() {
     // A test that did not close the window still runs the close sequence.

@@ -117,25 +117,27 @@ TEST(Keyboard, EnterConnectsFocusMovesToConvertTabReachesTheChoice) {
   password->setFocus();
   QTest::keyClick(password, Qt::Key_Return);
   EXPECT_EQ(t.boxes.texts(), std::vector<std::string>{"连接数据库成功!"});
-  EXPECT_EQ(QApplication::focusWidget(), t.get<QWidget>("cb_convert"));
+  EXPECT_EQ(t.window->focusWidget(), t.get<QWidget>("cb_convert"));
   // A second Enter finds the connect button disabled and does nothing.
   QTest::keyClick(password, Qt::Key_Return);
   EXPECT_EQ(t.boxes.shown.size(), 1U);
 
-  // From the exit button on, the tab key reaches the source (the two radio
-  // buttons are one stop; the arrow keys choose between them) and the
-  // categories in their order.
+  // From the exit button on, the tab chain reaches the source and the
+  // categories in their order (the two radio buttons make one stop, the
+  // arrow keys choose between them), every check box as a tab stop.
   std::vector<std::string> reached;
   QWidget* w = t.get<QWidget>("cb_exit");
-  for (int i = 0; i < 11; ++i) {
-    w = w->nextInFocusChain();
-    while (!(w->focusPolicy() & Qt::TabFocus) || !w->isEnabled() || !w->isVisible()) {
+  for (int i = 0; i < 12; ++i) {
+    do {
       w = w->nextInFocusChain();
-    }
+    } while (w->focusPolicy() == Qt::NoFocus || !w->isVisible() || !w->isEnabled());
     reached.push_back(w->objectName().toStdString());
+    if (qobject_cast<QCheckBox*>(w) != nullptr) {
+      EXPECT_TRUE(w->focusPolicy() & Qt::TabFocus) << reached.back();
+    }
   }
   EXPECT_EQ(reached,
-            (std::vector<std::string>{"rb_1", "cbx_item", "cbx_cls", "cbx_pp", "cbx_region",
+            (std::vector<std::string>{"rb_1", "rb_2", "cbx_item", "cbx_cls", "cbx_pp", "cbx_region",
                                       "cbx_supcust", "cbx_vip", "cbx_spec_price", "cbx_cashier",
                                       "cbx_stock", "cbx_subno_to_no"}));
 }

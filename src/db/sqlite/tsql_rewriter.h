@@ -79,12 +79,19 @@
 // ALTER texts are table definitions for SQLite and pass unchecked.
 //
 // What a SQLite database declares to behave like SQL Server:
-//  - every text column declares `COLLATE TSQL`: letters compare without
-//    regard to case and trailing blanks are ignored by =, <>, <, IN, MAX,
+//  - every text column declares `COLLATE TSQL`, the server's default
+//    Chinese collation (db/sqlite/collation.h): case- and width-insensitive,
+//    accent-sensitive, trailing blanks ignored, Chinese by pinyin,
+//    punctuation before digits before letters, in =, <>, <, IN, MAX,
 //    GROUP BY and keys (the session registers the collation, the functions
 //    and the loadable extension libtsqlext registers the same); where
 //    neither side is such a column (two literals, or a column declared
-//    without it) the comparison stays SQLite's binary one;
+//    without it) the comparison stays SQLite's binary one. The order comes
+//    from ICU's Chinese tailoring, which still differs from the server's
+//    in places: '-' and the apostrophe count as punctuation (the server
+//    nearly ignores them), an accented Latin letter sorts before its plain
+//    letter, and rare Han characters may fall elsewhere than in the
+//    server's older pinyin table;
 //  - every trigger that the ALTER TABLE switch must silence declares
 //      WHEN NOT EXISTS (SELECT 1 FROM tsql_trigger_off
 //                       WHERE table_name = '<its table>')

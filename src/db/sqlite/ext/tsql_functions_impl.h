@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/sqlite/collation.h"
 #include "platform/local_time.h"
 
 namespace cvt::tsql_impl {
@@ -246,37 +247,11 @@ inline void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
   resultText(ctx, buf);
 }
 
-// The TSQL collation: trailing blanks never count and letters compare
-// without regard to case (ASCII letters; other characters byte by byte).
+// The TSQL collation: the server's default Chinese collation (see
+// db/sqlite/collation.h for what it ignores and what it keeps).
 inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const void* b) {
-  const auto* pa = static_cast<const unsigned char*>(a);
-  const auto* pb = static_cast<const unsigned char*>(b);
-  auto na = static_cast<std::size_t>(lengthA);
-  auto nb = static_cast<std::size_t>(lengthB);
-  while (na > 0 && pa[na - 1] == ' ') {
-    --na;
-  }
-  while (nb > 0 && pb[nb - 1] == ' ') {
-    --nb;
-  }
-  const std::size_t common = na < nb ? na : nb;
-  for (std::size_t i = 0; i < common; ++i) {
-    unsigned char ca = pa[i];
-    unsigned char cb = pb[i];
-    if (ca >= 'A' && ca <= 'Z') {
-      ca = static_cast<unsigned char>(ca + ('a' - 'A'));
-    }
-    if (cb >= 'A' && cb <= 'Z') {
-      cb = static_cast<unsigned char>(cb + ('a' - 'A'));
-    }
-    if (ca != cb) {
-      return ca < cb ? -1 : 1;
-    }
-  }
-  if (na == nb) {
-    return 0;
-  }
-  return na < nb ? -1 : 1;
+  return collation::compare(static_cast<const char*>(a), static_cast<std::size_t>(lengthA),
+                            static_cast<const char*>(b), static_cast<std::size_t>(lengthB));
 }
 
 }  // namespace cvt::tsql_impl
