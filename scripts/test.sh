@@ -16,3 +16,5 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp"
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
 bash scripts/package.sh --check
+# The Windows programs, cross-built, and their tests under Wine.
+bash scripts/windows-test.sh

@@ -2,8 +2,8 @@
 # Makes SQLite's single-file source (sqlite3.c, sqlite3.h) for the Windows
 # build from Debian's own source package, so that the Windows programs run
 # the same SQLite as the Linux ones. Usage: windows-sqlite.sh DIR; the
-# files land in DIR/amalgamation. Adds a source entry for the configured
-# Debian archive when apt has none.
+# files land in DIR/amalgamation. scripts/install-deps.sh gives apt the
+# source entry it needs.
 set -euo pipefail
 DIR="$1"
 OUT="$DIR/amalgamation"
@@ -11,22 +11,9 @@ if [ -f "$OUT/sqlite3.c" ] && [ -f "$OUT/sqlite3.h" ]; then
   exit 0
 fi
 mkdir -p "$DIR"
-SUDO=""
-if [ "$(id -u)" != "0" ]; then SUDO="sudo"; fi
 if ! apt-get source --print-uris sqlite3 >/dev/null 2>&1; then
-  # The source entries mirror the binary ones of the deb822 list.
-  for list in /etc/apt/sources.list.d/*.sources; do
-    [ -f "$list" ] || continue
-    if grep -q '^Types:.*deb' "$list" && ! grep -q '^Types:.*deb-src' "$list"; then
-      sed 's/^Types:.*/Types: deb-src/' "$list" |
-        $SUDO tee "/etc/apt/sources.list.d/convert-src-$(basename "$list")" >/dev/null
-    fi
-  done
-  if [ -f /etc/apt/sources.list ]; then
-    grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-      $SUDO tee /etc/apt/sources.list.d/convert-src.list >/dev/null || true
-  fi
-  $SUDO apt-get update -qq
+  echo "apt has no source entry for sqlite3: run scripts/install-deps.sh" >&2
+  exit 1
 fi
 rm -rf "$DIR/src"
 mkdir -p "$DIR/src"
