@@ -5,288 +5,14 @@
 #include <cctype>
 #include <optional>
 
+#include "db/sqlite/tsql_forms.h"
+#include "db/sqlite/tsql_syntax.h"
+
 namespace cvt {
 
 namespace {
 
-// ---------------------------------------------------------------- tokens
-
-enum class Tok {
-  Word,    // keyword or bare name
-  Quoted,  // "name" (bracketed names are normalised to this form)
-  String,  // '...' (an N prefix is dropped)
-  Number,
-  Param,  // ?
-  Punct,  // operators and punctuation, one or two characters
-};
-
-struct Token {
-  Tok type;
-  std::string text;
-  bool space = true;  // whitespace or a comment stood before it
-};
-
-using Tokens = std::vector<Token>;
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string lowered(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    c = lower(c);
-  }
-  return out;
-}
-
-bool isWordStart(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return std::isalpha(u) != 0 || c == '_' || c == '@' || c == '#' || u >= 0x80;
-}
-
-bool isWordChar(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return std::isalnum(u) != 0 || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
-}
-
-bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-
-// Splits `sql` into tokens. Comments become the `space` flag of the next
-// token. Returns false with `error` set on an unterminated literal.
-bool tokenize(std::string_view sql, Tokens& out, std::string& error) {
-  std::size_t i = 0;
-  const std::size_t n = sql.size();
-  bool space = false;
-  auto push = [&](Tok type, std::string text) {
-    out.push_back(Token{type, std::move(text), space});
-    space = false;
-  };
-  while (i < n) {
-    const char c = sql[i];
-    if (std::isspace(static_cast<unsigned char>(c)) != 0) {
-      space = true;
-      ++i;
-    } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
-      while (i < n && sql[i] != '\n') {
-        ++i;
-      }
-      space = true;
-    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
-      const std::size_t end = sql.find("*/", i + 2);
-      if (end == std::string_view::npos) {
-        error = "Missing end comment mark '*/'.";
-        return false;
-      }
-      i = end + 2;
-      space = true;
-    } else if (c == '\'' || ((c == 'N' || c == 'n') && i + 1 < n && sql[i + 1] == '\'')) {
-      std::size_t j = (c == '\'') ? i + 1 : i + 2;
-      std::string text = "'";
-      for (;;) {
-        if (j >= n) {
-          error = "Unclosed quotation mark after the character string '" +
-                  std::string(sql.substr(i)) + "'.";
-          return false;
-        }
-        if (sql[j] == '\'') {
-          if (j + 1 < n && sql[j + 1] == '\'') {
-            text += "''";
-            j += 2;
-            continue;
-          }
-          ++j;
-          break;
-        }
-        text += sql[j++];
-      }
-      text += '\'';
-      push(Tok::String, std::move(text));
-      i = j;
-    } else if (c == '[' || c == '"') {
-      const char close = (c == '[') ? ']' : '"';
-      std::size_t j = i + 1;
-      std::string name;
-      for (;;) {
-        if (j >= n) {
-          error = "Unclosed quotation mark after the name '" + std::string(sql.substr(i)) + "'.";
-          return false;
-        }
-        if (sql[j] == close) {
-          if (j + 1 < n && sql[j + 1] == close) {
-            name += close;
-            j += 2;
-            continue;
-          }
-          ++j;
-          break;
-        }
-        name += sql[j++];
-      }
-      std::string text = "\"";
-      for (char ch : name) {
-        text += ch;
-        if (ch == '"') {
-          text += '"';
-        }
-      }
-      text += '"';
-      push(Tok::Quoted, std::move(text));
-      i = j;
-    } else if (isDigit(c) || (c == '.' && i + 1 < n && isDigit(sql[i + 1]))) {
-      std::size_t j = i;
-      if (c == '0' && i + 1 < n && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
-        j += 2;
-        while (j < n && std::isxdigit(static_cast<unsigned char>(sql[j])) != 0) {
-          ++j;
-        }
-      } else {
-        while (j < n && isDigit(sql[j])) {
-          ++j;
-        }
-        if (j < n && sql[j] == '.') {
-          ++j;
-          while (j < n && isDigit(sql[j])) {
-            ++j;
-          }
-        }
-        if (j < n && (sql[j] == 'e' || sql[j] == 'E')) {
-          std::size_t k = j + 1;
-          if (k < n && (sql[k] == '+' || sql[k] == '-')) {
-            ++k;
-          }
-          if (k < n && isDigit(sql[k])) {
-            j = k;
-            while (j < n && isDigit(sql[j])) {
-              ++j;
-            }
-          }
-        }
-      }
-      push(Tok::Number, std::string(sql.substr(i, j - i)));
-      i = j;
-    } else if (isWordStart(c)) {
-      std::size_t j = i + 1;
-      while (j < n && isWordChar(sql[j])) {
-        ++j;
-      }
-      push(Tok::Word, std::string(sql.substr(i, j - i)));
-      i = j;
-    } else if (c == '?') {
-      push(Tok::Param, "?");
-      ++i;
-    } else {
-      static constexpr std::array<std::string_view, 8> kTwo = {
-          "<>", "!=", "<=", ">=", "!<", "!>", "||", "=="};
-      std::string text(1, c);
-      if (i + 1 < n) {
-        const std::string_view two = sql.substr(i, 2);
-        if (std::find(kTwo.begin(), kTwo.end(), two) != kTwo.end()) {
-          text = std::string(two);
-        }
-      }
-      // SQL Server's "not less" and "not greater".
-      if (text == "!<") {
-        text = ">=";
-      } else if (text == "!>") {
-        text = "<=";
-      }
-      i += text.size();
-      push(Tok::Punct, std::move(text));
-    }
-  }
-  return true;
-}
-
-std::string render(const Tokens& tokens) {
-  std::string out;
-  const Token* prev = nullptr;
-  for (const Token& t : tokens) {
-    if (prev != nullptr) {
-      const bool wordish = (prev->type == Tok::Word || prev->type == Tok::Number) &&
-                           (t.type == Tok::Word || t.type == Tok::Number);
-      if (t.space || wordish) {
-        out += ' ';
-      }
-    }
-    out += t.text;
-    prev = &t;
-  }
-  return out;
-}
-
-Token word(std::string text) { return Token{Tok::Word, std::move(text), true}; }
-Token punct(std::string text, bool space = false) {
-  return Token{Tok::Punct, std::move(text), space};
-}
-Token number(std::string text) { return Token{Tok::Number, std::move(text), false}; }
-Token stringLiteral(std::string_view value) {
-  std::string text = "'";
-  for (char c : value) {
-    text += c;
-    if (c == '\'') {
-      text += '\'';
-    }
-  }
-  text += '\'';
-  return Token{Tok::String, std::move(text), false};
-}
-
-bool isKw(const Token& t, std::string_view kw) {
-  return t.type == Tok::Word && equalsNoCase(t.text, kw);
-}
-bool isPunct(const Token& t, std::string_view p) { return t.type == Tok::Punct && t.text == p; }
-bool isName(const Token& t) { return t.type == Tok::Word || t.type == Tok::Quoted; }
-
-// The name a Word or Quoted token stands for (quotes removed).
-std::string nameOf(const Token& t) {
-  if (t.type != Tok::Quoted) {
-    return t.text;
-  }
-  std::string out;
-  for (std::size_t i = 1; i + 1 < t.text.size(); ++i) {
-    out += t.text[i];
-    if (t.text[i] == '"') {
-      ++i;
-    }
-  }
-  return out;
-}
-
-std::string quoteName(std::string_view name) {
-  std::string out = "\"";
-  for (char c : name) {
-    out += c;
-    if (c == '"') {
-      out += '"';
-    }
-  }
-  out += '"';
-  return out;
-}
-
-// Keywords that can follow a table in a FROM list and so are never its alias.
-bool isClauseKeyword(const Token& t) {
-  static constexpr std::array<std::string_view, 18> kWords = {
-      "join",  "inner", "left",   "right", "full", "cross", "outer", "on",     "where",
-      "group", "order", "having", "union", "set",  "from",  "with",  "except", "intersect"};
-  if (t.type != Tok::Word) {
-    return false;
-  }
-  return std::any_of(kWords.begin(), kWords.end(),
-                     [&](std::string_view w) { return equalsNoCase(t.text, w); });
-}
+using namespace tsql;  // NOLINT(google-build-using-namespace): the rewriter's own vocabulary
 
 // ------------------------------------------------------------- rewriter
 
@@ -297,8 +23,8 @@ class Rewriter {
   RewriteResult run() {
     RewriteResult result;
     if (!tokenize(sql_, t_, error_) || !checkTokens() || !resolveNames() || !dropTableHints() ||
-        !checkFunctions() || !rewriteFunctions() || !rewriteOperators() || !rewriteTop() ||
-        !dispatch(result)) {
+        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !rewriteFunctions() ||
+        !rewriteOperators() || !rewriteTop() || !dispatch(result)) {
       result.statements.clear();
       result.error = error_.empty() ? "The statement could not be translated." : error_;
     }
@@ -315,53 +41,13 @@ class Rewriter {
     return fail("Not supported by the T-SQL adapter of the embedded database: " + what + ".");
   }
 
-  std::size_t matchParen(std::size_t open) const {
-    int depth = 0;
-    for (std::size_t i = open; i < t_.size(); ++i) {
-      if (isPunct(t_[i], "(")) {
-        ++depth;
-      } else if (isPunct(t_[i], ")")) {
-        if (--depth == 0) {
-          return i;
-        }
-      }
-    }
-    return kNone;
-  }
-
-  // Index of the first Word `kw` at paren depth 0 in [from, to), or kNone.
+  std::size_t matchParen(std::size_t open) const { return tsql::matchParen(t_, open); }
   std::size_t findTop(std::string_view kw, std::size_t from, std::size_t to) const {
-    int depth = 0;
-    for (std::size_t i = from; i < to && i < t_.size(); ++i) {
-      if (isPunct(t_[i], "(")) {
-        ++depth;
-      } else if (isPunct(t_[i], ")")) {
-        --depth;
-      } else if (depth == 0 && isKw(t_[i], kw)) {
-        return i;
-      }
-    }
-    return kNone;
+    return tsql::findTop(t_, kw, from, to);
   }
-
-  // Splits [from, to) at commas of paren depth 0 into [begin, end) ranges.
   std::vector<std::pair<std::size_t, std::size_t>> splitTop(std::size_t from,
                                                             std::size_t to) const {
-    std::vector<std::pair<std::size_t, std::size_t>> parts;
-    int depth = 0;
-    std::size_t start = from;
-    for (std::size_t i = from; i < to; ++i) {
-      if (isPunct(t_[i], "(")) {
-        ++depth;
-      } else if (isPunct(t_[i], ")")) {
-        --depth;
-      } else if (depth == 0 && isPunct(t_[i], ",")) {
-        parts.emplace_back(start, i);
-        start = i + 1;
-      }
-    }
-    parts.emplace_back(start, to);
-    return parts;
+    return tsql::splitTop(t_, from, to);
   }
 
   Tokens slice(std::size_t from, std::size_t to) const {
@@ -426,6 +112,12 @@ class Rewriter {
     const bool joined = next != nullptr && !next->space;
     if (isPunct(tok, "||")) {
       return unsupported("the operator || (T-SQL joins texts with +)");
+    }
+    if (isPunct(tok, "`")) {
+      return fail("Incorrect syntax near '`'.");
+    }
+    if (isKw(tok, "nulls") && next != nullptr && (isKw(*next, "first") || isKw(*next, "last"))) {
+      return fail("Incorrect syntax near '" + tok.text + "'.");
     }
     if (isPunct(tok, "==")) {
       return unsupported("the operator == (T-SQL compares with =)");
@@ -674,6 +366,16 @@ class Rewriter {
                   collateTsql.end());
       } else if (name == "len") {
         t_[i].text = "tsql_len";
+      } else if (name == "datalength") {
+        t_[i].text = "tsql_datalength";
+      } else if (name == "round") {
+        t_[i].text = "tsql_round";
+      } else if (name == "replace") {
+        // The search follows the collation, as the server's does.
+        t_[i].text = "tsql_replace";
+        const std::size_t close = matchParen(i + 1);
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(close + 1), collateTsql.begin(),
+                  collateTsql.end());
       } else if (name == "getdate") {
         const std::size_t close = matchParen(i + 1);
         if (close != i + 2) {
@@ -1090,6 +792,50 @@ class Rewriter {
     return NameRef{"", nameOf(t_[at]), at + 1};
   }
 
+  // DELETE FROM target FROM list [WHERE ...]: the target is a table of the
+  // list (by its alias or its name) whose joined rows go. SQLite deletes
+  // from one table only, so the rows are chosen by a query of the list.
+  bool deleteFromJoin(std::size_t from) {
+    const auto target = tableName(2);
+    if (!target || target->end != from) {
+      return fail("Incorrect syntax near the keyword 'from'.");
+    }
+    const std::size_t where = findTop("where", from + 1, t_.size());
+    const std::size_t listEnd = where == kNone ? t_.size() : where;
+    // The table that the target names: a table of the list with that
+    // alias, or the target itself.
+    Tokens table = slice(2, from);
+    if (target->schema.empty()) {
+      for (std::size_t i = from + 1; i < listEnd; ++i) {
+        const auto name = tableName(i);
+        if (!name || (i > from + 1 && !isPunct(t_[i - 1], ",") && !isKw(t_[i - 1], "join"))) {
+          continue;
+        }
+        std::size_t alias = name->end;
+        if (alias < listEnd && isKw(t_[alias], "as")) {
+          ++alias;
+        }
+        if (alias < listEnd && isName(t_[alias]) && equalsNoCase(nameOf(t_[alias]), target->name)) {
+          table = slice(i, name->end);
+          break;
+        }
+      }
+    }
+    Tokens out{word("DELETE"), word("FROM")};
+    out.insert(out.end(), table.begin(), table.end());
+    out.insert(out.end(),
+               {word("WHERE"), word("rowid"), word("IN"), punct("(", true), word("SELECT")});
+    Tokens ref = slice(2, from);
+    ref.front().space = true;
+    out.insert(out.end(), ref.begin(), ref.end());
+    out.insert(out.end(), {punct("."), word("rowid")});
+    Tokens rest = slice(from, t_.size());
+    out.insert(out.end(), rest.begin(), rest.end());
+    out.push_back(punct(")"));
+    t_ = std::move(out);
+    return true;
+  }
+
   bool dispatch(RewriteResult& result) {
     const Token& first = t_[0];
     if (isKw(first, "select") || isKw(first, "with")) {
@@ -1113,8 +859,9 @@ class Rewriter {
       if (t_.size() < 2 || !isKw(t_[1], "from")) {
         t_.insert(t_.begin() + 1, word("FROM"));
       }
-      if (findTop("from", 2, t_.size()) != kNone) {
-        return unsupported("DELETE with a second FROM clause");
+      if (const std::size_t from = findTop("from", 2, t_.size());
+          from != kNone && !deleteFromJoin(from)) {
+        return false;
       }
     } else if (isKw(first, "update")) {
       result.kind = SqlKind::Change;
@@ -1959,9 +1706,9 @@ const std::vector<std::string>& tsqlFunctionAllowList() {
   // (len, left, right, substring, convert, cast, getdate) or by SQLite's
   // own, which agrees for the values the conversion passes.
   static const std::vector<std::string> kFunctions = {
-      "abs",   "cast",  "coalesce",  "convert", "count", "getdate", "isnull",
-      "left",  "len",   "lower",     "ltrim",   "max",   "min",     "nullif",
-      "right", "rtrim", "substring", "sum",     "upper"};
+      "abs",     "cast",  "coalesce", "convert", "count",     "datalength", "getdate", "iif",
+      "isnull",  "left",  "len",      "lower",   "ltrim",     "max",        "min",     "nullif",
+      "replace", "right", "round",    "rtrim",   "substring", "sum",        "upper"};
   return kFunctions;
 }
 

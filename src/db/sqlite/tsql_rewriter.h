@@ -43,8 +43,16 @@
 //    numeric(p[,s]) / money -> the fitting function of a column of that type
 //    (tsql_fit_int, tsql_fit_decimal: SQL Server's conversion and overflow
 //    errors), decimal without precision -> CAST AS NUMERIC, float / real ->
-//    CAST; abs, coalesce, nullif, ltrim, rtrim, upper, lower, count, sum,
-//    min and max as SQLite has them;
+//    CAST; datalength, round and replace -> tsql_datalength, tsql_round
+//    (on the decimal digits, half away from zero), tsql_replace (found as
+//    the collation compares); abs, coalesce, nullif, iif, ltrim, rtrim,
+//    upper, lower, count, sum, min and max as SQLite has them;
+//  - T-SQL's statement forms (db/sqlite/tsql_forms.h): conditions where a
+//    condition is expected, values in select lists, `select name = value`,
+//    GROUP BY rules, aliases unknown in WHERE, subqueries used as values
+//    yielding at most one row;
+//  - `delete t from t join u ...` and `delete from t from t, u where ...`:
+//    the rows of t that the FROM list joins, chosen by rowid;
 //  - a text made by a function (isnull, left, substring, rtrim, convert to
 //    a text type, ...) or by '+' carries COLLATE TSQL, so that comparing two
 //    such expressions follows the default collation as columns do;
@@ -64,8 +72,7 @@
 //    a trailing ';'.
 // Refused with an error: T-SQL variables (@x), temporary tables (#t),
 // several statements in one text, TOP with PERCENT / WITH TIES / UNION,
-// TOP in INSERT, UPDATE or DELETE, SELECT ... INTO, DELETE ... FROM ...
-// FROM, transaction statements (use the session's commit and rollback;
+// TOP in INSERT, UPDATE or DELETE, SELECT ... INTO, transaction statements (use the session's commit and rollback;
 // only SAVE TRAN[SACTION] name and ROLLBACK TRAN[SACTION] name pass, as
 // SAVEPOINT name and ROLLBACK TO SAVEPOINT name, for rehearsals) and
 // any statement that does not begin with SELECT, WITH, INSERT, UPDATE,
@@ -73,7 +80,8 @@
 // allow-list (ifnull, substr, length, instr, printf, ..., also min and max
 // with two arguments), and SQLite's own syntax: || == << >> -> x'..',
 // LIMIT, OFFSET, GLOB, REGEXP, MATCH, ISNULL and NOTNULL as operators,
-// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING. A
+// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING, NULLS
+// FIRST / LAST, `backquoted` names. A
 // double-quoted text is a name (the connection turns off SQLite's reading
 // of it as a string), so "abc" fails as an unknown column. CREATE, DROP and
 // ALTER texts are table definitions for SQLite and pass unchecked.

@@ -255,6 +255,8 @@ inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const voi
 }  // namespace cvt::tsql_impl
 
 #include "db/sqlite/ext/tsql_strict_impl.h"
+// Needs the strict functions' helpers.
+#include "db/sqlite/ext/tsql_more_functions.h"
 
 namespace cvt::tsql_impl {
 
@@ -290,6 +292,10 @@ inline int registerAll(sqlite3* db) {
       {"tsql_fit_decimal", 4, fitDecimalFunction, true},
       {"tsql_fit_int", 2, fitIntFunction, true},
       {"tsql_fit_datetime", 1, fitDatetimeFunction, true},
+      {"tsql_datalength", 1, datalengthFunction, true},
+      {"tsql_round", 2, roundFunction, true},
+      {"tsql_round", 3, roundFunction, true},
+      {"tsql_replace", 3, replaceFunction, true},
   };
   for (const Fn& f : kFunctions) {
     const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
@@ -298,6 +304,11 @@ inline int registerAll(sqlite3* db) {
     if (rc != SQLITE_OK) {
       return rc;
     }
+  }
+  if (const int rc = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
+                                                singleStep, singleFinal, nullptr);
+      rc != SQLITE_OK) {
+    return rc;
   }
   const int rc =
       sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, tsqlCompare, nullptr);

@@ -1,0 +1,207 @@
+#pragma once
+
+// T-SQL functions that a conversion might write beyond the core set:
+// datalength, round and replace with SQL Server's outcome, and the
+// aggregate that makes a subquery used as a value fail on a second row.
+// Part of the shared function code (see tsql_functions_impl.h): included
+// after tsql_strict_impl.h, inline throughout.
+
+#include <cctype>
+#include <string>
+#include <string_view>
+
+#include "db/sqlite/collation.h"
+
+namespace cvt::tsql_impl {
+
+// datalength(x): the bytes x takes: a text in code page 936 (a character
+// outside ASCII takes two, trailing blanks count), an int 4, a bigint or a
+// float 8; NULL stays NULL.
+inline void datalengthFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  switch (sqlite3_value_type(argv[0])) {
+    case SQLITE_NULL:
+      sqlite3_result_null(ctx);
+      return;
+    case SQLITE_INTEGER: {
+      const sqlite3_int64 v = sqlite3_value_int64(argv[0]);
+      sqlite3_result_int64(ctx, v >= -2147483648LL && v <= 2147483647LL ? 4 : 8);
+      return;
+    }
+    case SQLITE_FLOAT:
+      sqlite3_result_int64(ctx, 8);
+      return;
+    case SQLITE_BLOB:
+      sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
+      return;
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+      const auto bytes = static_cast<std::size_t>(sqlite3_value_bytes(argv[0]));
+      sqlite3_result_int64(
+          ctx, static_cast<sqlite3_int64>(textUnits(std::string_view(text, bytes), false)));
+    }
+  }
+}
+
+// round(x, n[, f]): x rounded half away from zero (or cut, when f is not
+// 0) to n places after the point, n < 0 rounding to tens, hundreds, ...;
+// on the decimal digits, so that 2.675 rounds to 2.68. A whole number
+// stays whole.
+inline void roundFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const sqlite3_int64 places = sqlite3_value_int64(argv[1]);
+  const bool cut =
+      argc > 2 && sqlite3_value_type(argv[2]) != SQLITE_NULL && sqlite3_value_int64(argv[2]) != 0;
+  std::string text;
+  argText(argv[0], text);
+  Decimal d;
+  if (!parseDecimal(text, d)) {
+    resultError(ctx, "Error converting data type varchar to float.");
+    return;
+  }
+  if (places >= 0 && d.fraction.size() <= static_cast<std::size_t>(places)) {
+    sqlite3_result_value(ctx, argv[0]);  // nothing to round away
+    return;
+  }
+  std::string digits = d.whole + d.fraction;
+  const auto point = static_cast<sqlite3_int64>(d.whole.size());
+  const sqlite3_int64 keep = point + places;  // digits kept, from the left
+  bool up = false;
+  if (keep <= 0) {
+    up = !cut && keep == 0 && !digits.empty() && digits[0] >= '5';
+    digits.assign(static_cast<std::size_t>(point), '0');
+    if (up) {
+      digits.insert(digits.begin(), '1');
+    }
+    d.whole = digits.empty() ? std::string() : digits;
+    d.fraction.clear();
+  } else {
+    const auto k = static_cast<std::size_t>(keep);
+    up = !cut && k < digits.size() && digits[k] >= '5';
+    digits.resize(k);
+    std::size_t i = digits.size();
+    while (up && i > 0) {
+      --i;
+      if (digits[i] == '9') {
+        digits[i] = '0';
+        continue;
+      }
+      ++digits[i];
+      up = false;
+    }
+    if (up) {
+      digits.insert(digits.begin(), '1');
+    }
+    const std::size_t wholeDigits =
+        digits.size() - (places > 0 ? static_cast<std::size_t>(places) : 0);
+    if (places < 0) {
+      digits.append(static_cast<std::size_t>(-places), '0');
+    }
+    d.whole = digits.substr(0, places < 0 ? digits.size() : wholeDigits);
+    d.fraction = places > 0 ? digits.substr(wholeDigits) : std::string();
+  }
+  if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER) {
+    const sqlite3_int64 magnitude = d.whole.empty() ? 0 : std::stoll(d.whole);
+    sqlite3_result_int64(ctx, d.negative ? -magnitude : magnitude);
+    return;
+  }
+  resultDecimal(ctx, d);
+}
+
+// Whether `a` and `b` hold the same characters as the TSQL collation sees
+// them (case and width aside); ASCII without the collation's cost.
+inline bool sameUnderCollation(std::string_view a, std::string_view b) {
+  bool ascii = a.size() == b.size();
+  for (std::size_t i = 0; ascii && i < a.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x >= 0x80 || y >= 0x80) {
+      ascii = false;
+      break;
+    }
+    if (x != y && !(std::isalpha(x) != 0 && std::tolower(x) == std::tolower(y))) {
+      return false;
+    }
+  }
+  if (ascii) {
+    return true;
+  }
+  return collation::compare(a.data(), a.size(), b.data(), b.size()) == 0;
+}
+
+// replace(s, find, with): every occurrence of find in s, found as the
+// TSQL collation compares (so 'B' finds 'b'), left to right, replaced.
+// NULL in any argument gives NULL; an empty find changes nothing.
+inline void replaceFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  std::string s;
+  std::string find;
+  std::string with;
+  if (!argText(argv[0], s) || !argText(argv[1], find) || !argText(argv[2], with)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (find.empty()) {
+    resultText(ctx, s);
+    return;
+  }
+  const std::size_t findChars = utf8Length(find);
+  std::string out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const std::size_t end = i + utf8Offset(std::string_view(s).substr(i), findChars);
+    const std::string_view candidate(s.data() + i, end - i);
+    if (utf8Length(candidate) == findChars && sameUnderCollation(candidate, find)) {
+      out += with;
+      i = end;
+      continue;
+    }
+    std::size_t next = i + 1;
+    while (next < s.size() && isUtf8Continuation(s[next])) {
+      ++next;
+    }
+    out.append(s, i, next - i);
+    i = next;
+  }
+  resultText(ctx, out);
+}
+
+// tsql_single(x): the one value of a subquery used as a value; NULL for
+// none, SQL Server's error for a second.
+struct SingleValue {
+  sqlite3_int64 rows;
+  sqlite3_value* value;
+};
+
+inline void singleStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* state = static_cast<SingleValue*>(sqlite3_aggregate_context(ctx, sizeof(SingleValue)));
+  if (state == nullptr) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  if (++state->rows == 1) {
+    state->value = sqlite3_value_dup(argv[0]);
+    return;
+  }
+  sqlite3_result_error(ctx,
+                       "Subquery returned more than 1 value. This is not permitted when the "
+                       "subquery follows =, !=, <, <= , >, >= or when the subquery is used as an "
+                       "expression.",
+                       -1);
+}
+
+inline void singleFinal(sqlite3_context* ctx) {
+  auto* state = static_cast<SingleValue*>(sqlite3_aggregate_context(ctx, 0));
+  if (state == nullptr || state->value == nullptr) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  if (state->rows == 1) {
+    sqlite3_result_value(ctx, state->value);
+  }
+  sqlite3_value_free(state->value);
+  state->value = nullptr;
+}
+
+}  // namespace cvt::tsql_impl

@@ -1,0 +1,702 @@
+#include "db/sqlite/tsql_forms.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace cvt::tsql {
+
+namespace {
+
+constexpr const char* kNotACondition =
+    "An expression of non-boolean type specified in a context where a condition is expected, "
+    "near '";
+
+bool isAnyKw(const Token& t, std::initializer_list<std::string_view> words) {
+  return t.type == Tok::Word && std::any_of(words.begin(), words.end(), [&](std::string_view w) {
+           return equalsNoCase(t.text, w);
+         });
+}
+
+bool isAggregate(const Token& t) {
+  return isAnyKw(t, {"count", "sum", "min", "max", "avg", "count_big", "stdev", "stdevp", "var",
+                     "varp", "string_agg", "checksum_agg"});
+}
+
+// Words that are never a column of their own.
+bool isKeyword(const Token& t) {
+  return isAnyKw(
+      t, {"select",    "distinct", "all",    "top",       "percent", "ties",  "from",    "where",
+          "group",     "by",       "having", "order",     "asc",     "desc",  "union",   "except",
+          "intersect", "case",     "when",   "then",      "else",    "end",   "and",     "or",
+          "not",       "is",       "null",   "like",      "escape",  "in",    "between", "exists",
+          "as",        "on",       "join",   "inner",     "left",    "right", "full",    "outer",
+          "cross",     "with",     "any",    "some",      "set",     "into",  "values",  "update",
+          "delete",    "insert",   "over",   "partition", "collate"});
+}
+
+bool isComparison(const Token& t) {
+  return t.type == Tok::Punct &&
+         (t.text == "=" || t.text == "<>" || t.text == "!=" || t.text == "<" || t.text == ">" ||
+          t.text == "<=" || t.text == ">=");
+}
+
+// The END of the CASE at `at`, or kNone.
+std::size_t caseEnd(const Tokens& t, std::size_t at) {
+  int depth = 0;
+  for (std::size_t i = at; i < t.size(); ++i) {
+    if (isKw(t[i], "case")) {
+      ++depth;
+    } else if (isKw(t[i], "end") && --depth == 0) {
+      return i;
+    } else if (isPunct(t[i], "(")) {
+      const std::size_t close = matchParen(t, i);
+      if (close == kNone) {
+        return kNone;
+      }
+      i = close;
+    }
+  }
+  return kNone;
+}
+
+// Past the parenthesis or CASE at `i` when one starts there, else i + 1.
+std::size_t skipGroup(const Tokens& t, std::size_t i) {
+  std::size_t close = kNone;
+  if (isPunct(t[i], "(")) {
+    close = matchParen(t, i);
+  } else if (isKw(t[i], "case")) {
+    close = caseEnd(t, i);
+  }
+  return close == kNone ? i + 1 : close + 1;
+}
+
+bool startsSubquery(const Tokens& t, std::size_t open) {
+  return isPunct(t[open], "(") && open + 1 < t.size() &&
+         (isKw(t[open + 1], "select") || isKw(t[open + 1], "with"));
+}
+
+// The end of the range that starts at `from`: the first of `stops` at
+// depth 0 (parentheses and CASE skipped), a ')' that closes an enclosing
+// parenthesis, or `to`.
+std::size_t rangeEnd(const Tokens& t, std::size_t from, std::size_t to,
+                     std::initializer_list<std::string_view> stops) {
+  std::size_t i = from;
+  while (i < to) {
+    if (isPunct(t[i], ")") || isAnyKw(t[i], stops)) {
+      return i;
+    }
+    i = skipGroup(t, i);
+  }
+  return to;
+}
+
+// --------------------------------------------------------------- conditions
+
+class Conditions {
+ public:
+  explicit Conditions(const Tokens& t) : t_(t) {}
+
+  // Every place that takes a condition must hold one.
+  bool check(std::string& error) {
+    for (std::size_t i = 0; i < t_.size(); ++i) {
+      std::size_t b = kNone;
+      std::size_t e = kNone;
+      if (isKw(t_[i], "where")) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(),
+                     {"group", "order", "having", "union", "except", "intersect"});
+      } else if (isKw(t_[i], "having")) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(), {"order", "union", "except", "intersect"});
+      } else if (isKw(t_[i], "on")) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(),
+                     {"join", "inner", "left", "right", "full", "cross", "where", "group", "order",
+                      "having", "union", "except", "intersect", "on"});
+      } else if (isKw(t_[i], "when") && searchedWhen(i)) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(), {"then"});
+      } else if (isKw(t_[i], "iif") && i + 1 < t_.size() && isPunct(t_[i + 1], "(")) {
+        const std::size_t close = matchParen(t_, i + 1);
+        if (close == kNone) {
+          continue;
+        }
+        b = i + 2;
+        e = splitTop(t_, b, close).front().second;
+      }
+      if (b != kNone && !isCondition(b, e)) {
+        const Token& near = e < t_.size() ? t_[e] : t_[e - 1];
+        error = kNotACondition + near.text + "'.";
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  // True when the WHEN at `at` belongs to a CASE without an operand.
+  bool searchedWhen(std::size_t at) const {
+    int depth = 0;
+    for (std::size_t i = at; i-- > 0;) {
+      if (isPunct(t_[i], ")")) {
+        ++depth;
+      } else if (isPunct(t_[i], "(")) {
+        if (depth-- == 0) {
+          return false;
+        }
+      } else if (depth == 0 && isKw(t_[i], "end")) {
+        // A nested CASE closed before this WHEN: step over it.
+        int nested = 1;
+        while (i-- > 0 && nested > 0) {
+          if (isKw(t_[i], "end")) {
+            ++nested;
+          } else if (isKw(t_[i], "case")) {
+            --nested;
+          }
+        }
+      } else if (depth == 0 && isKw(t_[i], "case")) {
+        return isKw(t_[i + 1], "when");
+      }
+    }
+    return false;
+  }
+
+  bool isCondition(std::size_t b, std::size_t e) const {
+    if (b >= e) {
+      return false;
+    }
+    // Split at OR and AND (the AND of a BETWEEN belongs to it).
+    std::size_t start = b;
+    bool between = false;
+    std::size_t i = b;
+    while (i < e) {
+      if (isKw(t_[i], "between")) {
+        between = true;
+      } else if (isKw(t_[i], "or") || (isKw(t_[i], "and") && !between)) {
+        if (!isAtom(start, i)) {
+          return false;
+        }
+        start = i + 1;
+      } else if (isKw(t_[i], "and")) {
+        between = false;
+      }
+      i = skipGroup(t_, i);
+    }
+    return isAtom(start, e);
+  }
+
+  bool isAtom(std::size_t b, std::size_t e) const {
+    while (b < e && isKw(t_[b], "not")) {
+      ++b;
+    }
+    if (b >= e) {
+      return false;
+    }
+    if (isPunct(t_[b], "(") && matchParen(t_, b) == e - 1) {
+      return !startsSubquery(t_, b) && isCondition(b + 1, e - 1);
+    }
+    for (std::size_t i = b; i < e; i = skipGroup(t_, i)) {
+      if (isComparison(t_[i]) || isAnyKw(t_[i], {"is", "like", "in", "between", "exists"})) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  const Tokens& t_;
+};
+
+// ------------------------------------------------------------------ selects
+
+struct TableRef {
+  std::string schema;
+  std::string name;
+  std::string alias;            // empty when none
+  const TableColumns* columns;  // null when unknown (or a derived table)
+};
+
+// One SELECT's clauses as token ranges; kNone where a clause is absent.
+struct SelectParts {
+  std::size_t select = kNone;
+  std::size_t listBegin = kNone, listEnd = kNone;
+  std::size_t fromBegin = kNone, fromEnd = kNone;
+  std::size_t whereBegin = kNone, whereEnd = kNone;
+  std::size_t groupBegin = kNone, groupEnd = kNone;
+};
+
+SelectParts parseSelect(const Tokens& t, std::size_t at) {
+  SelectParts p;
+  p.select = at;
+  std::size_t i = at + 1;
+  while (i < t.size() && isAnyKw(t[i], {"distinct", "all"})) {
+    ++i;
+  }
+  if (i < t.size() && isKw(t[i], "top")) {
+    ++i;
+    if (i < t.size()) {
+      i = skipGroup(t, i);
+    }
+    while (i < t.size() && isAnyKw(t[i], {"percent", "with", "ties"})) {
+      ++i;
+    }
+  }
+  p.listBegin = i;
+  // Each clause runs to the next clause keyword of this select; the
+  // clauses not looked at write into `ignored`.
+  std::size_t ignored = kNone;
+  std::size_t* end = &p.listEnd;
+  while (i < t.size()) {
+    if (isPunct(t[i], ")") || isAnyKw(t[i], {"union", "except", "intersect"})) {
+      break;
+    }
+    std::size_t* nextBegin = nullptr;
+    std::size_t* nextEnd = nullptr;
+    std::size_t skip = 1;
+    if (isKw(t[i], "from")) {
+      nextBegin = &p.fromBegin;
+      nextEnd = &p.fromEnd;
+    } else if (isKw(t[i], "where")) {
+      nextBegin = &p.whereBegin;
+      nextEnd = &p.whereEnd;
+    } else if (isKw(t[i], "group") && i + 1 < t.size() && isKw(t[i + 1], "by")) {
+      nextBegin = &p.groupBegin;
+      nextEnd = &p.groupEnd;
+      skip = 2;
+    } else if (isAnyKw(t[i], {"having", "order", "into", "option"})) {
+      nextBegin = &ignored;
+      nextEnd = &ignored;
+    }
+    if (nextBegin != nullptr) {
+      *end = i;
+      *nextBegin = i + skip;
+      end = nextEnd;
+      i += skip;
+      continue;
+    }
+    i = skipGroup(t, i);
+  }
+  *end = i;
+  return p;
+}
+
+// The expression of a select list item without its alias, and the alias.
+struct Item {
+  std::size_t begin, end;  // the expression
+  std::string alias;       // empty when none
+};
+
+Item splitAlias(const Tokens& t, std::size_t b, std::size_t e) {
+  if (e - b >= 3 && isKw(t[e - 2], "as") && (isName(t[e - 1]) || t[e - 1].type == Tok::String)) {
+    return {b, e - 2, nameOf(t[e - 1])};
+  }
+  // `value alias`: a name right after a complete operand.
+  if (e - b >= 2 && isName(t[e - 1]) && !isKeyword(t[e - 1])) {
+    const Token& before = t[e - 2];
+    const bool operandEnds = (isName(before) && !isKeyword(before)) || isKw(before, "end") ||
+                             before.type == Tok::String || before.type == Tok::Number ||
+                             isPunct(before, ")");
+    if (operandEnds) {
+      return {b, e - 1, nameOf(t[e - 1])};
+    }
+  }
+  return {b, e, {}};
+}
+
+class Selects {
+ public:
+  Selects(Tokens& t, const DeclaredTypes* types) : t_(t), types_(types) {}
+
+  bool check(std::string& error) {
+    // Last select first, so that rewriting one leaves the places of the
+    // ones before it as they were.
+    for (std::size_t s = t_.size(); s-- > 0;) {
+      if (isKw(t_[s], "select") && !checkSelect(s, error)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool checkSelect(std::size_t at, std::string& error) {
+    SelectParts p = parseSelect(t_, at);
+    if (p.listBegin == kNone || p.listEnd == kNone || p.listBegin >= p.listEnd) {
+      return true;
+    }
+    auto items = splitTop(t_, p.listBegin, p.listEnd);
+    // `name = value` names the column; rewritten from the last item on.
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+      const auto [b, e] = *it;
+      if (e - b >= 3 && (isName(t_[b]) || t_[b].type == Tok::String) && !isKeyword(t_[b]) &&
+          isPunct(t_[b + 1], "=")) {
+        Token alias = t_[b];
+        if (alias.type == Tok::String) {
+          alias = Token{Tok::Quoted, quoteName(alias.text.substr(1, alias.text.size() - 2)), true};
+        }
+        Tokens value(t_.begin() + static_cast<std::ptrdiff_t>(b + 2),
+                     t_.begin() + static_cast<std::ptrdiff_t>(e));
+        value.front().space = t_[b].space;
+        value.push_back(word("AS"));
+        alias.space = true;
+        value.push_back(alias);
+        t_.erase(t_.begin() + static_cast<std::ptrdiff_t>(b),
+                 t_.begin() + static_cast<std::ptrdiff_t>(e));
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(b), value.begin(), value.end());
+      }
+    }
+    p = parseSelect(t_, at);
+    items = splitTop(t_, p.listBegin, p.listEnd);
+    for (const auto& [b, e] : items) {
+      for (std::size_t i = b; i < e; i = skipGroup(t_, i)) {
+        if (isComparison(t_[i])) {
+          error = "Incorrect syntax near '" + t_[i].text + "'.";
+          return false;
+        }
+        if (isAnyKw(t_[i], {"is", "like", "in", "between", "exists", "not"})) {
+          error = "Incorrect syntax near the keyword '" + lowered(t_[i].text) + "'.";
+          return false;
+        }
+      }
+    }
+    const std::vector<TableRef> tables = fromTables(p);
+    return checkGroupBy(p, items, tables, error) && checkAliases(p, items, tables, error);
+  }
+
+  std::vector<TableRef> fromTables(const SelectParts& p) const {
+    std::vector<TableRef> out;
+    if (p.fromBegin == kNone) {
+      return out;
+    }
+    bool expectTable = true;
+    for (std::size_t i = p.fromBegin; i < p.fromEnd;) {
+      if (isPunct(t_[i], ",") || isKw(t_[i], "join")) {
+        expectTable = true;
+        ++i;
+        continue;
+      }
+      if (isKw(t_[i], "on")) {
+        expectTable = false;
+        ++i;
+        continue;
+      }
+      if (!expectTable) {
+        i = skipGroup(t_, i);
+        continue;
+      }
+      expectTable = false;
+      TableRef ref{{}, {}, {}, nullptr};
+      if (isPunct(t_[i], "(")) {
+        i = skipGroup(t_, i);
+        ref.name = "(derived)";
+      } else if (isName(t_[i])) {
+        if (i + 2 < p.fromEnd && isPunct(t_[i + 1], ".") && isName(t_[i + 2])) {
+          ref.schema = nameOf(t_[i]);
+          ref.name = nameOf(t_[i + 2]);
+          i += 3;
+        } else {
+          ref.name = nameOf(t_[i]);
+          ++i;
+        }
+        if (types_ != nullptr) {
+          ref.columns = types_->find(ref.schema, ref.name);
+        }
+      } else {
+        ++i;
+        continue;
+      }
+      if (i < p.fromEnd && isKw(t_[i], "as")) {
+        ++i;
+      }
+      if (i < p.fromEnd && isName(t_[i]) && !isKeyword(t_[i]) && !isClauseKeyword(t_[i])) {
+        ref.alias = nameOf(t_[i]);
+        ++i;
+      }
+      out.push_back(std::move(ref));
+    }
+    return out;
+  }
+
+  // A column reference at `i` (name, or qualifier.name): its qualifier and
+  // name, and the index past it; nullopt when none starts there.
+  struct ColumnRef {
+    std::string qualifier;
+    std::string name;
+    std::size_t end;
+  };
+  std::optional<ColumnRef> columnAt(std::size_t i, std::size_t e) const {
+    if (!isName(t_[i]) || isKeyword(t_[i]) || (i > 0 && isPunct(t_[i - 1], "."))) {
+      return std::nullopt;
+    }
+    if (i + 1 < e && isPunct(t_[i + 1], "(")) {
+      return std::nullopt;  // a function
+    }
+    std::size_t j = i;
+    std::string qualifier;
+    while (j + 2 < e && isPunct(t_[j + 1], ".") && isName(t_[j + 2])) {
+      qualifier = nameOf(t_[j]);
+      j += 2;
+    }
+    return ColumnRef{qualifier, nameOf(t_[j]), j + 1};
+  }
+
+  static std::string text(const Tokens& t, std::size_t b, std::size_t e) {
+    std::string out;
+    for (std::size_t i = b; i < e; ++i) {
+      out += lowered(t[i].type == Tok::Quoted ? nameOf(t[i]) : t[i].text);
+      out += ' ';
+    }
+    return out;
+  }
+
+  bool checkGroupBy(const SelectParts& p,
+                    const std::vector<std::pair<std::size_t, std::size_t>>& items,
+                    const std::vector<TableRef>& tables, std::string& error) const {
+    std::vector<std::string> groupTexts;
+    std::vector<std::string> groupColumns;  // lower-case names of grouped columns
+    if (p.groupBegin != kNone) {
+      for (const auto& [b, e] : splitTop(t_, p.groupBegin, p.groupEnd)) {
+        bool column = false;
+        for (std::size_t i = b; i < e; ++i) {
+          if (const auto ref = columnAt(i, e)) {
+            column = true;
+            if (ref->end == e && i == b) {
+              groupColumns.push_back(lowered(ref->name));
+            }
+          }
+        }
+        if (!column) {
+          error =
+              "Each GROUP BY expression must contain at least one column that is not an outer "
+              "reference.";
+          return false;
+        }
+        groupTexts.push_back(text(t_, b, e));
+      }
+    }
+    bool grouped = p.groupBegin != kNone;
+    for (const auto& [b, e] : items) {
+      for (std::size_t i = b; i < e && !grouped; i = skipGroup(t_, i)) {
+        grouped = isAggregate(t_[i]) && i + 1 < e && isPunct(t_[i + 1], "(");
+      }
+    }
+    if (!grouped) {
+      return true;
+    }
+    for (const auto& [ib, ie] : items) {
+      const Item item = splitAlias(t_, ib, ie);
+      if (std::find(groupTexts.begin(), groupTexts.end(), text(t_, item.begin, item.end)) !=
+          groupTexts.end()) {
+        continue;
+      }
+      for (std::size_t i = item.begin; i < item.end;) {
+        if (isAggregate(t_[i]) && i + 1 < item.end && isPunct(t_[i + 1], "(")) {
+          i = skipGroup(t_, i + 1);
+          continue;
+        }
+        if (startsSubquery(t_, i)) {
+          i = skipGroup(t_, i);
+          continue;
+        }
+        const auto ref = columnAt(i, item.end);
+        if (!ref) {
+          ++i;
+          continue;
+        }
+        if (std::find(groupColumns.begin(), groupColumns.end(), lowered(ref->name)) ==
+            groupColumns.end()) {
+          std::string table = ref->qualifier;
+          if (table.empty() && !tables.empty()) {
+            table = tables.front().alias.empty() ? tables.front().name : tables.front().alias;
+          }
+          error = "Column '" + (table.empty() ? std::string() : table + ".") + ref->name +
+                  "' is invalid in the select list because it is not contained in either an "
+                  "aggregate function or the GROUP BY clause.";
+          return false;
+        }
+        i = ref->end;
+      }
+    }
+    return true;
+  }
+
+  // An alias of the select list named in WHERE or GROUP BY, where no table
+  // of the select has such a column.
+  bool checkAliases(const SelectParts& p,
+                    const std::vector<std::pair<std::size_t, std::size_t>>& items,
+                    const std::vector<TableRef>& tables, std::string& error) const {
+    std::vector<std::string> aliases;
+    for (const auto& [b, e] : items) {
+      if (const Item item = splitAlias(t_, b, e); !item.alias.empty()) {
+        aliases.push_back(lowered(item.alias));
+      }
+    }
+    if (aliases.empty() || tables.empty() ||
+        std::any_of(tables.begin(), tables.end(),
+                    [](const TableRef& r) { return r.columns == nullptr; })) {
+      return true;  // columns unknown: leave it to the engine
+    }
+    for (const auto& [b, e] :
+         {std::pair{p.whereBegin, p.whereEnd}, std::pair{p.groupBegin, p.groupEnd}}) {
+      if (b == kNone) {
+        continue;
+      }
+      for (std::size_t i = b; i < e;) {
+        if (startsSubquery(t_, i)) {
+          i = skipGroup(t_, i);
+          continue;
+        }
+        const auto ref = columnAt(i, e);
+        if (!ref) {
+          ++i;
+          continue;
+        }
+        const std::string name = lowered(ref->name);
+        if (ref->qualifier.empty() &&
+            std::find(aliases.begin(), aliases.end(), name) != aliases.end() &&
+            std::none_of(tables.begin(), tables.end(),
+                         [&](const TableRef& r) { return r.columns->find(name) != nullptr; })) {
+          error = "Invalid column name '" + ref->name + "'.";
+          return false;
+        }
+        i = ref->end;
+      }
+    }
+    return true;
+  }
+
+  Tokens& t_;
+  const DeclaredTypes* types_;
+};
+
+// ------------------------------------------------------ words that are no columns
+
+// rowid, oid, true and false: SQLite's, unless a table named in the
+// statement has a column of that name.
+bool checkPseudoColumns(const Tokens& t, const DeclaredTypes* types, std::string& error) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!isAnyKw(t[i], {"rowid", "_rowid_", "oid", "true", "false"}) ||
+        (i + 1 < t.size() && isPunct(t[i + 1], "("))) {
+      continue;
+    }
+    bool declared = false;
+    if (types != nullptr) {
+      for (std::size_t k = 0; k < t.size() && !declared; ++k) {
+        if (!isName(t[k]) || (k > 0 && isPunct(t[k - 1], "."))) {
+          continue;
+        }
+        const bool qualified = k + 2 < t.size() && isPunct(t[k + 1], ".") && isName(t[k + 2]);
+        const TableColumns* table =
+            qualified ? types->find(nameOf(t[k]), nameOf(t[k + 2])) : types->find("", nameOf(t[k]));
+        declared = table != nullptr && table->find(lowered(t[i].text)) != nullptr;
+      }
+    }
+    if (!declared) {
+      error = "Invalid column name '" + t[i].text + "'.";
+      return false;
+    }
+  }
+  return true;
+}
+
+// ----------------------------------------------------------- scalar subqueries
+
+// The clause keyword that governs position `at` at its own depth.
+const Token* governingKeyword(const Tokens& t, std::size_t at) {
+  int depth = 0;
+  for (std::size_t i = at; i-- > 0;) {
+    if (isPunct(t[i], ")")) {
+      ++depth;
+    } else if (isPunct(t[i], "(")) {
+      if (depth-- == 0) {
+        return nullptr;
+      }
+    } else if (depth == 0 &&
+               isAnyKw(t[i], {"select", "from", "join", "where", "on", "set", "values", "group",
+                              "order", "having", "when", "then", "else", "into"})) {
+      return &t[i];
+    }
+  }
+  return nullptr;
+}
+
+// A subquery used as a value becomes
+//   (SELECT tsql_single(tsql_v) FROM (SELECT value AS tsql_v ...)) COLLATE TSQL
+// so that a second row fails as on SQL Server; the collation is the one
+// every text of the server has.
+bool wrapScalarSubqueries(Tokens& t, std::string& error) {
+  for (std::size_t open = t.size(); open-- > 0;) {
+    if (!startsSubquery(t, open) || !isKw(t[open + 1], "select")) {
+      continue;
+    }
+    if (open == 0 || isAnyKw(t[open - 1], {"in", "exists", "from", "join", "as", "any", "all",
+                                           "some", "union", "except", "intersect"})) {
+      continue;
+    }
+    if (isPunct(t[open - 1], ",")) {
+      const Token* kw = governingKeyword(t, open);
+      if (kw != nullptr && isAnyKw(*kw, {"from", "join"})) {
+        continue;  // a derived table of a FROM list
+      }
+    }
+    if (isPunct(t[open - 1], ")") || (isName(t[open - 1]) && !isKeyword(t[open - 1]))) {
+      continue;  // an insert's column list, or a call
+    }
+    const std::size_t close = matchParen(t, open);
+    if (close == kNone) {
+      continue;
+    }
+    const SelectParts p = parseSelect(t, open + 1);
+    if (p.listEnd == kNone || p.listEnd > close) {
+      continue;
+    }
+    const auto items = splitTop(t, p.listBegin, p.listEnd);
+    if (items.size() != 1) {
+      error =
+          "Only one expression can be specified in the select list when the subquery is not "
+          "introduced with EXISTS.";
+      return false;
+    }
+    const Item item = splitAlias(t, items[0].first, items[0].second);
+    if (item.end - item.begin == 1 && isPunct(t[item.begin], "*")) {
+      continue;
+    }
+    Tokens inner(t.begin() + static_cast<std::ptrdiff_t>(open + 1),
+                 t.begin() + static_cast<std::ptrdiff_t>(close));
+    // The item's alias goes; the value is named tsql_v.
+    const std::size_t itemEnd = items[0].second - (open + 1);
+    inner.erase(inner.begin() + static_cast<std::ptrdiff_t>(item.end - (open + 1)),
+                inner.begin() + static_cast<std::ptrdiff_t>(itemEnd));
+    const std::size_t at = item.end - (open + 1);
+    inner.insert(inner.begin() + static_cast<std::ptrdiff_t>(at), {word("AS"), word("tsql_v")});
+    Tokens wrapped{punct("(", t[open].space),
+                   word("SELECT"),
+                   word("tsql_single"),
+                   punct("("),
+                   word("tsql_v"),
+                   punct(")"),
+                   word("FROM"),
+                   punct("(", true)};
+    wrapped.insert(wrapped.end(), inner.begin(), inner.end());
+    wrapped.push_back(punct(")"));
+    wrapped.push_back(punct(")"));
+    wrapped.push_back(word("COLLATE"));
+    wrapped.push_back(word("TSQL"));
+    t.erase(t.begin() + static_cast<std::ptrdiff_t>(open),
+            t.begin() + static_cast<std::ptrdiff_t>(close + 1));
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(open), wrapped.begin(), wrapped.end());
+  }
+  return true;
+}
+
+}  // namespace
+
+bool checkForms(Tokens& t, const DeclaredTypes* types, std::string& error) {
+  if (t.empty() || isAnyKw(t[0], {"create", "drop", "alter"})) {
+    return true;
+  }
+  return Conditions(t).check(error) && checkPseudoColumns(t, types, error) &&
+         Selects(t, types).check(error) && wrapScalarSubqueries(t, error);
+}
+
+}  // namespace cvt::tsql
