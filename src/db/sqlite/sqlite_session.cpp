@@ -217,6 +217,31 @@ struct Prepared {
   bool batchRefused = false;
 };
 
+// True when `form` has a plain head and every value of the rows [from,
+// from + count) that it fits would be stored unchanged by the fitting:
+// then the rows can go without the fitting calls.
+bool fitAsTheyAre(const BatchForm& form, const std::vector<std::vector<Value>>& rows,
+                  std::size_t from, std::size_t count) {
+  if (form.plainHead.empty()) {
+    return false;
+  }
+  for (std::size_t i = from; i < from + count; ++i) {
+    const std::vector<Value>& row = rows[i];
+    for (std::size_t k = 0; k < row.size() && k < form.plainFits.size(); ++k) {
+      const auto& fit = form.plainFits[k];
+      if (!fit || !row[k]) {
+        continue;
+      }
+      const std::size_t units = tsql_impl::textUnits(*row[k], fit->utf16);
+      const auto limit = static_cast<std::size_t>(fit->length);
+      if (fit->pad ? units != limit : units > limit) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 // What became of rows sent at once.
 enum class BatchRun {
   Done,    // every row ran and changed exactly one row
@@ -835,19 +860,22 @@ BatchRun SqliteSession::runBatch(Prepared& prepared, const std::vector<std::vect
   if (stopRequested() || !beginIfNeeded()) {
     return BatchRun::Undone;
   }
-  if (prepared.batchStatements.count(count) == 0 && prepared.batchStatements.size() >= 4) {
+  const bool plain = fitAsTheyAre(prepared.batch, rows, from, count);
+  // Keyed by size and form.
+  const std::size_t key = count * 2 + (plain ? 1 : 0);
+  if (prepared.batchStatements.count(key) == 0 && prepared.batchStatements.size() >= 4) {
     // Only a few sizes recur (full batches and a last one).
     prepared.batchStatements.clear();
   }
-  StmtPtr& slot = prepared.batchStatements[count];
+  StmtPtr& slot = prepared.batchStatements[key];
   if (slot == nullptr) {
-    const std::string text = prepared.batch.text(count);
+    const std::string text = prepared.batch.text(count, plain);
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), text.c_str(), static_cast<int>(text.size() + 1),
                                       &raw, nullptr);
     slot.reset(raw);
     if (rc != SQLITE_OK || slot == nullptr) {
-      prepared.batchStatements.erase(count);
+      prepared.batchStatements.erase(key);
       prepared.batchRefused = true;
       return BatchRun::Undone;
     }
@@ -1025,15 +1053,92 @@ class SqliteCatalog final : public Catalog {
     if (schema.empty()) {
       return SqlResult::ok();
     }
-    return query("SELECT name, type, pk FROM pragma_table_xinfo(?1, ?2)", {table, schema},
-                 [&](sqlite3_stmt* stmt) {
-                   ColumnInfo column;
-                   column.name = text(stmt, 0);
-                   readDeclaredType(text(stmt, 1), column);
-                   column.key = sqlite3_column_int(stmt, 2) > 0;
-                   out.columns.push_back(std::move(column));
-                   out.exists = true;
-                 });
+    int keyParts = 0;
+    const SqlResult result =
+        query("SELECT name, type, pk, \"notnull\", dflt_value FROM pragma_table_xinfo(?1, ?2)",
+              {table, schema}, [&](sqlite3_stmt* stmt) {
+                ColumnInfo column;
+                column.name = text(stmt, 0);
+                readDeclaredType(text(stmt, 1), column);
+                column.key = sqlite3_column_int(stmt, 2) > 0;
+                keyParts += column.key ? 1 : 0;
+                column.nullable = sqlite3_column_int(stmt, 3) == 0 && !column.key;
+                if (sqlite3_column_type(stmt, 4) != SQLITE_NULL) {
+                  column.defaultValue = text(stmt, 4);
+                }
+                out.columns.push_back(std::move(column));
+                out.exists = true;
+              });
+    // An INTEGER PRIMARY KEY of its own is the row number SQLite assigns:
+    // the embedded form of an identity column.
+    for (auto& column : out.columns) {
+      column.identity = keyParts == 1 && column.key && lowered(column.declared) == "integer";
+      column.nullable = column.nullable || column.identity;
+    }
+    return result;
+  }
+
+  SqlResult rules(const std::string& database, const std::string& table, TableRules& out) override {
+    out = TableRules{};
+    if (!session_.connected()) {
+      return notConnected();
+    }
+    const std::string schema = session_.schemaOf(database);
+    if (schema.empty()) {
+      return SqlResult::ok();
+    }
+    out.exposed = true;
+    out.nullsDistinct = true;
+    SqlResult result = query("SELECT name, \"unique\", origin FROM pragma_index_list(?1, ?2)",
+                             {table, schema}, [&](sqlite3_stmt* stmt) {
+                               IndexInfo index;
+                               index.name = text(stmt, 0);
+                               index.unique = sqlite3_column_int(stmt, 1) != 0;
+                               index.primary = text(stmt, 2) == "pk";
+                               out.indexes.push_back(std::move(index));
+                             });
+    for (auto& index : out.indexes) {
+      if (result.failed()) {
+        break;
+      }
+      result =
+          query("SELECT name FROM pragma_index_info(?1, ?2) ORDER BY seqno", {index.name, schema},
+                [&](sqlite3_stmt* stmt) { index.columns.push_back(text(stmt, 0)); });
+    }
+    if (result.failed()) {
+      return result;
+    }
+    std::map<int, ForeignKeyInfo> keys;
+    result = query(
+        "SELECT id, \"table\", \"from\", \"to\" FROM pragma_foreign_key_list(?1, ?2)"
+        " ORDER BY id, seq",
+        {table, schema}, [&](sqlite3_stmt* stmt) {
+          ForeignKeyInfo& key = keys[sqlite3_column_int(stmt, 0)];
+          key.refTable = text(stmt, 1);
+          key.columns.push_back(text(stmt, 2));
+          key.refColumns.push_back(text(stmt, 3));
+        });
+    for (auto& [id, key] : keys) {
+      key.name = "fk" + std::to_string(id);
+      out.foreignKeys.push_back(std::move(key));
+    }
+    if (result.failed()) {
+      return result;
+    }
+    const std::string master = "\"" + schema + "\".sqlite_master";
+    std::string definition;
+    result = query(("SELECT type, name, sql FROM " + master +
+                    " WHERE tbl_name = ?1 COLLATE NOCASE AND type IN ('table', 'trigger')")
+                       .c_str(),
+                   {table}, [&](sqlite3_stmt* stmt) {
+                     if (text(stmt, 0) == "trigger") {
+                       out.triggers.push_back(text(stmt, 1));
+                     } else {
+                       definition = text(stmt, 2);
+                     }
+                   });
+    out.checks = checkClausesOf(definition);
+    return result;
   }
 
   SqlResult triggersOff(const std::vector<std::string>& tables,
