@@ -31,4 +31,43 @@ trap 'wineserver --kill >/dev/null 2>&1 || true' EXIT
 wine cmd /c exit >/dev/null 2>&1
 
 ctest --test-dir "$BUILD_DIR" --output-on-failure -j "$(nproc)"
+
+# The installer: installed silently, a demo conversion with the installed
+# programs and the settings from the registry, uninstalled silently leaving
+# nothing behind.
+cmake --build "$BUILD_DIR" --target installer
+SETUP=$(ls "$BUILD_DIR"/convert-setup-*.exe)
+wine "$SETUP" /S
+PROGRAMS="$WINEPREFIX/drive_c/Program Files/Vantor"
+DEST="$PROGRAMS/tillex-convert"
+for f in tillex-convert-batch.exe tillex-convert-demo-gen.exe libtsqlext.dll README.md uninstall.exe; do
+  [ -f "$DEST/$f" ] || { echo "installer: $f is missing" >&2; exit 1; }
+done
+DATA='C:\users\Public\convert-demo'
+KEY='HKLM\Software\Vantor\tillex\8.0'
+wine "$DEST/tillex-convert-demo-gen.exe" --out "$DATA" --scale 1 >/dev/null
+wine reg add "$KEY" /v DBMS /d SQLite /f /reg:32 >/dev/null
+wine reg add "$KEY" /v ServerName /d "$DATA" /f /reg:32 >/dev/null
+CONVERT_DEMO_PASSWORD=demo wine "$DEST/tillex-convert-batch.exe" --source dravik_pro \
+  --categories all --password-env CONVERT_DEMO_PASSWORD >/dev/null
+wine "$DEST/tillex-convert-demo-gen.exe" --check "$DATA"
+wine reg delete "$KEY" /f /reg:32 >/dev/null
+rm -rf "$WINEPREFIX/drive_c/users/Public/convert-demo"
+# The uninstaller runs from a copy of itself in the temporary folder and
+# returns at once; the folder goes when it is done.
+wine "$DEST/uninstall.exe" /S
+for _ in $(seq 60); do
+  [ -e "$PROGRAMS" ] || break
+  sleep 1
+done
+if [ -e "$PROGRAMS" ]; then
+  echo "uninstaller: left behind:" >&2
+  find "$PROGRAMS" >&2
+  exit 1
+fi
+if wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\tillex-convert' \
+  >/dev/null 2>&1; then
+  echo "uninstaller: its registry entry is left behind" >&2
+  exit 1
+fi
 echo "Windows stage: $(($(date +%s) - START)) s"

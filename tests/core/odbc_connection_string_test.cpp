@@ -131,5 +131,24 @@ TEST(OdbcConnectionString, ClassifiesDrivers) {
   }
 }
 
+TEST(OdbcConnectionString, TheNewestInstalledSqlServerDriverIsTheDefault) {
+  struct Case {
+    std::vector<std::string> installed;
+    std::string chosen;
+  };
+  for (const Case& c : {
+           Case{{"SQL Server", "ODBC Driver 17 for SQL Server", "SQLite3"},
+                "ODBC Driver 17 for SQL Server"},
+           Case{{"SQL Server", "odbc driver 18 for sql server", "ODBC Driver 17 for SQL Server"},
+                "odbc driver 18 for sql server"},
+           Case{{"SQL Server Native Client 11.0", "SQL Server"}, "SQL Server Native Client 11.0"},
+           Case{{"Microsoft Access Driver (*.mdb)", "SQL Server"}, "SQL Server"},
+           Case{{"FreeTDS", "SQLite3"}, "ODBC Driver 18 for SQL Server"},
+           Case{{}, "ODBC Driver 18 for SQL Server"},
+       }) {
+    EXPECT_EQ(newestSqlServerDriver(c.installed), c.chosen);
+  }
+}
+
 }  // namespace
 }  // namespace cvt

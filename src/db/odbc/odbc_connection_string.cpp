@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#include "db/odbc/odbc_handles.h"
 
 namespace cvt {
 
@@ -196,12 +199,36 @@ std::pair<std::string, std::string> splitServer(std::string_view server) {
 
 }  // namespace
 
-std::string_view defaultOdbcDriver() {
-#ifdef _WIN32
-  return "ODBC Driver 18 for SQL Server";
-#else
-  return "FreeTDS";
-#endif
+std::string newestSqlServerDriver(const std::vector<std::string>& installed) {
+  for (const char* wanted : kSqlServerDrivers) {
+    for (const std::string& name : installed) {
+      if (lowered(name) == lowered(wanted)) {
+        return name;
+      }
+    }
+  }
+  return kSqlServerDrivers[0];
+}
+
+std::vector<std::string> installedOdbcDrivers() {
+  std::vector<std::string> names;
+  OdbcEnvHandle env;
+  if (!SQL_SUCCEEDED(env.allocate(SQL_NULL_HANDLE))) {
+    return names;
+  }
+  SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION,
+                reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0);
+  SQLCHAR name[512];
+  SQLCHAR attributes[2048];
+  SQLSMALLINT nameLength = 0;
+  SQLSMALLINT attributesLength = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (SQL_SUCCEEDED(SQLDrivers(env.get(), direction, name, sizeof name, &nameLength, attributes,
+                                  sizeof attributes, &attributesLength))) {
+    names.emplace_back(reinterpret_cast<const char*>(name));
+    direction = SQL_FETCH_NEXT;
+  }
+  return names;
 }
 
 OdbcDriverKind odbcDriverKindOf(std::string_view driver) {

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/session.h"
 
@@ -17,8 +18,25 @@ inline constexpr int kDefaultLoginTimeoutSeconds = 10;
 inline constexpr int kMaxLoginTimeoutSeconds = 600;
 
 // The driver used when DBParm names none: FreeTDS as registered by the
-// Debian package, the current Microsoft ODBC driver on Windows.
-std::string_view defaultOdbcDriver();
+// Debian package; on Windows the newest installed Microsoft driver (see
+// newestSqlServerDriver). One implementation per platform.
+std::string defaultOdbcDriver();
+
+// Microsoft's drivers for SQL Server, newest first. Each keeps its own
+// encryption default: "ODBC Driver 18" encrypts and checks the server's
+// certificate, the older ones encrypt only when asked (Encrypt=yes).
+inline constexpr const char* kSqlServerDrivers[] = {"ODBC Driver 18 for SQL Server",
+                                                    "ODBC Driver 17 for SQL Server",
+                                                    "SQL Server Native Client 11.0", "SQL Server"};
+
+// The first of kSqlServerDrivers among `installed` (names compared without
+// regard to case), or the newest one when none is installed, so that the
+// connect's error names the driver to install.
+std::string newestSqlServerDriver(const std::vector<std::string>& installed);
+
+// The drivers the ODBC driver manager knows (SQLDrivers); empty when it
+// cannot be asked.
+std::vector<std::string> installedOdbcDrivers();
 
 // Everything the ODBC backend needs to open a connection.
 struct OdbcConnectRequest {
