@@ -43,8 +43,25 @@
 //    numeric(p[,s]) / money -> the fitting function of a column of that type
 //    (tsql_fit_int, tsql_fit_decimal: SQL Server's conversion and overflow
 //    errors), decimal without precision -> CAST AS NUMERIC, float / real ->
-//    CAST; abs, coalesce, nullif, ltrim, rtrim, upper, lower, count, sum,
-//    min and max as SQLite has them;
+//    CAST; abs, coalesce, nullif, ltrim, rtrim, upper, lower, count, min
+//    and max as SQLite has them; convert / cast of a datetime to a text
+//    type writes it in the style given (0 without one: 'Jan  5 2023
+//    1:07PM'; 20/120, 21/121, 23, 102, 108, 111, 112), a style for a
+//    conversion to datetime must name a form the reading takes anyway;
+//    round(x, n[, cut]) -> tsql_round (exact, half away from zero, keeping
+//    x's type: round(0.7, 0) overflows), datalength -> tsql_datalength
+//    (bytes of code page 936, the fixed sizes of numbers and datetimes),
+//    replace -> tsql_replace (case-insensitive as the collation), iif(c,
+//    a, b) -> CASE WHEN c THEN a ELSE b END;
+//  - comparisons convert as SQL Server converts: a text beside an int is
+//    read as an int ('007' = 7; 'abc' = 7 fails with 245), beside a
+//    decimal as a number, a text literal beside a datetime as a datetime;
+//    two texts of which neither is a column compare under TSQL;
+//  - `select name = value` names a result column (value AS name);
+//  - a subquery used as a value passes its column through tsql_single, so
+//    that a second row fails with SQL Server's message 512;
+//  - `delete t from t join u on ... where ...` (t a table or an alias):
+//    DELETE FROM t WHERE rowid IN (SELECT t.rowid FROM t join u ...);
 //  - a text made by a function (isnull, left, substring, rtrim, convert to
 //    a text type, ...) or by '+' carries COLLATE TSQL, so that comparing two
 //    such expressions follows the default collation as columns do;
@@ -53,27 +70,40 @@
 //    (NULL when either is NULL); a text beside a number is read as that
 //    number or fails with SQL Server's conversion error; two values of
 //    int's range give an int and fail with "Arithmetic overflow error
-//    converting expression to data type int." beyond it, unless a column
-//    declared decimal, numeric or money feeds the operation (named in the
-//    operand, also inside isnull(...) or abs(...)): the call then gets a
-//    third argument 1 and computes as decimal, whole numbers included, with
-//    no int bound and a division that keeps its fraction (in binary
-//    floating point once a fraction appears); a zero divisor fails with
-//    "Divide by zero error encountered.";
+//    converting expression to data type int." beyond it. Every operand is
+//    typed as SQL Server types it: a column by its declaration, an integer
+//    literal of int's range as int (beside a decimal: numeric of its
+//    digits), another number literal as numeric of exactly its digits,
+//    isnull / abs / sum / cast / convert by their rules. When a decimal is
+//    among the operands the call gets the operands' precisions and scales
+//    (tsql_add(a, b, p1, s1, p2, s2)) and computes exactly, with SQL
+//    Server's result precision and scale, the scale reduction beyond 38
+//    digits, rounding half away from zero (division cuts) and the numeric
+//    overflow error (db/sqlite/ext/tsql_decimal.h); a zero divisor fails
+//    with "Divide by zero error encountered."; sum(x) -> tsql_sum: an int
+//    sum beyond int's range fails, a decimal sum is exact;
+//  - a number literal of more than 15 significant digits becomes an exact
+//    decimal (a blob of its digits) instead of SQLite's nearest real;
+//  - isnull(a, b) converts b to a's declared type (a varchar(2) a cuts b
+//    to two characters, a decimal a rounds b to its scale);
 //  - N'...' literals, [bracketed] names, comments, keywords in any case and
 //    a trailing ';'.
 // Refused with an error: T-SQL variables (@x), temporary tables (#t),
 // several statements in one text, TOP with PERCENT / WITH TIES / UNION,
-// TOP in INSERT, UPDATE or DELETE, SELECT ... INTO, DELETE ... FROM ...
-// FROM, transaction statements (use the session's commit and rollback;
-// only SAVE TRAN[SACTION] name and ROLLBACK TRAN[SACTION] name pass, as
+// TOP in INSERT, UPDATE or DELETE, SELECT ... INTO, transaction statements (use the session's
+// commit and rollback; only SAVE TRAN[SACTION] name and ROLLBACK TRAN[SACTION] name pass, as
 // SAVEPOINT name and ROLLBACK TO SAVEPOINT name, for rehearsals) and
 // any statement that does not begin with SELECT, WITH, INSERT, UPDATE,
 // DELETE, TRUNCATE, ALTER, CREATE or DROP, any function that is not on the
 // allow-list (ifnull, substr, length, instr, printf, ..., also min and max
 // with two arguments), and SQLite's own syntax: || == << >> -> x'..',
 // LIMIT, OFFSET, GLOB, REGEXP, MATCH, ISNULL and NOTNULL as operators,
-// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING. A
+// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING, and with
+// SQL Server's own message (db/sqlite/tsql_forms.h): a bare value as a
+// condition (`where 1`), TRUE / FALSE, rowid, GROUP BY a position, a
+// comparison or LIKE as a select-list value, backticks, NULLS FIRST /
+// LAST, a select-list alias in WHERE, a column neither grouped nor inside
+// an aggregate in a grouped or aggregating select. A
 // double-quoted text is a name (the connection turns off SQLite's reading
 // of it as a string), so "abc" fails as an unknown column. CREATE, DROP and
 // ALTER texts are table definitions for SQLite and pass unchecked.
@@ -102,7 +132,8 @@
 //  - `truncate table` is a DELETE of every row: a DELETE trigger that does
 //    not honour the switch fires, where SQL Server's truncate fires none.
 //  - numbers come back as SQLite stores them: convert(varchar(n), 12.5) of
-//    a DECIMAL(16,4) column gives '12.5', where SQL Server writes '12.5000'.
+//    a DECIMAL(16,4) column gives '12.5', where SQL Server writes '12.5000'
+//    (the value is exact, its trailing zeros are not kept).
 //  - Declared types: a column declared with a SQL Server type gets SQL
 //    Server's outcome on INSERT and UPDATE. The session reads every table's
 //    declared types at connect (PRAGMA table_xinfo; again after a CREATE,
@@ -123,7 +154,12 @@
 //                             error converting numeric to data type numeric."
 //                             (money: "... data type money."); a text that is
 //                             no number fails with SQL Server's conversion
-//                             error. Stored as SQLite stores a DECIMAL.
+//                             error. Stored exactly: an integer when whole,
+//                             a real when it has at most 15 significant
+//                             digits (it reads back as those digits), else a
+//                             blob of its decimal text, which the column's
+//                             affinity leaves alone and reads give as text;
+//                             such a blob compares and sorts after numbers.
 //      tinyint, smallint, int, bigint
 //                             a number loses its fraction, a text must be an
 //                             integer ('' is 0), out of range fails with the
@@ -139,8 +175,8 @@
 //                             'yyyy-mm-dd hh:mi:ss.mmm' ('yyyy-mm-dd' alone at
 //                             midnight), so that keys, DISTINCT and ORDER BY
 //                             see instants; cast/convert to datetime does the
-//                             same. A datetime compared with a text literal
-//                             still compares as text.
+//                             same, and so does a text literal compared with
+//                             a datetime.
 //    A value that cannot break the column is stored without a call: a
 //    literal that fits, and in INSERT ... SELECT a column whose own declared
 //    type fits within the target's (varchar(10) into varchar(20),
