@@ -416,6 +416,7 @@ TEST_F(TsqlOnSqlite, UnsupportedTextsFailWithoutRunningAnything) {
            Refused{"select top 10 percent * from t_bd_branch_info", "PERCENT"},
            Refused{"update top (1) t_bd_branch_info set branch_name = 'x'", "TOP"},
            Refused{"select convert(datetime, '15/01/2023', 103)", "style 103"},
+           Refused{"delete t_bd_branch_info where 1", "non-boolean"},
            Refused{"select * from t_bd_branch_info with (index(pk))", "hint"},
            Refused{"ALTER TABLE t_bd_item_info disable TRIGGER tr_item_info_ins", "single trigger"},
            Refused{"delete from t_bd_branch_info where (branch_no = '00'", "parentheses"},

@@ -79,6 +79,10 @@ class BusyCursor {
 };
 
 constexpr const char* kStopQuestion = "正在转换数据，确定要停止吗？";
+// What the status line says while the run works between two statuses: a
+// step ends by clearing the line, and the next one may first have a query
+// to run.
+constexpr const char* kConvertingText = "正在转换数据";
 constexpr const char* kStoppedText = "转换已停止：未提交的更改已回滚，已完成的类别保持不变。";
 constexpr const char* kStoppingStatus = "正在停止转换";
 constexpr const char* kRehearsedText = "演练完成!所有更改均已回滚，数据库保持原样。";
@@ -527,13 +531,17 @@ void w_convert3::showProgress() {
   const int width = std::max(0, px(progress_.barWidth()));
   st_status_->setGeometry(before.x(), before.y(), width, before.height());
   st_state_->setText(QString::fromStdString(progress_.status()));
-  // Paint now: a run blocks this thread between two calls, and the display
-  // must follow every call rather than wait for the run to end.
   // Paint now rather than when the event queue runs dry: calls from the
   // run arrive in bursts, and every status must reach the screen.
   repaint(before.united(st_status_->geometry())
               .united(st_5_->geometry())
               .united(st_state_->geometry()));
+  // The cleared line has reached the screen; while the run goes on it must
+  // not look as if nothing happens.
+  if (running_ && progress_.status().empty()) {
+    st_state_->setText(QString::fromUtf8(kConvertingText));
+    st_state_->repaint();
+  }
 }
 
 void w_convert3::closeEvent(QCloseEvent* event) {

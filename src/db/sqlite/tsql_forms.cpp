@@ -3,586 +3,700 @@
 #include <algorithm>
 #include <array>
 #include <optional>
-#include <vector>
 
-namespace cvt::sqltok {
+namespace cvt::tsql {
 
 namespace {
 
-// Words that never name a column where the checks below look for one.
-bool isKeyword(const Token& t) {
-  static constexpr std::array<std::string_view, 62> kWords = {
-      "select",   "from",     "where",     "and",     "or",       "not",   "null",    "is",
-      "like",     "in",       "between",   "case",    "when",     "then",  "else",    "end",
-      "as",       "distinct", "all",       "top",     "on",       "join",  "inner",   "left",
-      "right",    "full",     "outer",     "cross",   "group",    "by",    "order",   "having",
-      "union",    "except",   "intersect", "exists",  "asc",      "desc",  "with",    "into",
-      "values",   "set",      "escape",    "collate", "percent",  "ties",  "int",     "bigint",
-      "smallint", "tinyint",  "varchar",   "char",    "nvarchar", "nchar", "decimal", "numeric",
-      "money",    "datetime", "date",      "float",   "real",     "max"};
-  return t.type == Tok::Word && std::any_of(kWords.begin(), kWords.end(), [&](std::string_view w) {
+constexpr const char* kNotACondition =
+    "An expression of non-boolean type specified in a context where a condition is expected, "
+    "near '";
+
+bool isAnyKw(const Token& t, std::initializer_list<std::string_view> words) {
+  return t.type == Tok::Word && std::any_of(words.begin(), words.end(), [&](std::string_view w) {
            return equalsNoCase(t.text, w);
          });
 }
 
-bool isAggregateName(const Token& t) {
-  static constexpr std::array<std::string_view, 9> kNames = {
-      "count", "sum", "min", "max", "avg", "count_big", "stdev", "var", "checksum_agg"};
-  return t.type == Tok::Word && std::any_of(kNames.begin(), kNames.end(), [&](std::string_view n) {
-           return equalsNoCase(t.text, n);
-         });
+bool isAggregate(const Token& t) {
+  return isAnyKw(t, {"count", "sum", "min", "max", "avg", "count_big", "stdev", "stdevp", "var",
+                     "varp", "string_agg", "checksum_agg"});
+}
+
+// Words that are never a column of their own.
+bool isKeyword(const Token& t) {
+  return isAnyKw(
+      t, {"select",    "distinct", "all",    "top",       "percent", "ties",  "from",    "where",
+          "group",     "by",       "having", "order",     "asc",     "desc",  "union",   "except",
+          "intersect", "case",     "when",   "then",      "else",    "end",   "and",     "or",
+          "not",       "is",       "null",   "like",      "escape",  "in",    "between", "exists",
+          "as",        "on",       "join",   "inner",     "left",    "right", "full",    "outer",
+          "cross",     "with",     "any",    "some",      "set",     "into",  "values",  "update",
+          "delete",    "insert",   "over",   "partition", "collate"});
 }
 
 bool isComparison(const Token& t) {
-  static constexpr std::array<std::string_view, 9> kOps = {"=",  "<>", "!=", "<", ">",
-                                                           "<=", ">=", "!<", "!>"};
   return t.type == Tok::Punct &&
-         std::any_of(kOps.begin(), kOps.end(), [&](std::string_view o) { return t.text == o; });
+         (t.text == "=" || t.text == "<>" || t.text == "!=" || t.text == "<" || t.text == ">" ||
+          t.text == "<=" || t.text == ">=");
 }
 
-bool isDdl(const Tokens& t) {
-  return !t.empty() && (isKw(t[0], "create") || isKw(t[0], "drop") || isKw(t[0], "alter"));
-}
-
-// The END of the CASE at `at`.
-std::size_t matchCase(const Tokens& t, std::size_t at) {
+// The END of the CASE at `at`, or kNone.
+std::size_t caseEnd(const Tokens& t, std::size_t at) {
   int depth = 0;
   for (std::size_t i = at; i < t.size(); ++i) {
     if (isKw(t[i], "case")) {
       ++depth;
     } else if (isKw(t[i], "end") && --depth == 0) {
       return i;
-    }
-  }
-  return t.size();
-}
-
-// One SELECT's clauses, at its own parenthesis depth.
-struct SelectScope {
-  std::size_t listBegin = kNone;
-  std::size_t listEnd = kNone;
-  std::size_t whereBegin = kNone;  // first token after WHERE
-  std::size_t whereEnd = kNone;
-  std::size_t groupBegin = kNone;  // first token after GROUP BY
-  std::size_t groupEnd = kNone;
-};
-
-SelectScope scopeOf(const Tokens& t, std::size_t select) {
-  SelectScope s;
-  std::size_t i = select + 1;
-  if (i < t.size() && (isKw(t[i], "distinct") || isKw(t[i], "all"))) {
-    ++i;
-  }
-  if (i < t.size() && isKw(t[i], "top")) {
-    i += 2;
-    if (i - 1 < t.size() && isPunct(t[i - 1], "(")) {
-      i = matchParen(t, i - 1) + 1;
-    }
-    if (i < t.size() && isKw(t[i], "percent")) {
-      ++i;
-    }
-  }
-  s.listBegin = std::min(i, t.size());
-  std::size_t* open = &s.listEnd;  // the end that the next clause closes
-  int depth = 0;
-  std::size_t k = s.listBegin;
-  for (; k < t.size(); ++k) {
-    if (isPunct(t[k], "(")) {
-      ++depth;
-    } else if (isPunct(t[k], ")")) {
-      if (--depth < 0) {
-        break;
+    } else if (isPunct(t[i], "(")) {
+      const std::size_t close = matchParen(t, i);
+      if (close == kNone) {
+        return kNone;
       }
-    } else if (depth == 0) {
-      if (isKw(t[k], "union") || isKw(t[k], "except") || isKw(t[k], "intersect")) {
-        break;
-      }
-      const bool from = isKw(t[k], "from");
-      const bool where = isKw(t[k], "where");
-      const bool group = isKw(t[k], "group") && k + 1 < t.size() && isKw(t[k + 1], "by");
-      const bool other = isKw(t[k], "having") || isKw(t[k], "order");
-      if (from || where || group || other) {
-        if (*open == kNone) {
-          *open = k;
-        }
-        if (where) {
-          s.whereBegin = k + 1;
-          open = &s.whereEnd;
-        } else if (group) {
-          s.groupBegin = k + 2;
-          open = &s.groupEnd;
-        } else {
-          static std::size_t ignored;
-          ignored = kNone;
-          open = &ignored;
-        }
-      }
-    }
-  }
-  if (*open == kNone) {
-    *open = k;
-  }
-  if (s.listEnd == kNone) {
-    s.listEnd = k;
-  }
-  if (s.whereBegin != kNone && s.whereEnd == kNone) {
-    s.whereEnd = k;
-  }
-  if (s.groupBegin != kNone && s.groupEnd == kNone) {
-    s.groupEnd = k;
-  }
-  return s;
-}
-
-// [b, e) split at commas of depth 0.
-std::vector<std::pair<std::size_t, std::size_t>> items(const Tokens& t, std::size_t b,
-                                                       std::size_t e) {
-  std::vector<std::pair<std::size_t, std::size_t>> out;
-  int depth = 0;
-  std::size_t start = b;
-  for (std::size_t i = b; i < e; ++i) {
-    if (isPunct(t[i], "(")) {
-      ++depth;
-    } else if (isPunct(t[i], ")")) {
-      --depth;
-    } else if (depth == 0 && isPunct(t[i], ",")) {
-      out.emplace_back(start, i);
-      start = i + 1;
-    }
-  }
-  if (start < e) {
-    out.emplace_back(start, e);
-  }
-  return out;
-}
-
-// The alias an item [b, e) gives its column and where its value ends.
-struct Item {
-  std::size_t valueBegin;
-  std::size_t valueEnd;
-  std::string alias;
-};
-
-Item splitAlias(const Tokens& t, std::size_t b, std::size_t e) {
-  Item item{b, e, {}};
-  if (e >= b + 3 && isName(t[b]) && isPunct(t[b + 1], "=")) {
-    item = {b + 2, e, nameOf(t[b])};
-  } else if (e >= b + 3 && isKw(t[e - 2], "as") && isName(t[e - 1])) {
-    item = {b, e - 2, nameOf(t[e - 1])};
-  } else if (e >= b + 2 && isName(t[e - 1]) && !isKeyword(t[e - 1])) {
-    const Token& before = t[e - 2];
-    const bool valueEnds = before.type == Tok::String || before.type == Tok::Number ||
-                           isPunct(before, ")") || isKw(before, "end") ||
-                           (isName(before) && !isKeyword(before));
-    if (valueEnds) {
-      item = {b, e - 1, nameOf(t[e - 1])};
-    }
-  }
-  return item;
-}
-
-std::string itemText(const Tokens& t, std::size_t b, std::size_t e) {
-  std::string out;
-  for (std::size_t i = b; i < e; ++i) {
-    out += lowered(t[i].type == Tok::Quoted ? nameOf(t[i]) : t[i].text);
-    out += ' ';
-  }
-  return out;
-}
-
-struct ColumnRef {
-  std::string qualifier;
-  std::string name;
-};
-
-// The column named at `i` (bare or qualified); `next` is set past it.
-std::optional<ColumnRef> columnAt(const Tokens& t, std::size_t i, std::size_t e,
-                                  std::size_t& next) {
-  if (!isName(t[i]) || isKeyword(t[i]) || (i > 0 && isPunct(t[i - 1], "."))) {
-    return std::nullopt;
-  }
-  if (i + 1 < e && isPunct(t[i + 1], "(")) {
-    return std::nullopt;  // a function
-  }
-  if (i + 2 < e && isPunct(t[i + 1], ".") && isName(t[i + 2])) {
-    next = i + 3;
-    return ColumnRef{nameOf(t[i]), nameOf(t[i + 2])};
-  }
-  next = i + 1;
-  return ColumnRef{"", nameOf(t[i])};
-}
-
-std::string checkConditions(const Tokens& t) {
-  // The AND of a BETWEEN joins its bounds, not two conditions.
-  std::vector<bool> betweenAnd(t.size(), false);
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    if (!isKw(t[i], "between")) {
-      continue;
-    }
-    int depth = 0;
-    for (std::size_t k = i + 1; k < t.size(); ++k) {
-      if (isPunct(t[k], "(")) {
-        ++depth;
-      } else if (isPunct(t[k], ")")) {
-        --depth;
-      } else if (depth == 0 && isKw(t[k], "and")) {
-        betweenAnd[k] = true;
-        break;
-      }
-    }
-  }
-  static constexpr std::array<std::string_view, 16> kAfterCondition = {
-      "and",   "or",    "group", "order", "having", "union", "except", "intersect",
-      "where", "inner", "left",  "right", "join",   "cross", "full",   "then"};
-  for (std::size_t i = 0; i + 1 < t.size(); ++i) {
-    const bool opens = isKw(t[i], "where") || isKw(t[i], "having") || isKw(t[i], "on") ||
-                       isKw(t[i], "or") || isKw(t[i], "not") ||
-                       (isKw(t[i], "and") && !betweenAnd[i]);
-    if (!opens) {
-      continue;
-    }
-    std::size_t k = i + 1;
-    const Token& v = t[k];
-    std::size_t end = kNone;
-    if (v.type == Tok::Number || v.type == Tok::String || v.type == Tok::Param) {
-      end = k + 1;
-    } else if (isName(v) && !isKeyword(v)) {
-      if (k + 1 < t.size() && isPunct(t[k + 1], "(")) {
-        end = matchParen(t, k + 1) + 1;
-      } else {
-        end = k + 1;
-        while (end + 1 < t.size() && isPunct(t[end], ".") && isName(t[end + 1])) {
-          end += 2;
-        }
-      }
-    } else if (isKw(v, "true") || isKw(v, "false")) {
-      end = k + 1;
-    }
-    if (end == kNone || end > t.size()) {
-      continue;
-    }
-    const bool alone = end == t.size() || isPunct(t[end], ")") ||
-                       std::any_of(kAfterCondition.begin(), kAfterCondition.end(),
-                                   [&](std::string_view w) { return isKw(t[end], w); });
-    if (alone) {
-      const std::string near = end < t.size() ? t[end].text : t[end - 1].text;
-      return "An expression of non-boolean type specified in a context where a condition is "
-             "expected, near '" +
-             near + "'.";
-    }
-  }
-  return {};
-}
-
-std::string checkSelect(const Tokens& t, std::size_t select, const ColumnKnown& isColumn) {
-  const SelectScope s = scopeOf(t, select);
-  const auto list = items(t, s.listBegin, s.listEnd);
-  // A comparison or LIKE is a condition, never a value.
-  for (const auto& [b, e] : list) {
-    const Item item = splitAlias(t, b, e);
-    for (std::size_t i = item.valueBegin; i < item.valueEnd; ++i) {
-      if (isPunct(t[i], "(")) {
-        i = std::min(matchParen(t, i), item.valueEnd);
-      } else if (isKw(t[i], "case")) {
-        i = std::min(matchCase(t, i), item.valueEnd);
-      } else if (isComparison(t[i]) || isKw(t[i], "like") || isKw(t[i], "between") ||
-                 isKw(t[i], "is") || isKw(t[i], "in")) {
-        return "Incorrect syntax near '" + t[i].text + "'.";
-      }
-    }
-  }
-  // An alias names a result column, not a column WHERE can read.
-  if (s.whereBegin != kNone) {
-    std::vector<std::string> aliases;
-    for (const auto& [b, e] : list) {
-      std::string alias = splitAlias(t, b, e).alias;
-      if (!alias.empty()) {
-        aliases.push_back(lowered(alias));
-      }
-    }
-    for (std::size_t i = s.whereBegin; i < s.whereEnd && !aliases.empty(); ++i) {
-      std::size_t next = i;
-      const auto ref = columnAt(t, i, s.whereEnd, next);
-      if (!ref || !ref->qualifier.empty()) {
-        continue;
-      }
-      const std::string name = lowered(ref->name);
-      if (std::find(aliases.begin(), aliases.end(), name) != aliases.end() && !isColumn(name)) {
-        return "Invalid column name '" + ref->name + "'.";
-      }
-    }
-  }
-  // Grouped: every column of the list is grouped or inside an aggregate.
-  bool aggregates = false;
-  for (std::size_t i = s.listBegin; i < s.listEnd; ++i) {
-    if (isPunct(t[i], "(") && i + 1 < s.listEnd && isKw(t[i + 1], "select")) {
-      i = std::min(matchParen(t, i), s.listEnd);
-    } else if (isAggregateName(t[i]) && i + 1 < s.listEnd && isPunct(t[i + 1], "(")) {
-      aggregates = true;
-    }
-  }
-  if (s.groupBegin == kNone && !aggregates) {
-    return {};
-  }
-  std::vector<std::string> groupTexts;
-  std::vector<ColumnRef> groupColumns;
-  if (s.groupBegin != kNone) {
-    for (const auto& [b, e] : items(t, s.groupBegin, s.groupEnd)) {
-      if (e == b + 1 && t[b].type == Tok::Number) {
-        return "Each GROUP BY expression must contain at least one column that is not an outer "
-               "reference.";
-      }
-      groupTexts.push_back(itemText(t, b, e));
-      std::size_t next = b;
-      if (const auto ref = columnAt(t, b, e, next); ref && next == e) {
-        groupColumns.push_back(*ref);
-      }
-    }
-  }
-  for (const auto& [b, e] : list) {
-    const Item item = splitAlias(t, b, e);
-    const std::string text = itemText(t, item.valueBegin, item.valueEnd);
-    if (std::find(groupTexts.begin(), groupTexts.end(), text) != groupTexts.end()) {
-      continue;
-    }
-    for (std::size_t i = item.valueBegin; i < item.valueEnd;) {
-      if ((isAggregateName(t[i]) && i + 1 < item.valueEnd && isPunct(t[i + 1], "(")) ||
-          (isPunct(t[i], "(") && i + 1 < item.valueEnd && isKw(t[i + 1], "select"))) {
-        const std::size_t open = isPunct(t[i], "(") ? i : i + 1;
-        i = std::min(matchParen(t, open), item.valueEnd) + 1;
-        continue;
-      }
-      if (isKw(t[i], "as") && i + 1 < item.valueEnd) {
-        i += 2;  // the type of a cast
-        continue;
-      }
-      std::size_t next = i + 1;
-      const auto ref = columnAt(t, i, item.valueEnd, next);
-      if (ref) {
-        const bool grouped =
-            std::any_of(groupColumns.begin(), groupColumns.end(), [&](const ColumnRef& g) {
-              return equalsNoCase(g.name, ref->name) &&
-                     (g.qualifier.empty() || ref->qualifier.empty() ||
-                      equalsNoCase(g.qualifier, ref->qualifier));
-            });
-        if (!grouped) {
-          const std::string shown =
-              ref->qualifier.empty() ? ref->name : ref->qualifier + "." + ref->name;
-          return "Column '" + shown +
-                 "' is invalid in the select list because it is not contained in either an "
-                 "aggregate function or the GROUP BY clause.";
-        }
-      }
-      i = next;
-    }
-  }
-  return {};
-}
-
-}  // namespace
-
-std::size_t matchParen(const Tokens& t, std::size_t open) {
-  int depth = 0;
-  for (std::size_t i = open; i < t.size(); ++i) {
-    if (isPunct(t[i], "(")) {
-      ++depth;
-    } else if (isPunct(t[i], ")") && --depth == 0) {
-      return i;
+      i = close;
     }
   }
   return kNone;
 }
 
-std::string refuseSqliteOnlyForms(const Tokens& t, const ColumnKnown& isColumn) {
-  if (t.empty() || isDdl(t)) {
-    return {};
+// Past the parenthesis or CASE at `i` when one starts there, else i + 1.
+std::size_t skipGroup(const Tokens& t, std::size_t i) {
+  std::size_t close = kNone;
+  if (isPunct(t[i], "(")) {
+    close = matchParen(t, i);
+  } else if (isKw(t[i], "case")) {
+    close = caseEnd(t, i);
   }
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    const Token& tok = t[i];
-    if (isPunct(tok, "`")) {
-      return "Incorrect syntax near '`'.";
-    }
-    if (tok.type != Tok::Word || (i > 0 && isPunct(t[i - 1], "."))) {
-      continue;
-    }
-    const bool call = i + 1 < t.size() && isPunct(t[i + 1], "(");
-    if (!call && (isKw(tok, "true") || isKw(tok, "false") || isKw(tok, "rowid") ||
-                  isKw(tok, "oid") || isKw(tok, "_rowid_"))) {
-      return "Invalid column name '" + tok.text + "'.";
-    }
-    if (isKw(tok, "nulls") && i + 1 < t.size() &&
-        (isKw(t[i + 1], "first") || isKw(t[i + 1], "last"))) {
-      return "Incorrect syntax near 'nulls'.";
-    }
-  }
-  if (std::string error = checkConditions(t); !error.empty()) {
-    return error;
-  }
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    if (isKw(t[i], "select")) {
-      if (std::string error = checkSelect(t, i, isColumn); !error.empty()) {
-        return error;
-      }
-    }
-  }
-  return {};
+  return close == kNone ? i + 1 : close + 1;
 }
 
-void selectAssignments(Tokens& t) {
-  if (isDdl(t)) {
-    return;
+bool startsSubquery(const Tokens& t, std::size_t open) {
+  return isPunct(t[open], "(") && open + 1 < t.size() &&
+         (isKw(t[open + 1], "select") || isKw(t[open + 1], "with"));
+}
+
+// The end of the range that starts at `from`: the first of `stops` at
+// depth 0 (parentheses and CASE skipped), a ')' that closes an enclosing
+// parenthesis, or `to`.
+std::size_t rangeEnd(const Tokens& t, std::size_t from, std::size_t to,
+                     std::initializer_list<std::string_view> stops) {
+  std::size_t i = from;
+  while (i < to) {
+    if (isPunct(t[i], ")") || isAnyKw(t[i], stops)) {
+      return i;
+    }
+    i = skipGroup(t, i);
   }
-  for (std::size_t i = t.size(); i-- > 0;) {
-    if (!isKw(t[i], "select")) {
+  return to;
+}
+
+// --------------------------------------------------------------- conditions
+
+class Conditions {
+ public:
+  explicit Conditions(const Tokens& t) : t_(t) {}
+
+  // Every place that takes a condition must hold one.
+  bool check(std::string& error) {
+    for (std::size_t i = 0; i < t_.size(); ++i) {
+      std::size_t b = kNone;
+      std::size_t e = kNone;
+      if (isKw(t_[i], "where")) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(),
+                     {"group", "order", "having", "union", "except", "intersect"});
+      } else if (isKw(t_[i], "having")) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(), {"order", "union", "except", "intersect"});
+      } else if (isKw(t_[i], "on")) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(),
+                     {"join", "inner", "left", "right", "full", "cross", "where", "group", "order",
+                      "having", "union", "except", "intersect", "on"});
+      } else if (isKw(t_[i], "when") && searchedWhen(i)) {
+        b = i + 1;
+        e = rangeEnd(t_, b, t_.size(), {"then"});
+      } else if (isKw(t_[i], "iif") && i + 1 < t_.size() && isPunct(t_[i + 1], "(")) {
+        const std::size_t close = matchParen(t_, i + 1);
+        if (close == kNone) {
+          continue;
+        }
+        b = i + 2;
+        e = splitTop(t_, b, close).front().second;
+      }
+      if (b != kNone && !isCondition(b, e)) {
+        const Token& near = e < t_.size() ? t_[e] : t_[e - 1];
+        error = kNotACondition + near.text + "'.";
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  // True when the WHEN at `at` belongs to a CASE without an operand.
+  bool searchedWhen(std::size_t at) const {
+    int depth = 0;
+    for (std::size_t i = at; i-- > 0;) {
+      if (isPunct(t_[i], ")")) {
+        ++depth;
+      } else if (isPunct(t_[i], "(")) {
+        if (depth-- == 0) {
+          return false;
+        }
+      } else if (depth == 0 && isKw(t_[i], "end")) {
+        // A nested CASE closed before this WHEN: step over it.
+        int nested = 1;
+        while (i-- > 0 && nested > 0) {
+          if (isKw(t_[i], "end")) {
+            ++nested;
+          } else if (isKw(t_[i], "case")) {
+            --nested;
+          }
+        }
+      } else if (depth == 0 && isKw(t_[i], "case")) {
+        return isKw(t_[i + 1], "when");
+      }
+    }
+    return false;
+  }
+
+  bool isCondition(std::size_t b, std::size_t e) const {
+    if (b >= e) {
+      return false;
+    }
+    // Split at OR and AND (the AND of a BETWEEN belongs to it).
+    std::size_t start = b;
+    bool between = false;
+    std::size_t i = b;
+    while (i < e) {
+      if (isKw(t_[i], "between")) {
+        between = true;
+      } else if (isKw(t_[i], "or") || (isKw(t_[i], "and") && !between)) {
+        if (!isAtom(start, i)) {
+          return false;
+        }
+        start = i + 1;
+      } else if (isKw(t_[i], "and")) {
+        between = false;
+      }
+      i = skipGroup(t_, i);
+    }
+    return isAtom(start, e);
+  }
+
+  bool isAtom(std::size_t b, std::size_t e) const {
+    while (b < e && isKw(t_[b], "not")) {
+      ++b;
+    }
+    if (b >= e) {
+      return false;
+    }
+    if (isPunct(t_[b], "(") && matchParen(t_, b) == e - 1) {
+      return !startsSubquery(t_, b) && isCondition(b + 1, e - 1);
+    }
+    for (std::size_t i = b; i < e; i = skipGroup(t_, i)) {
+      if (isComparison(t_[i]) || isAnyKw(t_[i], {"is", "like", "in", "between", "exists"})) {
+        return true;
+      }
+    }
+    return false;
+  }
+
+  const Tokens& t_;
+};
+
+// ------------------------------------------------------------------ selects
+
+struct TableRef {
+  std::string schema;
+  std::string name;
+  std::string alias;            // empty when none
+  const TableColumns* columns;  // null when unknown (or a derived table)
+};
+
+// One SELECT's clauses as token ranges; kNone where a clause is absent.
+struct SelectParts {
+  std::size_t select = kNone;
+  std::size_t listBegin = kNone, listEnd = kNone;
+  std::size_t fromBegin = kNone, fromEnd = kNone;
+  std::size_t whereBegin = kNone, whereEnd = kNone;
+  std::size_t groupBegin = kNone, groupEnd = kNone;
+};
+
+SelectParts parseSelect(const Tokens& t, std::size_t at) {
+  SelectParts p;
+  p.select = at;
+  std::size_t i = at + 1;
+  while (i < t.size() && isAnyKw(t[i], {"distinct", "all"})) {
+    ++i;
+  }
+  if (i < t.size() && isKw(t[i], "top")) {
+    ++i;
+    if (i < t.size()) {
+      i = skipGroup(t, i);
+    }
+    while (i < t.size() && isAnyKw(t[i], {"percent", "with", "ties"})) {
+      ++i;
+    }
+  }
+  p.listBegin = i;
+  // Each clause runs to the next clause keyword of this select; the
+  // clauses not looked at write into `ignored`.
+  std::size_t ignored = kNone;
+  std::size_t* end = &p.listEnd;
+  while (i < t.size()) {
+    if (isPunct(t[i], ")") || isAnyKw(t[i], {"union", "except", "intersect"})) {
+      break;
+    }
+    std::size_t* nextBegin = nullptr;
+    std::size_t* nextEnd = nullptr;
+    std::size_t skip = 1;
+    if (isKw(t[i], "from")) {
+      nextBegin = &p.fromBegin;
+      nextEnd = &p.fromEnd;
+    } else if (isKw(t[i], "where")) {
+      nextBegin = &p.whereBegin;
+      nextEnd = &p.whereEnd;
+    } else if (isKw(t[i], "group") && i + 1 < t.size() && isKw(t[i + 1], "by")) {
+      nextBegin = &p.groupBegin;
+      nextEnd = &p.groupEnd;
+      skip = 2;
+    } else if (isAnyKw(t[i], {"having", "order", "into", "option"})) {
+      nextBegin = &ignored;
+      nextEnd = &ignored;
+    }
+    if (nextBegin != nullptr) {
+      *end = i;
+      *nextBegin = i + skip;
+      end = nextEnd;
+      i += skip;
       continue;
     }
-    const SelectScope s = scopeOf(t, i);
-    const auto list = items(t, s.listBegin, s.listEnd);
-    for (auto it = list.rbegin(); it != list.rend(); ++it) {
+    i = skipGroup(t, i);
+  }
+  *end = i;
+  return p;
+}
+
+// The expression of a select list item without its alias, and the alias.
+struct Item {
+  std::size_t begin, end;  // the expression
+  std::string alias;       // empty when none
+};
+
+Item splitAlias(const Tokens& t, std::size_t b, std::size_t e) {
+  if (e - b >= 3 && isKw(t[e - 2], "as") && (isName(t[e - 1]) || t[e - 1].type == Tok::String)) {
+    return {b, e - 2, nameOf(t[e - 1])};
+  }
+  // `value alias`: a name right after a complete operand.
+  if (e - b >= 2 && isName(t[e - 1]) && !isKeyword(t[e - 1])) {
+    const Token& before = t[e - 2];
+    const bool operandEnds = (isName(before) && !isKeyword(before)) || isKw(before, "end") ||
+                             before.type == Tok::String || before.type == Tok::Number ||
+                             isPunct(before, ")");
+    if (operandEnds) {
+      return {b, e - 1, nameOf(t[e - 1])};
+    }
+  }
+  return {b, e, {}};
+}
+
+class Selects {
+ public:
+  Selects(Tokens& t, const DeclaredTypes* types) : t_(t), types_(types) {}
+
+  bool check(std::string& error) {
+    // Last select first, so that rewriting one leaves the places of the
+    // ones before it as they were.
+    for (std::size_t s = t_.size(); s-- > 0;) {
+      if (isKw(t_[s], "select") && !checkSelect(s, error)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool checkSelect(std::size_t at, std::string& error) {
+    SelectParts p = parseSelect(t_, at);
+    if (p.listBegin == kNone || p.listEnd == kNone || p.listBegin >= p.listEnd) {
+      return true;
+    }
+    auto items = splitTop(t_, p.listBegin, p.listEnd);
+    // `name = value` names the column; rewritten from the last item on.
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
       const auto [b, e] = *it;
-      if (!(e >= b + 3 && isName(t[b]) && !isKeyword(t[b]) && isPunct(t[b + 1], "="))) {
+      if (e - b >= 3 && (isName(t_[b]) || t_[b].type == Tok::String) && !isKeyword(t_[b]) &&
+          isPunct(t_[b + 1], "=")) {
+        Token alias = t_[b];
+        if (alias.type == Tok::String) {
+          alias = Token{Tok::Quoted, quoteName(alias.text.substr(1, alias.text.size() - 2)), true};
+        }
+        Tokens value(t_.begin() + static_cast<std::ptrdiff_t>(b + 2),
+                     t_.begin() + static_cast<std::ptrdiff_t>(e));
+        value.front().space = t_[b].space;
+        value.push_back(word("AS"));
+        alias.space = true;
+        value.push_back(alias);
+        t_.erase(t_.begin() + static_cast<std::ptrdiff_t>(b),
+                 t_.begin() + static_cast<std::ptrdiff_t>(e));
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(b), value.begin(), value.end());
+      }
+    }
+    p = parseSelect(t_, at);
+    items = splitTop(t_, p.listBegin, p.listEnd);
+    for (const auto& [b, e] : items) {
+      for (std::size_t i = b; i < e; i = skipGroup(t_, i)) {
+        if (isComparison(t_[i])) {
+          error = "Incorrect syntax near '" + t_[i].text + "'.";
+          return false;
+        }
+        if (isAnyKw(t_[i], {"is", "like", "in", "between", "exists", "not"})) {
+          error = "Incorrect syntax near the keyword '" + lowered(t_[i].text) + "'.";
+          return false;
+        }
+      }
+    }
+    const std::vector<TableRef> tables = fromTables(p);
+    return checkGroupBy(p, items, tables, error) && checkAliases(p, items, tables, error);
+  }
+
+  std::vector<TableRef> fromTables(const SelectParts& p) const {
+    std::vector<TableRef> out;
+    if (p.fromBegin == kNone) {
+      return out;
+    }
+    bool expectTable = true;
+    for (std::size_t i = p.fromBegin; i < p.fromEnd;) {
+      if (isPunct(t_[i], ",") || isKw(t_[i], "join")) {
+        expectTable = true;
+        ++i;
         continue;
       }
-      Tokens value(t.begin() + static_cast<std::ptrdiff_t>(b + 2),
-                   t.begin() + static_cast<std::ptrdiff_t>(e));
-      value.front().space = t[b].space;
-      value.push_back(word("AS"));
-      Token name = t[b];
-      name.space = true;
-      value.push_back(std::move(name));
-      t.erase(t.begin() + static_cast<std::ptrdiff_t>(b),
-              t.begin() + static_cast<std::ptrdiff_t>(e));
-      t.insert(t.begin() + static_cast<std::ptrdiff_t>(b), value.begin(), value.end());
+      if (isKw(t_[i], "on")) {
+        expectTable = false;
+        ++i;
+        continue;
+      }
+      if (!expectTable) {
+        i = skipGroup(t_, i);
+        continue;
+      }
+      expectTable = false;
+      TableRef ref{{}, {}, {}, nullptr};
+      if (isPunct(t_[i], "(")) {
+        i = skipGroup(t_, i);
+        ref.name = "(derived)";
+      } else if (isName(t_[i])) {
+        if (i + 2 < p.fromEnd && isPunct(t_[i + 1], ".") && isName(t_[i + 2])) {
+          ref.schema = nameOf(t_[i]);
+          ref.name = nameOf(t_[i + 2]);
+          i += 3;
+        } else {
+          ref.name = nameOf(t_[i]);
+          ++i;
+        }
+        if (types_ != nullptr) {
+          ref.columns = types_->find(ref.schema, ref.name);
+        }
+      } else {
+        ++i;
+        continue;
+      }
+      if (i < p.fromEnd && isKw(t_[i], "as")) {
+        ++i;
+      }
+      if (i < p.fromEnd && isName(t_[i]) && !isKeyword(t_[i]) && !isClauseKeyword(t_[i])) {
+        ref.alias = nameOf(t_[i]);
+        ++i;
+      }
+      out.push_back(std::move(ref));
     }
+    return out;
   }
-}
 
-void singleRowSubqueries(Tokens& t) {
-  if (isDdl(t)) {
-    return;
+  // A column reference at `i` (name, or qualifier.name): its qualifier and
+  // name, and the index past it; nullopt when none starts there.
+  struct ColumnRef {
+    std::string qualifier;
+    std::string name;
+    std::size_t end;
+  };
+  std::optional<ColumnRef> columnAt(std::size_t i, std::size_t e) const {
+    if (!isName(t_[i]) || isKeyword(t_[i]) || (i > 0 && isPunct(t_[i - 1], "."))) {
+      return std::nullopt;
+    }
+    if (i + 1 < e && isPunct(t_[i + 1], "(")) {
+      return std::nullopt;  // a function
+    }
+    std::size_t j = i;
+    std::string qualifier;
+    while (j + 2 < e && isPunct(t_[j + 1], ".") && isName(t_[j + 2])) {
+      qualifier = nameOf(t_[j]);
+      j += 2;
+    }
+    return ColumnRef{qualifier, nameOf(t_[j]), j + 1};
   }
-  for (std::size_t i = t.size(); i-- > 1;) {
-    if (!isKw(t[i], "select") || !isPunct(t[i - 1], "(")) {
-      continue;
-    }
-    if (i >= 2) {
-      const Token& before = t[i - 2];
-      if (isKw(before, "in") || isKw(before, "exists") || isKw(before, "from") ||
-          isKw(before, "join") || isKw(before, "as") || isKw(before, "any") ||
-          isKw(before, "all") || isKw(before, "some") || isKw(before, "union") ||
-          (isName(before) && !isKeyword(before))) {
-        continue;  // a set of rows, not a value
-      }
-    } else {
-      continue;  // the statement itself
-    }
-    if (i + 1 < t.size() && (isKw(t[i + 1], "distinct") || isKw(t[i + 1], "top"))) {
-      continue;
-    }
-    const SelectScope s = scopeOf(t, i);
-    const auto list = items(t, s.listBegin, s.listEnd);
-    if (list.size() != 1 || s.groupBegin != kNone) {
-      continue;
-    }
-    const std::size_t close = matchParen(t, i - 1);
-    bool plain = close != kNone;
-    for (std::size_t k = i + 1; plain && k < close; ++k) {
-      if (isPunct(t[k], "(") && k + 1 < close && isKw(t[k + 1], "select")) {
-        k = matchParen(t, k);
-      } else if (isKw(t[k], "union") || isKw(t[k], "except") || isKw(t[k], "intersect") ||
-                 (k < s.listEnd && isAggregateName(t[k]) && k + 1 < close &&
-                  isPunct(t[k + 1], "("))) {
-        plain = false;
-      }
-    }
-    if (!plain) {
-      continue;
-    }
-    const Item item = splitAlias(t, list[0].first, list[0].second);
-    if (item.valueEnd <= item.valueBegin || isPunct(t[item.valueBegin], "*")) {
-      continue;
-    }
-    t.insert(t.begin() + static_cast<std::ptrdiff_t>(item.valueEnd), punct(")"));
-    Token open = word("tsql_single");
-    open.space = t[item.valueBegin].space;
-    t[item.valueBegin].space = false;
-    t.insert(t.begin() + static_cast<std::ptrdiff_t>(item.valueBegin), {open, punct("(")});
-  }
-}
 
-bool deleteWithJoin(Tokens& t, std::string& error) {
-  // DELETE FROM x FROM list [WHERE ...]
-  std::size_t at = 2;
-  std::string target;
-  if (at < t.size() && isName(t[at])) {
-    target = nameOf(t[at]);
-    ++at;
-    if (at + 1 < t.size() && isPunct(t[at], ".") && isName(t[at + 1])) {
-      target = nameOf(t[at + 1]);  // schema.table: the table
-      at += 2;
+  static std::string text(const Tokens& t, std::size_t b, std::size_t e) {
+    std::string out;
+    for (std::size_t i = b; i < e; ++i) {
+      out += lowered(t[i].type == Tok::Quoted ? nameOf(t[i]) : t[i].text);
+      out += ' ';
     }
+    return out;
   }
-  if (target.empty() || at >= t.size() || !isKw(t[at], "from")) {
-    error = "Incorrect syntax near 'from'.";
-    return false;
-  }
-  // The table that `target` names in the FROM list: by alias, else by name.
-  Tokens table;
-  std::string alias;
-  for (std::size_t k = at + 1; k < t.size(); ++k) {
-    if (!isName(t[k]) || isKeyword(t[k]) || (k > 0 && isPunct(t[k - 1], "."))) {
-      continue;
-    }
-    const bool prevOk = isKw(t[k - 1], "from") || isKw(t[k - 1], "join") || isPunct(t[k - 1], ",");
-    if (!prevOk) {
-      continue;
-    }
-    std::size_t end = k + 1;
-    std::string name = nameOf(t[k]);
-    if (end + 1 < t.size() && isPunct(t[end], ".") && isName(t[end + 1])) {
-      name = nameOf(t[end + 1]);
-      end += 2;
-    }
-    std::size_t aliasAt = end;
-    if (aliasAt < t.size() && isKw(t[aliasAt], "as")) {
-      ++aliasAt;
-    }
-    std::string itsAlias;
-    if (aliasAt < t.size() && isName(t[aliasAt]) && !isKeyword(t[aliasAt]) &&
-        !isClauseKeyword(t[aliasAt])) {
-      itsAlias = nameOf(t[aliasAt]);
-    }
-    if (equalsNoCase(itsAlias, target) || (itsAlias.empty() && equalsNoCase(name, target)) ||
-        (equalsNoCase(name, target) && table.empty())) {
-      table = Tokens(t.begin() + static_cast<std::ptrdiff_t>(k),
-                     t.begin() + static_cast<std::ptrdiff_t>(end));
-      alias = itsAlias.empty() ? name : itsAlias;
-      if (equalsNoCase(itsAlias, target) || itsAlias.empty()) {
-        break;
+
+  bool checkGroupBy(const SelectParts& p,
+                    const std::vector<std::pair<std::size_t, std::size_t>>& items,
+                    const std::vector<TableRef>& tables, std::string& error) const {
+    std::vector<std::string> groupTexts;
+    std::vector<std::string> groupColumns;  // lower-case names of grouped columns
+    if (p.groupBegin != kNone) {
+      for (const auto& [b, e] : splitTop(t_, p.groupBegin, p.groupEnd)) {
+        bool column = false;
+        for (std::size_t i = b; i < e; ++i) {
+          if (const auto ref = columnAt(i, e)) {
+            column = true;
+            if (ref->end == e && i == b) {
+              groupColumns.push_back(lowered(ref->name));
+            }
+          }
+        }
+        if (!column) {
+          error =
+              "Each GROUP BY expression must contain at least one column that is not an outer "
+              "reference.";
+          return false;
+        }
+        groupTexts.push_back(text(t_, b, e));
       }
     }
+    bool grouped = p.groupBegin != kNone;
+    for (const auto& [b, e] : items) {
+      for (std::size_t i = b; i < e && !grouped; i = skipGroup(t_, i)) {
+        grouped = isAggregate(t_[i]) && i + 1 < e && isPunct(t_[i + 1], "(");
+      }
+    }
+    if (!grouped) {
+      return true;
+    }
+    for (const auto& [ib, ie] : items) {
+      const Item item = splitAlias(t_, ib, ie);
+      if (std::find(groupTexts.begin(), groupTexts.end(), text(t_, item.begin, item.end)) !=
+          groupTexts.end()) {
+        continue;
+      }
+      for (std::size_t i = item.begin; i < item.end;) {
+        if (isAggregate(t_[i]) && i + 1 < item.end && isPunct(t_[i + 1], "(")) {
+          i = skipGroup(t_, i + 1);
+          continue;
+        }
+        if (startsSubquery(t_, i)) {
+          i = skipGroup(t_, i);
+          continue;
+        }
+        const auto ref = columnAt(i, item.end);
+        if (!ref) {
+          ++i;
+          continue;
+        }
+        if (std::find(groupColumns.begin(), groupColumns.end(), lowered(ref->name)) ==
+            groupColumns.end()) {
+          std::string table = ref->qualifier;
+          if (table.empty() && !tables.empty()) {
+            table = tables.front().alias.empty() ? tables.front().name : tables.front().alias;
+          }
+          error = "Column '" + (table.empty() ? std::string() : table + ".") + ref->name +
+                  "' is invalid in the select list because it is not contained in either an "
+                  "aggregate function or the GROUP BY clause.";
+          return false;
+        }
+        i = ref->end;
+      }
+    }
+    return true;
   }
-  if (table.empty()) {
-    error = "The object '" + target + "' is not in the FROM clause of the DELETE.";
-    return false;
+
+  // An alias of the select list named in WHERE or GROUP BY, where no table
+  // of the select has such a column.
+  bool checkAliases(const SelectParts& p,
+                    const std::vector<std::pair<std::size_t, std::size_t>>& items,
+                    const std::vector<TableRef>& tables, std::string& error) const {
+    std::vector<std::string> aliases;
+    for (const auto& [b, e] : items) {
+      if (const Item item = splitAlias(t_, b, e); !item.alias.empty()) {
+        aliases.push_back(lowered(item.alias));
+      }
+    }
+    if (aliases.empty() || tables.empty() ||
+        std::any_of(tables.begin(), tables.end(),
+                    [](const TableRef& r) { return r.columns == nullptr; })) {
+      return true;  // columns unknown: leave it to the engine
+    }
+    for (const auto& [b, e] :
+         {std::pair{p.whereBegin, p.whereEnd}, std::pair{p.groupBegin, p.groupEnd}}) {
+      if (b == kNone) {
+        continue;
+      }
+      for (std::size_t i = b; i < e;) {
+        if (startsSubquery(t_, i)) {
+          i = skipGroup(t_, i);
+          continue;
+        }
+        const auto ref = columnAt(i, e);
+        if (!ref) {
+          ++i;
+          continue;
+        }
+        const std::string name = lowered(ref->name);
+        if (ref->qualifier.empty() &&
+            std::find(aliases.begin(), aliases.end(), name) != aliases.end() &&
+            std::none_of(tables.begin(), tables.end(),
+                         [&](const TableRef& r) { return r.columns->find(name) != nullptr; })) {
+          error = "Invalid column name '" + ref->name + "'.";
+          return false;
+        }
+        i = ref->end;
+      }
+    }
+    return true;
   }
-  Tokens out = {word("DELETE"), word("FROM")};
-  out.insert(out.end(), table.begin(), table.end());
-  out.front().space = false;
-  out.push_back(word("WHERE"));
-  out.push_back(word("rowid"));
-  out.push_back(word("IN"));
-  out.push_back(punct("(", true));
-  out.push_back(word("SELECT"));
-  out.push_back(word(quoteName(alias)));
-  out.back().type = Tok::Quoted;
-  out.push_back(punct("."));
-  out.push_back(punct("rowid"));
-  out.back().type = Tok::Word;
-  out.insert(out.end(), t.begin() + static_cast<std::ptrdiff_t>(at), t.end());
-  out.push_back(punct(")"));
-  t = std::move(out);
+
+  Tokens& t_;
+  const DeclaredTypes* types_;
+};
+
+// ------------------------------------------------------ words that are no columns
+
+// rowid, oid, true and false: SQLite's, unless a table named in the
+// statement has a column of that name.
+bool checkPseudoColumns(const Tokens& t, const DeclaredTypes* types, std::string& error) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (!isAnyKw(t[i], {"rowid", "_rowid_", "oid", "true", "false"}) ||
+        (i + 1 < t.size() && isPunct(t[i + 1], "("))) {
+      continue;
+    }
+    bool declared = false;
+    if (types != nullptr) {
+      for (std::size_t k = 0; k < t.size() && !declared; ++k) {
+        if (!isName(t[k]) || (k > 0 && isPunct(t[k - 1], "."))) {
+          continue;
+        }
+        const bool qualified = k + 2 < t.size() && isPunct(t[k + 1], ".") && isName(t[k + 2]);
+        const TableColumns* table =
+            qualified ? types->find(nameOf(t[k]), nameOf(t[k + 2])) : types->find("", nameOf(t[k]));
+        declared = table != nullptr && table->find(lowered(t[i].text)) != nullptr;
+      }
+    }
+    if (!declared) {
+      error = "Invalid column name '" + t[i].text + "'.";
+      return false;
+    }
+  }
   return true;
 }
 
-}  // namespace cvt::sqltok
+// ----------------------------------------------------------- scalar subqueries
+
+// The clause keyword that governs position `at` at its own depth.
+const Token* governingKeyword(const Tokens& t, std::size_t at) {
+  int depth = 0;
+  for (std::size_t i = at; i-- > 0;) {
+    if (isPunct(t[i], ")")) {
+      ++depth;
+    } else if (isPunct(t[i], "(")) {
+      if (depth-- == 0) {
+        return nullptr;
+      }
+    } else if (depth == 0 &&
+               isAnyKw(t[i], {"select", "from", "join", "where", "on", "set", "values", "group",
+                              "order", "having", "when", "then", "else", "into"})) {
+      return &t[i];
+    }
+  }
+  return nullptr;
+}
+
+// A subquery used as a value becomes
+//   (SELECT tsql_single(tsql_v) FROM (SELECT value AS tsql_v ...)) COLLATE TSQL
+// so that a second row fails as on SQL Server; the collation is the one
+// every text of the server has.
+bool wrapScalarSubqueries(Tokens& t, std::string& error) {
+  for (std::size_t open = t.size(); open-- > 0;) {
+    if (!startsSubquery(t, open) || !isKw(t[open + 1], "select")) {
+      continue;
+    }
+    if (open == 0 || isAnyKw(t[open - 1], {"in", "exists", "from", "join", "as", "any", "all",
+                                           "some", "union", "except", "intersect"})) {
+      continue;
+    }
+    if (isPunct(t[open - 1], ",")) {
+      const Token* kw = governingKeyword(t, open);
+      if (kw != nullptr && isAnyKw(*kw, {"from", "join"})) {
+        continue;  // a derived table of a FROM list
+      }
+    }
+    if (isPunct(t[open - 1], ")") || (isName(t[open - 1]) && !isKeyword(t[open - 1]))) {
+      continue;  // an insert's column list, or a call
+    }
+    const std::size_t close = matchParen(t, open);
+    if (close == kNone) {
+      continue;
+    }
+    const SelectParts p = parseSelect(t, open + 1);
+    if (p.listEnd == kNone || p.listEnd > close) {
+      continue;
+    }
+    const auto items = splitTop(t, p.listBegin, p.listEnd);
+    if (items.size() != 1) {
+      error =
+          "Only one expression can be specified in the select list when the subquery is not "
+          "introduced with EXISTS.";
+      return false;
+    }
+    const Item item = splitAlias(t, items[0].first, items[0].second);
+    if (item.end - item.begin == 1 && isPunct(t[item.begin], "*")) {
+      continue;
+    }
+    Tokens inner(t.begin() + static_cast<std::ptrdiff_t>(open + 1),
+                 t.begin() + static_cast<std::ptrdiff_t>(close));
+    // The item's alias goes; the value is named tsql_v.
+    const std::size_t itemEnd = items[0].second - (open + 1);
+    inner.erase(inner.begin() + static_cast<std::ptrdiff_t>(item.end - (open + 1)),
+                inner.begin() + static_cast<std::ptrdiff_t>(itemEnd));
+    const std::size_t at = item.end - (open + 1);
+    inner.insert(inner.begin() + static_cast<std::ptrdiff_t>(at), {word("AS"), word("tsql_v")});
+    Tokens wrapped{punct("(", t[open].space),
+                   word("SELECT"),
+                   word("tsql_single"),
+                   punct("("),
+                   word("tsql_v"),
+                   punct(")"),
+                   word("FROM"),
+                   punct("(", true)};
+    wrapped.insert(wrapped.end(), inner.begin(), inner.end());
+    wrapped.push_back(punct(")"));
+    wrapped.push_back(punct(")"));
+    wrapped.push_back(word("COLLATE"));
+    wrapped.push_back(word("TSQL"));
+    t.erase(t.begin() + static_cast<std::ptrdiff_t>(open),
+            t.begin() + static_cast<std::ptrdiff_t>(close + 1));
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(open), wrapped.begin(), wrapped.end());
+  }
+  return true;
+}
+
+}  // namespace
+
+bool checkForms(Tokens& t, const DeclaredTypes* types, std::string& error) {
+  if (t.empty() || isAnyKw(t[0], {"create", "drop", "alter"})) {
+    return true;
+  }
+  return Conditions(t).check(error) && checkPseudoColumns(t, types, error) &&
+         Selects(t, types).check(error) && wrapScalarSubqueries(t, error);
+}
+
+}  // namespace cvt::tsql

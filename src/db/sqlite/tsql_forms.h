@@ -1,51 +1,38 @@
 #pragma once
 
-// Statement forms that T-SQL and SQLite read differently, on the tokens of
-// one statement before it is translated:
-//  - refuseSqliteOnlyForms: what SQLite accepts and SQL Server refuses
-//    fails here with SQL Server's message: a condition that is a bare
-//    value (`where 1`), TRUE and FALSE, rowid, GROUP BY a position, a
-//    comparison or LIKE as a select-list value, backticks, NULLS FIRST /
-//    LAST, a select-list alias used in WHERE, and a column in the select
-//    list of a grouped (or aggregating) select that is neither grouped nor
-//    inside an aggregate;
-//  - selectAssignments: T-SQL's `select name = expression` names a result
-//    column; it becomes `expression AS name`.
-//  - singleRowSubqueries: a subquery used as a value passes its one column
-//    through tsql_single, so that a second row fails as on SQL Server (512)
-//    instead of SQLite taking the first;
-//  - deleteWithJoin: T-SQL's `delete t from t join u on ... where ...`
-//    (t a table or an alias of the FROM list) becomes a DELETE of the rows
-//    whose rowid the join selects.
-// They leave table definitions (CREATE, DROP, ALTER) alone.
+// T-SQL's own statement forms, checked before a statement is translated.
+// SQLite reads a good deal that SQL Server refuses; a statement that SQL
+// Server would refuse must fail here too, with SQL Server's message, and
+// one whose meaning differs must be given SQL Server's meaning:
+//  - a WHERE, HAVING, ON, searched WHEN or IIF condition must be a
+//    condition (a comparison, IS, LIKE, IN, BETWEEN, EXISTS, joined by AND,
+//    OR, NOT): `where 1` fails (Msg 4145);
+//  - a select list holds values, not conditions (`select 1 = 1`,
+//    `select 'a' like 'a%'` fail), and `select name = value` names the
+//    column `name`;
+//  - rowid, oid, true and false are no columns (Msg 207) unless a table of
+//    the statement declares one;
+//  - GROUP BY takes no constant (Msg 164); in a grouped select (GROUP BY
+//    or an aggregate in the list) every column of the list is grouped or
+//    inside an aggregate (Msg 8120);
+//  - a select list's aliases are unknown in its WHERE and GROUP BY
+//    (Msg 207) where no table of the select has a column of that name;
+//  - a subquery used as a value yields at most one row (Msg 512) and one
+//    column (Msg 116): it is wrapped so that a second row fails at run time.
+// Input: the tokens after names are resolved and table hints dropped,
+// before functions and operators are rewritten. Table definitions
+// (CREATE, DROP, ALTER) are not looked at.
 
-#include <functional>
 #include <string>
-#include <string_view>
 
-#include "db/sqlite/tsql_tokens.h"
+#include "db/sqlite/declared_types.h"
+#include "db/sqlite/tsql_syntax.h"
 
-namespace cvt::sqltok {
+namespace cvt::tsql {
 
-// True when some table of the statement has a column of that name (any
-// case). Without declared types it answers true, so that nothing is refused
-// for want of knowledge.
-using ColumnKnown = std::function<bool(std::string_view name)>;
+// Checks `t` and rewrites the forms whose meaning differs. False with
+// `error` set (SQL Server's message) when SQL Server would refuse it.
+// `types` may be null: then only the checks that need no columns run.
+bool checkForms(Tokens& t, const DeclaredTypes* types, std::string& error);
 
-// The error text for the first SQLite-only form of `t`, or "" when none.
-std::string refuseSqliteOnlyForms(const Tokens& t, const ColumnKnown& isColumn);
-
-// Rewrites `select name = expression` items of every select list in place.
-void selectAssignments(Tokens& t);
-
-// Wraps the value of every single-column subquery used as a value.
-void singleRowSubqueries(Tokens& t);
-
-// `delete [from] x from ...` rewritten; false with `error` set when the
-// form is not one it can take. `t` must begin with DELETE FROM.
-bool deleteWithJoin(Tokens& t, std::string& error);
-
-// The index of the ')' matching the '(' at `open`, or kNone.
-std::size_t matchParen(const Tokens& t, std::size_t open);
-
-}  // namespace cvt::sqltok
+}  // namespace cvt::tsql

@@ -8,13 +8,13 @@
 
 #include "db/sqlite/ext/tsql_decimal_type.h"
 #include "db/sqlite/tsql_forms.h"
-#include "db/sqlite/tsql_tokens.h"
+#include "db/sqlite/tsql_syntax.h"
 
 namespace cvt {
 
 namespace {
 
-using namespace sqltok;  // NOLINT: the rewriter speaks in tokens
+using namespace tsql;  // NOLINT(google-build-using-namespace): the rewriter's own vocabulary
 
 // ------------------------------------------------------------- rewriter
 
@@ -25,7 +25,7 @@ class Rewriter {
   RewriteResult run() {
     RewriteResult result;
     if (!tokenize(sql_, t_, error_) || !checkTokens() || !resolveNames() || !dropTableHints() ||
-        !checkForms() || !checkFunctions() || !singleRows() || !rewriteFunctions() ||
+        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !rewriteFunctions() ||
         !typeComparisons() || !rewriteOperators() || !rewriteTop() || !exactLiterals() ||
         !dispatch(result)) {
       result.statements.clear();
@@ -67,53 +67,13 @@ class Rewriter {
     return fail("Not supported by the T-SQL adapter of the embedded database: " + what + ".");
   }
 
-  std::size_t matchParen(std::size_t open) const {
-    int depth = 0;
-    for (std::size_t i = open; i < t_.size(); ++i) {
-      if (isPunct(t_[i], "(")) {
-        ++depth;
-      } else if (isPunct(t_[i], ")")) {
-        if (--depth == 0) {
-          return i;
-        }
-      }
-    }
-    return kNone;
-  }
-
-  // Index of the first Word `kw` at paren depth 0 in [from, to), or kNone.
+  std::size_t matchParen(std::size_t open) const { return tsql::matchParen(t_, open); }
   std::size_t findTop(std::string_view kw, std::size_t from, std::size_t to) const {
-    int depth = 0;
-    for (std::size_t i = from; i < to && i < t_.size(); ++i) {
-      if (isPunct(t_[i], "(")) {
-        ++depth;
-      } else if (isPunct(t_[i], ")")) {
-        --depth;
-      } else if (depth == 0 && isKw(t_[i], kw)) {
-        return i;
-      }
-    }
-    return kNone;
+    return tsql::findTop(t_, kw, from, to);
   }
-
-  // Splits [from, to) at commas of paren depth 0 into [begin, end) ranges.
   std::vector<std::pair<std::size_t, std::size_t>> splitTop(std::size_t from,
                                                             std::size_t to) const {
-    std::vector<std::pair<std::size_t, std::size_t>> parts;
-    int depth = 0;
-    std::size_t start = from;
-    for (std::size_t i = from; i < to; ++i) {
-      if (isPunct(t_[i], "(")) {
-        ++depth;
-      } else if (isPunct(t_[i], ")")) {
-        --depth;
-      } else if (depth == 0 && isPunct(t_[i], ",")) {
-        parts.emplace_back(start, i);
-        start = i + 1;
-      }
-    }
-    parts.emplace_back(start, to);
-    return parts;
+    return tsql::splitTop(t_, from, to);
   }
 
   Tokens slice(std::size_t from, std::size_t to) const {
@@ -169,42 +129,6 @@ class Rewriter {
     return true;
   }
 
-  // Forms SQLite reads and SQL Server refuses fail here (tsql_forms.h);
-  // `select name = value` becomes `select value AS name`.
-  bool checkForms() {
-    const std::vector<SourceTable> tables = statementTables();
-    const bool derived =
-        std::any_of(t_.begin(), t_.end(),
-                    [](const Token& t) { return isKw(t, "from") || isKw(t, "join"); }) &&
-        [&] {
-          for (std::size_t i = 0; i + 2 < t_.size(); ++i) {
-            if ((isKw(t_[i], "from") || isKw(t_[i], "join")) && isPunct(t_[i + 1], "(")) {
-              return true;
-            }
-          }
-          return false;
-        }();
-    const auto isColumn = [&](std::string_view name) {
-      if (!ctx_.types || derived) {
-        return true;
-      }
-      return std::any_of(tables.begin(), tables.end(), [&](const SourceTable& table) {
-        return table.columns->find(name) != nullptr;
-      });
-    };
-    const std::string error = refuseSqliteOnlyForms(t_, isColumn);
-    if (!error.empty()) {
-      return fail(error);
-    }
-    selectAssignments(t_);
-    return true;
-  }
-
-  bool singleRows() {
-    singleRowSubqueries(t_);
-    return true;
-  }
-
   // SQLite's own operators and words, which SQL Server does not have: a
   // text that uses them fails here instead of running with SQLite's
   // meaning.
@@ -214,6 +138,12 @@ class Rewriter {
     const bool joined = next != nullptr && !next->space;
     if (isPunct(tok, "||")) {
       return unsupported("the operator || (T-SQL joins texts with +)");
+    }
+    if (isPunct(tok, "`")) {
+      return fail("Incorrect syntax near '`'.");
+    }
+    if (isKw(tok, "nulls") && next != nullptr && (isKw(*next, "first") || isKw(*next, "last"))) {
+      return fail("Incorrect syntax near '" + tok.text + "'.");
     }
     if (isPunct(tok, "==")) {
       return unsupported("the operator == (T-SQL compares with =)");
@@ -546,9 +476,8 @@ class Rewriter {
       if (name == "isnull" && !isnullTakesFirstType(i)) {
         return false;
       }
-      static const std::array<std::pair<std::string_view, std::string_view>, 13> kTextResults = {{
+      static const std::array<std::pair<std::string_view, std::string_view>, 12> kTextResults = {{
           {"isnull", "ifnull"},
-          {"replace", "tsql_replace"},
           {"left", "tsql_left"},
           {"right", "tsql_right"},
           {"substring", "tsql_substring"},
@@ -572,48 +501,6 @@ class Rewriter {
                   collateTsql.end());
       } else if (name == "len") {
         t_[i].text = "tsql_len";
-      } else if (name == "getdate") {
-        const std::size_t close = matchParen(i + 1);
-        if (close != i + 2) {
-          return fail("The getdate function requires 0 argument(s).");
-        }
-        // 'now' is fixed for the whole statement, as SQL Server evaluates
-        // getdate() once per statement.
-        replace(i, close + 1,
-                {word("strftime"), punct("("), stringLiteral("%Y-%m-%d %H:%M:%f"), punct(","),
-                 stringLiteral("now"), punct(","), stringLiteral("localtime"), punct(")")});
-      } else if (name == "convert") {
-        const std::size_t close = matchParen(i + 1);
-        const auto args = splitTop(i + 2, close);
-        if (args.size() != 2 && args.size() != 3) {
-          return fail("Incorrect syntax in convert: it takes a type and a value.");
-        }
-        Tokens value = slice(args[1].first, args[1].second);
-        if (!datetimeAsText(args[0].first, args[1], args.size() == 3 ? args[2] : args[1], value)) {
-          return false;
-        }
-        Tokens out;
-        if (!convertTo(slice(args[0].first, args[0].second), std::move(value), out)) {
-          return false;
-        }
-        replace(i, close + 1, std::move(out));
-      } else if (name == "iif") {
-        const std::size_t close = matchParen(i + 1);
-        const auto args = splitTop(i + 2, close);
-        if (args.size() != 3) {
-          return fail("The iif function requires 3 arguments.");
-        }
-        Tokens out = {word("CASE"), word("WHEN")};
-        for (std::size_t a = 0; a < 3; ++a) {
-          Tokens part = slice(args[a].first, args[a].second);
-          part.front().space = true;
-          out.insert(out.end(), part.begin(), part.end());
-          if (a < 2) {
-            out.push_back(word(a == 0 ? "THEN" : "ELSE"));
-          }
-        }
-        out.push_back(word("END"));
-        replace(i, close + 1, std::move(out));
       } else if (name == "round") {
         const std::size_t close = matchParen(i + 1);
         const auto args = splitTop(i + 2, close);
@@ -654,6 +541,37 @@ class Rewriter {
         t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(close),
                   {punct(","), number(std::to_string(bytes))});
         t_[i].text = "tsql_datalength";
+      } else if (name == "replace") {
+        // The search follows the collation, as the server's does.
+        t_[i].text = "tsql_replace";
+        const std::size_t close = matchParen(i + 1);
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(close + 1), collateTsql.begin(),
+                  collateTsql.end());
+      } else if (name == "getdate") {
+        const std::size_t close = matchParen(i + 1);
+        if (close != i + 2) {
+          return fail("The getdate function requires 0 argument(s).");
+        }
+        // 'now' is fixed for the whole statement, as SQL Server evaluates
+        // getdate() once per statement.
+        replace(i, close + 1,
+                {word("strftime"), punct("("), stringLiteral("%Y-%m-%d %H:%M:%f"), punct(","),
+                 stringLiteral("now"), punct(","), stringLiteral("localtime"), punct(")")});
+      } else if (name == "convert") {
+        const std::size_t close = matchParen(i + 1);
+        const auto args = splitTop(i + 2, close);
+        if (args.size() != 2 && args.size() != 3) {
+          return fail("Incorrect syntax in convert: it takes a type and a value.");
+        }
+        Tokens value = slice(args[1].first, args[1].second);
+        if (!datetimeAsText(args[0].first, args[1], args.size() == 3 ? args[2] : args[1], value)) {
+          return false;
+        }
+        Tokens out;
+        if (!convertTo(slice(args[0].first, args[0].second), std::move(value), out)) {
+          return false;
+        }
+        replace(i, close + 1, std::move(out));
       } else if (name == "cast") {
         const std::size_t close = matchParen(i + 1);
         std::size_t as = kNone;
@@ -1433,6 +1351,50 @@ class Rewriter {
     return NameRef{"", nameOf(t_[at]), at + 1};
   }
 
+  // DELETE FROM target FROM list [WHERE ...]: the target is a table of the
+  // list (by its alias or its name) whose joined rows go. SQLite deletes
+  // from one table only, so the rows are chosen by a query of the list.
+  bool deleteFromJoin(std::size_t from) {
+    const auto target = tableName(2);
+    if (!target || target->end != from) {
+      return fail("Incorrect syntax near the keyword 'from'.");
+    }
+    const std::size_t where = findTop("where", from + 1, t_.size());
+    const std::size_t listEnd = where == kNone ? t_.size() : where;
+    // The table that the target names: a table of the list with that
+    // alias, or the target itself.
+    Tokens table = slice(2, from);
+    if (target->schema.empty()) {
+      for (std::size_t i = from + 1; i < listEnd; ++i) {
+        const auto name = tableName(i);
+        if (!name || (i > from + 1 && !isPunct(t_[i - 1], ",") && !isKw(t_[i - 1], "join"))) {
+          continue;
+        }
+        std::size_t alias = name->end;
+        if (alias < listEnd && isKw(t_[alias], "as")) {
+          ++alias;
+        }
+        if (alias < listEnd && isName(t_[alias]) && equalsNoCase(nameOf(t_[alias]), target->name)) {
+          table = slice(i, name->end);
+          break;
+        }
+      }
+    }
+    Tokens out{word("DELETE"), word("FROM")};
+    out.insert(out.end(), table.begin(), table.end());
+    out.insert(out.end(),
+               {word("WHERE"), word("rowid"), word("IN"), punct("(", true), word("SELECT")});
+    Tokens ref = slice(2, from);
+    ref.front().space = true;
+    out.insert(out.end(), ref.begin(), ref.end());
+    out.insert(out.end(), {punct("."), word("rowid")});
+    Tokens rest = slice(from, t_.size());
+    out.insert(out.end(), rest.begin(), rest.end());
+    out.push_back(punct(")"));
+    t_ = std::move(out);
+    return true;
+  }
+
   bool dispatch(RewriteResult& result) {
     const Token& first = t_[0];
     if (isKw(first, "select") || isKw(first, "with")) {
@@ -1456,11 +1418,9 @@ class Rewriter {
       if (t_.size() < 2 || !isKw(t_[1], "from")) {
         t_.insert(t_.begin() + 1, word("FROM"));
       }
-      if (findTop("from", 2, t_.size()) != kNone) {
-        std::string error;
-        if (!deleteWithJoin(t_, error)) {
-          return fail(error);
-        }
+      if (const std::size_t from = findTop("from", 2, t_.size());
+          from != kNone && !deleteFromJoin(from)) {
+        return false;
       }
     } else if (isKw(first, "update")) {
       result.kind = SqlKind::Change;

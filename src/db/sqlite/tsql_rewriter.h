@@ -43,25 +43,26 @@
 //    numeric(p[,s]) / money -> the fitting function of a column of that type
 //    (tsql_fit_int, tsql_fit_decimal: SQL Server's conversion and overflow
 //    errors), decimal without precision -> CAST AS NUMERIC, float / real ->
-//    CAST; abs, coalesce, nullif, ltrim, rtrim, upper, lower, count, min
-//    and max as SQLite has them; convert / cast of a datetime to a text
-//    type writes it in the style given (0 without one: 'Jan  5 2023
+//    CAST; abs, coalesce, nullif, iif, ltrim, rtrim, upper, lower, count,
+//    min and max as SQLite has them; convert / cast of a datetime to a
+//    text type writes it in the style given (0 without one: 'Jan  5 2023
 //    1:07PM'; 20/120, 21/121, 23, 102, 108, 111, 112), a style for a
 //    conversion to datetime must name a form the reading takes anyway;
 //    round(x, n[, cut]) -> tsql_round (exact, half away from zero, keeping
 //    x's type: round(0.7, 0) overflows), datalength -> tsql_datalength
 //    (bytes of code page 936, the fixed sizes of numbers and datetimes),
-//    replace -> tsql_replace (case-insensitive as the collation), iif(c,
-//    a, b) -> CASE WHEN c THEN a ELSE b END;
+//    replace -> tsql_replace (found as the collation compares);
 //  - comparisons convert as SQL Server converts: a text beside an int is
 //    read as an int ('007' = 7; 'abc' = 7 fails with 245), beside a
 //    decimal as a number, a text literal beside a datetime as a datetime;
-//    two texts of which neither is a column compare under TSQL;
-//  - `select name = value` names a result column (value AS name);
-//  - a subquery used as a value passes its column through tsql_single, so
-//    that a second row fails with SQL Server's message 512;
-//  - `delete t from t join u on ... where ...` (t a table or an alias):
-//    DELETE FROM t WHERE rowid IN (SELECT t.rowid FROM t join u ...);
+//    two texts of which neither is a column compare under TSQL; LIKE
+//    ignores the trailing blanks of the value it matches;
+//  - T-SQL's statement forms (db/sqlite/tsql_forms.h): conditions where a
+//    condition is expected, values in select lists, `select name = value`,
+//    GROUP BY rules, aliases unknown in WHERE, subqueries used as values
+//    yielding at most one row;
+//  - `delete t from t join u ...` and `delete from t from t, u where ...`:
+//    the rows of t that the FROM list joins, chosen by rowid;
 //  - a text made by a function (isnull, left, substring, rtrim, convert to
 //    a text type, ...) or by '+' carries COLLATE TSQL, so that comparing two
 //    such expressions follows the default collation as columns do;
@@ -98,12 +99,8 @@
 // allow-list (ifnull, substr, length, instr, printf, ..., also min and max
 // with two arguments), and SQLite's own syntax: || == << >> -> x'..',
 // LIMIT, OFFSET, GLOB, REGEXP, MATCH, ISNULL and NOTNULL as operators,
-// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING, and with
-// SQL Server's own message (db/sqlite/tsql_forms.h): a bare value as a
-// condition (`where 1`), TRUE / FALSE, rowid, GROUP BY a position, a
-// comparison or LIKE as a select-list value, backticks, NULLS FIRST /
-// LAST, a select-list alias in WHERE, a column neither grouped nor inside
-// an aggregate in a grouped or aggregating select. A
+// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING, NULLS
+// FIRST / LAST, `backquoted` names. A
 // double-quoted text is a name (the connection turns off SQLite's reading
 // of it as a string), so "abc" fails as an unknown column. CREATE, DROP and
 // ALTER texts are table definitions for SQLite and pass unchecked.

@@ -9,14 +9,10 @@
 //  - tsql_datalength(x, bytes): the bytes x takes: bytes > 0 is its
 //    type's fixed size, -1 a varchar (code page 936: two bytes per
 //    character outside ASCII), -2 an nvarchar (two per UTF-16 unit);
-//  - tsql_replace(x, find, with): every occurrence of find, compared
-//    without regard to ASCII case as the default collation does;
 //  - tsql_number(x): a text compared with a number is read as one, or
 //    fails with SQL Server's conversion error;
 //  - tsql_datetime_text(x, style): convert(varchar, datetime, style) for
-//    the styles 0/100, 20/120, 21/121, 23, 102, 108, 111, 112;
-//  - tsql_single(x): the aggregate that a scalar subquery's value passes:
-//    a second row fails with SQL Server's message 512.
+//    the styles 0/100, 20/120, 21/121, 23, 102, 108, 111, 112.
 // Included by tsql_functions_impl.h under its rules: <sqlite3.h> or
 // <sqlite3ext.h> comes first and everything is inline.
 
@@ -74,38 +70,6 @@ inline void datalengthFunction(sqlite3_context* ctx, int, sqlite3_value** argv) 
   argText(argv[0], text);
   const std::size_t units = textUnits(text, bytes == -2);
   sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(bytes == -2 ? units * 2 : units));
-}
-
-inline void replaceFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  std::string text;
-  std::string find;
-  std::string with;
-  if (!argText(argv[0], text) || !argText(argv[1], find) || !argText(argv[2], with)) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  if (find.empty()) {
-    resultText(ctx, text);
-    return;
-  }
-  const auto fold = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  std::string out;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    bool match = i + find.size() <= text.size();
-    for (std::size_t k = 0; match && k < find.size(); ++k) {
-      match = fold(text[i + k]) == fold(find[k]);
-    }
-    if (match) {
-      out += with;
-      i += find.size();
-    } else {
-      out += text[i++];
-    }
-  }
-  resultText(ctx, out);
 }
 
 inline void numberFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -176,44 +140,6 @@ inline void datetimeTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv
       return;
   }
   resultText(ctx, buf);
-}
-
-struct SingleState {
-  sqlite3_int64 rows;
-  sqlite3_value* value;
-};
-
-inline void singleStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  auto* s = static_cast<SingleState*>(sqlite3_aggregate_context(ctx, sizeof(SingleState)));
-  if (s == nullptr) {
-    sqlite3_result_error_nomem(ctx);
-    return;
-  }
-  if (++s->rows == 2) {
-    sqlite3_result_error(ctx,
-                         "Subquery returned more than 1 value. This is not permitted when the "
-                         "subquery follows =, !=, <, <= , >, >= or when the subquery is used as "
-                         "an expression.",
-                         -1);
-    return;
-  }
-  if (s->rows == 1) {
-    s->value = sqlite3_value_dup(argv[0]);
-  }
-}
-
-inline void singleFinal(sqlite3_context* ctx) {
-  auto* s = static_cast<SingleState*>(sqlite3_aggregate_context(ctx, 0));
-  if (s == nullptr) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  if (s->rows == 1 && s->value != nullptr) {
-    sqlite3_result_value(ctx, s->value);
-  } else if (s->rows == 1) {
-    sqlite3_result_error_nomem(ctx);
-  }
-  sqlite3_value_free(s->value);
 }
 
 }  // namespace cvt::tsql_impl

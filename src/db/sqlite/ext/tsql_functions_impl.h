@@ -257,6 +257,8 @@ inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const voi
 #include "db/sqlite/ext/tsql_strict_impl.h"
 // The built-ins use the exact decimals and datetimes included above.
 #include "db/sqlite/ext/tsql_builtins_impl.h"
+// Needs the strict functions' helpers.
+#include "db/sqlite/ext/tsql_more_functions.h"
 
 namespace cvt::tsql_impl {
 
@@ -311,10 +313,10 @@ inline int registerAll(sqlite3* db) {
   if (sum != SQLITE_OK) {
     return sum;
   }
-  const int single = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
+  if (const int rc = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
                                                 singleStep, singleFinal, nullptr);
-  if (single != SQLITE_OK) {
-    return single;
+      rc != SQLITE_OK) {
+    return rc;
   }
   const int rc =
       sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, tsqlCompare, nullptr);

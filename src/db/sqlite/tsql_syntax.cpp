@@ -1,12 +1,28 @@
-#include "db/sqlite/tsql_tokens.h"
+#include "db/sqlite/tsql_syntax.h"
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 
-namespace cvt::sqltok {
+namespace cvt::tsql {
+
+namespace {
 
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+bool isWordStart(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalpha(u) != 0 || c == '_' || c == '@' || c == '#' || u >= 0x80;
+}
+
+bool isWordChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return std::isalnum(u) != 0 || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
+}
+
+bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+
+}  // namespace
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) {
@@ -27,22 +43,6 @@ std::string lowered(std::string_view s) {
   }
   return out;
 }
-
-namespace {
-
-bool isWordStart(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return std::isalpha(u) != 0 || c == '_' || c == '@' || c == '#' || u >= 0x80;
-}
-
-bool isWordChar(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return std::isalnum(u) != 0 || c == '_' || c == '@' || c == '#' || c == '$' || u >= 0x80;
-}
-
-}  // namespace
-
-bool isDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
 // Splits `sql` into tokens. Comments become the `space` flag of the next
 // token. Returns false with `error` set on an unterminated literal.
@@ -267,4 +267,51 @@ bool isClauseKeyword(const Token& t) {
                      [&](std::string_view w) { return equalsNoCase(t.text, w); });
 }
 
-}  // namespace cvt::sqltok
+std::size_t matchParen(const Tokens& t, std::size_t open) {
+  int depth = 0;
+  for (std::size_t i = open; i < t.size(); ++i) {
+    if (isPunct(t[i], "(")) {
+      ++depth;
+    } else if (isPunct(t[i], ")")) {
+      if (--depth == 0) {
+        return i;
+      }
+    }
+  }
+  return kNone;
+}
+
+std::size_t findTop(const Tokens& t, std::string_view kw, std::size_t from, std::size_t to) {
+  int depth = 0;
+  for (std::size_t i = from; i < to && i < t.size(); ++i) {
+    if (isPunct(t[i], "(")) {
+      ++depth;
+    } else if (isPunct(t[i], ")")) {
+      --depth;
+    } else if (depth == 0 && isKw(t[i], kw)) {
+      return i;
+    }
+  }
+  return kNone;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> splitTop(const Tokens& t, std::size_t from,
+                                                          std::size_t to) {
+  std::vector<std::pair<std::size_t, std::size_t>> parts;
+  int depth = 0;
+  std::size_t start = from;
+  for (std::size_t i = from; i < to; ++i) {
+    if (isPunct(t[i], "(")) {
+      ++depth;
+    } else if (isPunct(t[i], ")")) {
+      --depth;
+    } else if (depth == 0 && isPunct(t[i], ",")) {
+      parts.emplace_back(start, i);
+      start = i + 1;
+    }
+  }
+  parts.emplace_back(start, to);
+  return parts;
+}
+
+}  // namespace cvt::tsql

@@ -1,16 +1,19 @@
 #pragma once
 
-// The tokens of a T-SQL text as the rewriter sees them: strings, quoted
-// names, comments and numbers are recognised first, so that a keyword
-// inside a literal is never taken for one. Shared by the rewriter and its
-// checks; internal to the SQLite backend.
+// T-SQL syntax: the tokens of a statement text and the small questions
+// every pass over them asks (is this a keyword, where does this
+// parenthesis close, where are the commas of this list). Strings, quoted
+// names, comments and numbers are recognised first, so a keyword inside a
+// literal is never mistaken for one. What the tokens mean is the business
+// of the passes that use them (the rewriter, the forms check).
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-namespace cvt::sqltok {
+namespace cvt::tsql {
 
 enum class Tok {
   Word,    // keyword or bare name
@@ -30,18 +33,22 @@ struct Token {
 using Tokens = std::vector<Token>;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-char lower(char c);
 bool equalsNoCase(std::string_view a, std::string_view b);
 std::string lowered(std::string_view s);
-bool isDigit(char c);
+
 // Splits `sql` into tokens. Comments become the `space` flag of the next
 // token. Returns false with `error` set on an unterminated literal.
 bool tokenize(std::string_view sql, Tokens& out, std::string& error);
+// The tokens as one text, blanks where the source had them or where two
+// words would run together.
 std::string render(const Tokens& tokens);
+
 Token word(std::string text);
 Token punct(std::string text, bool space = false);
 Token number(std::string text);
+// A string literal holding `value` (quotes doubled).
 Token stringLiteral(std::string_view value);
+
 bool isKw(const Token& t, std::string_view kw);
 bool isPunct(const Token& t, std::string_view p);
 bool isName(const Token& t);
@@ -51,4 +58,12 @@ std::string quoteName(std::string_view name);
 // Keywords that can follow a table in a FROM list and so are never its alias.
 bool isClauseKeyword(const Token& t);
 
-}  // namespace cvt::sqltok
+// The ')' that closes the '(' at `open`, or kNone.
+std::size_t matchParen(const Tokens& t, std::size_t open);
+// Index of the first Word `kw` at paren depth 0 in [from, to), or kNone.
+std::size_t findTop(const Tokens& t, std::string_view kw, std::size_t from, std::size_t to);
+// Splits [from, to) at commas of paren depth 0 into [begin, end) ranges.
+std::vector<std::pair<std::size_t, std::size_t>> splitTop(const Tokens& t, std::size_t from,
+                                                          std::size_t to);
+
+}  // namespace cvt::tsql
