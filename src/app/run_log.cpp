@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/paths.h"
+
 namespace cvt {
 
 namespace {
@@ -76,10 +78,27 @@ RunEvent verifyEvent(const CategoryVerification& v) {
 }
 
 RunEvent checkEvent(const CheckFinding& f) {
-  return {{"event", "check"},
-          {"category", f.category},
-          {"severity", severityName(f.severity)},
-          {"text", f.text}};
+  RunEvent event = {{"event", "check"},
+                    {"category", f.category},
+                    {"severity", severityName(f.severity)},
+                    {"text", f.text}};
+  // A finding about the rows of a statement also gives its parts.
+  if (!f.table.empty()) {
+    event["table"] = f.table;
+  }
+  if (!f.column.empty()) {
+    event["column"] = f.column;
+  }
+  if (!f.rule.empty()) {
+    event["rule"] = f.rule;
+  }
+  if (f.rows > 0) {
+    event["rows"] = f.rows;
+  }
+  if (!f.examples.empty()) {
+    event["examples"] = f.examples;
+  }
+  return event;
 }
 
 RunEvent endEvent(std::string_view outcome) { return {{"event", "end"}, {"outcome", outcome}}; }
@@ -94,29 +113,13 @@ std::string eventLine(const RunEvent& event) {
   return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string userDataFolder(const EnvLookup& getenv) {
-  const auto value = [&](const char* name) {
-    auto v = getenv ? getenv(name) : std::nullopt;
-    return v && !v->empty() ? *v : std::string();
-  };
-#if defined(_WIN32)
-  return value("LOCALAPPDATA");
-#else
-  if (std::string xdg = value("XDG_DATA_HOME"); !xdg.empty()) {
-    return xdg;
-  }
-  const std::string home = value("HOME");
-  return home.empty() ? std::string() : home + "/.local/share";
-#endif
-}
-
 std::string dailyRunLogFile(const EnvLookup& getenv, std::chrono::system_clock::time_point when) {
   const std::string folder = userDataFolder(getenv);
   if (folder.empty()) {
     return {};
   }
-  return (std::filesystem::path(folder) / "convert" / (localStamp(when, false) + ".jsonl"))
-      .string();
+  return platform::utf8Path(platform::fsPath(folder) / "convert" /
+                            (localStamp(when, false) + ".jsonl"));
 }
 
 RunLog::RunLog(const std::string& file) {
@@ -124,7 +127,7 @@ RunLog::RunLog(const std::string& file) {
     problem_ = "no folder for the run log is known";
     return;
   }
-  const std::filesystem::path path(file);
+  const std::filesystem::path path = platform::fsPath(file);
   std::error_code ec;
   if (path.has_parent_path()) {
     std::filesystem::create_directories(path.parent_path(), ec);
