@@ -3,7 +3,7 @@
 // and a real run on the same copy. Every run that fails must have been
 // predicted, and every run that completes must have been let through.
 //
-// CHECK_TRIALS sets the number of trials (default 16, enough for CI) and
+// CHECK_TRIALS sets the number of trials (default 10, enough for CI) and
 // CHECK_SEED the seed (default 2026); a failure names the seed and trial.
 
 #include <gtest/gtest.h>
@@ -232,7 +232,7 @@ TEST(CheckPredictsRun, RandomSchemaChangesOfTheTypedDemo) {
   if (test::odbcBackendRequested()) {
     GTEST_SKIP() << "the catalogue of a SQLite file is not read through ODBC";
   }
-  const long trials = envNumber("CHECK_TRIALS", 16);
+  const long trials = envNumber("CHECK_TRIALS", 10);
   const auto seed = static_cast<std::uint32_t>(envNumber("CHECK_SEED", 2026));
   test::DbFolder base;
   DemoOptions options;
