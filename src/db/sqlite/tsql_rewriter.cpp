@@ -23,8 +23,9 @@ class Rewriter {
   RewriteResult run() {
     RewriteResult result;
     if (!tokenize(sql_, t_, error_) || !checkTokens() || !resolveNames() || !dropTableHints() ||
-        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !rewriteFunctions() ||
-        !rewriteOperators() || !rewriteTop() || !dispatch(result)) {
+        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !typedSumsPass() ||
+        !rewriteFunctions() || !rewriteOperators() || !rewriteTop() || !compareLiteralsPass() ||
+        !dispatch(result)) {
       result.statements.clear();
       result.error = error_.empty() ? "The statement could not be translated." : error_;
     }
@@ -32,6 +33,16 @@ class Rewriter {
   }
 
  private:
+  bool typedSumsPass() {
+    typedSums(t_, ctx_.types.get());
+    return true;
+  }
+
+  bool compareLiteralsPass() {
+    compareLiterals(t_, ctx_.types.get());
+    return true;
+  }
+
   bool fail(std::string message) {
     error_ = std::move(message);
     return false;

@@ -305,6 +305,11 @@ inline int registerAll(sqlite3* db) {
       return rc;
     }
   }
+  if (const int rc = sqlite3_create_function_v2(db, "tsql_sum_int", 2, SQLITE_UTF8, nullptr,
+                                                nullptr, sumIntStep, sumIntFinal, nullptr);
+      rc != SQLITE_OK) {
+    return rc;
+  }
   if (const int rc = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
                                                 singleStep, singleFinal, nullptr);
       rc != SQLITE_OK) {
