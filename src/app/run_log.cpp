@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/paths.h"
+
 namespace cvt {
 
 namespace {
@@ -94,29 +96,13 @@ std::string eventLine(const RunEvent& event) {
   return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string userDataFolder(const EnvLookup& getenv) {
-  const auto value = [&](const char* name) {
-    auto v = getenv ? getenv(name) : std::nullopt;
-    return v && !v->empty() ? *v : std::string();
-  };
-#if defined(_WIN32)
-  return value("LOCALAPPDATA");
-#else
-  if (std::string xdg = value("XDG_DATA_HOME"); !xdg.empty()) {
-    return xdg;
-  }
-  const std::string home = value("HOME");
-  return home.empty() ? std::string() : home + "/.local/share";
-#endif
-}
-
 std::string dailyRunLogFile(const EnvLookup& getenv, std::chrono::system_clock::time_point when) {
   const std::string folder = userDataFolder(getenv);
   if (folder.empty()) {
     return {};
   }
-  return (std::filesystem::path(folder) / "convert" / (localStamp(when, false) + ".jsonl"))
-      .string();
+  return platform::utf8Path(platform::fsPath(folder) / "convert" /
+                            (localStamp(when, false) + ".jsonl"));
 }
 
 RunLog::RunLog(const std::string& file) {
@@ -124,7 +110,7 @@ RunLog::RunLog(const std::string& file) {
     problem_ = "no folder for the run log is known";
     return;
   }
-  const std::filesystem::path path(file);
+  const std::filesystem::path path = platform::fsPath(file);
   std::error_code ec;
   if (path.has_parent_path()) {
     std::filesystem::create_directories(path.parent_path(), ec);

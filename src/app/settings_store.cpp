@@ -1,7 +1,5 @@
 #include "app/settings_store.h"
 
-#include <ini.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,10 +7,6 @@
 #include <fstream>
 
 #include "platform/paths.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 namespace cvt {
 
@@ -28,54 +22,12 @@ std::string lowerAscii(std::string_view text) {
   return out;
 }
 
-std::string_view trimSpace(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
+}  // namespace
 
-// The parser's options, set once for the process before its first use:
-// a value keeps a ';' (a Dbparm list separates its pairs with it), an
-// indented line is a value of its own rather than the continuation of the
-// one before, and a line may be as long as a value can sensibly be.
-void configureIniParser() {
-#ifdef CONVERT_INIH_RUNTIME_OPTIONS
-  static const bool configured = [] {
-    ini_allow_inline_comments = false;
-    ini_allow_multiline = false;
-    ini_use_stack = false;
-    ini_allow_realloc = true;
-    ini_max_line = 1 << 20;  // the buffer grows to this only for such a line
-    return true;
-  }();
-  (void)configured;
-#endif
-}
-
-// Keeps the values of the settings key (and those before any section).
-int keepValue(void* user, const char* section, const char* name, const char* value) {
-  const std::string_view ours = kSettingsKey;
-  const std::string_view sectionName = trimSpace(section);
-  const bool inOurs = sectionName.empty() || lowerAscii(sectionName) == lowerAscii(ours);
-  if (inOurs && *name != '\0') {
-    std::string_view text = value;
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-      text = text.substr(1, text.size() - 2);
-    }
-    static_cast<SettingsStore*>(user)->set(name, std::string(text));
-  }
-  return 1;  // a line the parser does not understand never stops the others
-}
-
-std::string overrideFile() {
+std::string settingsFileOverride() {
   const char* path = std::getenv(kSettingsFileVariable);
   return path != nullptr ? std::string(path) : std::string();
 }
-
-}  // namespace
 
 void SettingsStore::set(std::string_view name, std::string text) {
   values_[lowerAscii(name)] = std::move(text);
@@ -87,15 +39,6 @@ std::optional<std::string> SettingsStore::value(std::string_view name) const {
     return std::nullopt;
   }
   return it->second;
-}
-
-SettingsStore SettingsStore::fromIniText(std::string_view text) {
-  configureIniParser();
-  SettingsStore store;
-  // The parser's result names the first line it did not understand; such
-  // lines are skipped, as a missing value is.
-  ini_parse_string(std::string(text).c_str(), keepValue, &store);
-  return store;
 }
 
 SettingsStore SettingsStore::fromFile(const std::string& path) {
@@ -140,130 +83,5 @@ SettingsStore SettingsStore::fromFile(const std::string& path) {
   store = fromIniText(text);
   return store;
 }
-
-// ---------------------------------------------------------------------------
-// Platform section: where the machine's store lives.
-// ---------------------------------------------------------------------------
-#ifdef _WIN32
-
-namespace {
-
-std::wstring wide(std::string_view text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int n =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
-
-std::string utf8(const wchar_t* text, std::size_t length) {
-  if (length == 0) {
-    return {};
-  }
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
-  return out;
-}
-
-// Owns an open registry key (or none).
-class RegistryKey {
- public:
-  // Opens the settings key in the registry view `view`.
-  explicit RegistryKey(REGSAM view) {
-    const std::wstring path = wide(kSettingsKey.substr(kSettingsKey.find('\\') + 1));
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key_) !=
-        ERROR_SUCCESS) {
-      key_ = nullptr;
-    }
-  }
-  ~RegistryKey() {
-    if (key_ != nullptr) {
-      RegCloseKey(key_);
-    }
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-
-  bool isOpen() const { return key_ != nullptr; }
-
-  // A string value, or nullopt when it is missing or not a string.
-  std::optional<std::string> string(const char* name) const {
-    const std::wstring wname = wide(name);
-    DWORD type = 0;
-    DWORD bytes = 0;
-    if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-      return std::nullopt;
-    }
-    std::wstring buf(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (RegQueryValueExW(key_, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
-                         &bytes) != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    // The stored string may or may not carry its terminating zero.
-    std::size_t len = bytes / sizeof(wchar_t);
-    while (len > 0 && buf[len - 1] == L'\0') {
-      --len;
-    }
-    return utf8(buf.data(), len);
-  }
-
- private:
-  HKEY key_ = nullptr;
-};
-
-SettingsStore readKey(const RegistryKey& key) {
-  SettingsStore store;
-  for (const char* name : kSettingsValueNames) {
-    if (auto text = key.string(name)) {
-      store.set(name, std::move(*text));
-    }
-  }
-  return store;
-}
-
-}  // namespace
-
-SettingsStore SettingsStore::open() {
-  if (const std::string file = overrideFile(); !file.empty()) {
-    return fromFile(file);
-  }
-  // The product's installer is a 32-bit program, so its key usually lies in
-  // the 32-bit view; a 64-bit installation writes the native one.
-  if (const RegistryKey key32(KEY_WOW64_32KEY); key32.isOpen()) {
-    return readKey(key32);
-  }
-  if (const RegistryKey key64(KEY_WOW64_64KEY); key64.isOpen()) {
-    return readKey(key64);
-  }
-  SettingsStore missing;
-  missing.problem_ = "the registry key " + std::string(kSettingsKey) + " cannot be opened";
-  return missing;
-}
-
-std::string SettingsStore::location() {
-  if (const std::string file = overrideFile(); !file.empty()) {
-    return file;
-  }
-  return std::string(kSettingsKey);
-}
-
-#else  // systems without a registry
-
-SettingsStore SettingsStore::open() { return fromFile(location()); }
-
-std::string SettingsStore::location() {
-  if (std::string file = overrideFile(); !file.empty()) {
-    return file;
-  }
-  return kDefaultSettingsFile;
-}
-
-#endif
 
 }  // namespace cvt

@@ -44,6 +44,9 @@ inline constexpr const char* kDefaultSettingsFile = "/etc/Vantor/tillex/8.0.ini"
 // A read-only snapshot of the settings. A missing file, key or value is
 // not an error: the value is simply absent, and problem() says why the
 // store holds nothing at all.
+// The file named by CONVERT_SETTINGS_FILE, or an empty text.
+std::string settingsFileOverride();
+
 class SettingsStore {
  public:
   SettingsStore() = default;

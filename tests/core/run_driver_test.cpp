@@ -276,8 +276,9 @@ TEST(RunDriver, AFailureAtAnyStatementLeavesEachCategoryWholeOldOrWholeNew) {
       ++n;
       SCOPED_TRACE("statement " + std::to_string(n) + " in " + phase.name);
       for (const auto& name : databases) {
-        std::filesystem::copy_file(db.file(name) + ".seeded", db.file(name),
-                                   std::filesystem::copy_options::overwrite_existing);
+        // Removed first: MinGW's libstdc++ refuses to overwrite with copy_file.
+        std::filesystem::remove(db.file(name));
+        std::filesystem::copy_file(db.file(name) + ".seeded", db.file(name));
       }
       FailingSession SQLCA(db.connect());
       SQLCA.failStatement(n);

@@ -4,22 +4,16 @@
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
+
+#include "support/test_platform.h"
 
 namespace cvt {
 namespace {
 
 namespace fs = std::filesystem;
-
-EnvLookup envOf(std::map<std::string, std::string> vars) {
-  return [vars](const std::string& name) -> std::optional<std::string> {
-    const auto it = vars.find(name);
-    return it == vars.end() ? std::nullopt : std::optional<std::string>(it->second);
-  };
-}
 
 std::vector<nlohmann::ordered_json> linesOf(const fs::path& file) {
   std::vector<nlohmann::ordered_json> out;
@@ -32,10 +26,7 @@ std::vector<nlohmann::ordered_json> linesOf(const fs::path& file) {
 
 class TempFolder {
  public:
-  TempFolder() {
-    std::string tmpl = (fs::temp_directory_path() / "convert-log-XXXXXX").string();
-    path_ = mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
-  }
+  TempFolder() { path_ = test::makeTempFolder("convert-log-"); }
   ~TempFolder() {
     std::error_code ec;
     fs::remove_all(path_, ec);
@@ -47,25 +38,6 @@ class TempFolder {
  private:
   std::string path_;
 };
-
-TEST(RunLog, TheDaysFileLiesInTheUsersDataFolder) {
-  // 2026-03-04 12:00 UTC is that day in every time zone within twelve hours.
-  const auto noon = std::chrono::sys_days{std::chrono::year{2026} / 3 / 4} + std::chrono::hours{12};
-  struct Case {
-    std::map<std::string, std::string> env;
-    std::string file;
-  };
-  for (const Case& c : {
-           Case{{{"XDG_DATA_HOME", "/x/data"}, {"HOME", "/home/op"}},
-                "/x/data/convert/2026-03-04.jsonl"},
-           Case{{{"XDG_DATA_HOME", ""}, {"HOME", "/home/op"}},
-                "/home/op/.local/share/convert/2026-03-04.jsonl"},
-           Case{{{"HOME", "/home/op"}}, "/home/op/.local/share/convert/2026-03-04.jsonl"},
-           Case{{}, ""},
-       }) {
-    EXPECT_EQ(dailyRunLogFile(envOf(c.env), noon), c.file);
-  }
-}
 
 TEST(RunLog, AppendsTimedEventsWithoutTheSecretAndMakesItsFolder) {
   const TempFolder tmp;

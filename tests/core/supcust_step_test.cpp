@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/local_time.h"
 #include "steps/catalog.h"
 #include "support/db_folder.h"
 #include "support/recording_step_ui.h"
@@ -16,8 +17,7 @@ using test::RecordingStepUi;
 
 std::string localNow(std::time_t offsetSeconds = 0) {
   const std::time_t t = std::time(nullptr) + offsetSeconds;
-  std::tm tm{};
-  localtime_r(&t, &tm);
+  const std::tm tm = platform::localTime(t);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
   return buf;

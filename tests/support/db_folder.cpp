@@ -10,6 +10,7 @@
 #include "db/sqlite/tsql_functions.h"
 #include "demo/schema.h"
 #include "support/odbc_sqlite.h"
+#include "support/test_platform.h"
 
 namespace cvt::test {
 
@@ -35,11 +36,10 @@ struct Db {
 }  // namespace
 
 DbFolder::DbFolder() {
-  std::string tmpl = (std::filesystem::temp_directory_path() / "convert-test-XXXXXX").string();
-  if (mkdtemp(tmpl.data()) == nullptr) {
-    throw std::runtime_error("mkdtemp failed");
+  path_ = makeTempFolder("convert-test-");
+  if (path_.empty()) {
+    throw std::runtime_error("no temporary folder");
   }
-  path_ = tmpl;
   exec("tillexv8", "BEGIN;" + targetSchemaSql() + "COMMIT;");
   exec("dravik_pro", "BEGIN;" + sourceSchemaSql() + "COMMIT;");
   exec("dravik_std", "BEGIN;" + sourceSchemaSql() + "COMMIT;");

@@ -1,124 +1,138 @@
 #include "db/odbc/utf16_text.h"
 
-#include <iconv.h>
-
-#include <bit>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 namespace cvt {
 
+// Decoded by hand rather than by a system converter: Windows and Linux
+// offer different ones with different habits for bad input, and the text
+// a driver receives must not depend on the machine.
+
 namespace {
 
-// UTF-16 in the byte order of char16_t on this machine, without a byte
-// order mark.
-constexpr const char* kUtf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
+constexpr char32_t kReplacement = U'\uFFFD';
 
-constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
-constexpr char16_t kReplacementUtf16[] = {u'\uFFFD'};
-
-// One iconv conversion, open for the life of the object.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Converter() {
-    if (isOpen()) {
-      iconv_close(cd_);
-    }
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-
-  // Converts `size` bytes at `in` into `out`, which has room for the
-  // longest result, and returns the bytes written. Where the input is not
-  // valid, `badLength(at, left)` says how many bytes the bad sequence
-  // covers; one `replacement` takes their place and the conversion goes on
-  // after them.
-  template <class BadLength>
-  std::size_t convert(const char* in, std::size_t size, char* out, std::size_t capacity,
-                      std::string_view replacement, BadLength badLength) {
-    char* dst = out;
-    std::size_t dstLeft = capacity;
-    if (!isOpen()) {
-      // Never the case for glibc, which builds these two encodings in.
-      return 0;
-    }
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // a fresh start
-    char* src = const_cast<char*>(in);               // iconv never writes its input
-    std::size_t srcLeft = size;
-    while (srcLeft > 0) {
-      if (iconv(cd_, &src, &srcLeft, &dst, &dstLeft) != static_cast<std::size_t>(-1)) {
-        break;
-      }
-      // EILSEQ: a bad sequence at `src`; EINVAL: one cut off by the end.
-      const int error = errno;
-      if ((error != EILSEQ && error != EINVAL) || dstLeft < replacement.size()) {
-        break;  // E2BIG cannot happen with room for the longest result
-      }
-      std::memcpy(dst, replacement.data(), replacement.size());
-      dst += replacement.size();
-      dstLeft -= replacement.size();
-      const std::size_t skip = error == EILSEQ ? badLength(src, srcLeft) : srcLeft;
-      src += skip;
-      srcLeft -= skip;
-    }
-    return capacity - dstLeft;
-  }
-
- private:
-  bool isOpen() const { return cd_ != reinterpret_cast<iconv_t>(std::intptr_t{-1}); }
-
-  iconv_t cd_;
-};
+bool isContinuation(unsigned char byte) { return (byte & 0xC0U) == 0x80U; }
 
 // The bytes of a bad UTF-8 sequence at `at`: its first byte and the
 // continuation bytes that this byte announces, so that one broken
 // character leaves one U+FFFD and a byte after it that starts a character
 // of its own is kept.
-std::size_t badUtf8Length(const char* at, std::size_t left) {
-  const auto lead = static_cast<unsigned char>(at[0]);
+std::size_t badUtf8Length(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
   const std::size_t announced = lead >= 0xF8   ? 1
                                 : lead >= 0xF0 ? 4
                                 : lead >= 0xE0 ? 3
                                 : lead >= 0xC0 ? 2
                                                : 1;
   std::size_t length = 1;
-  while (length < announced && length < left &&
-         (static_cast<unsigned char>(at[length]) & 0xC0U) == 0x80U) {
+  while (length < announced && at + length < text.size() &&
+         isContinuation(static_cast<unsigned char>(text[at + length]))) {
     ++length;
   }
   return length;
 }
 
-// A bad UTF-16 sequence is one unpaired surrogate.
-std::size_t badUtf16Length(const char* /*at*/, std::size_t left) {
-  return std::min(sizeof(char16_t), left);
+// The character at `at` and its length in bytes; a length of zero when
+// the bytes there are not a well-formed character (overlong forms,
+// surrogates and values past U+10FFFF included).
+std::pair<char32_t, std::size_t> decodeUtf8(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x80) {
+    return {lead, 1};
+  }
+  std::size_t length = 0;
+  char32_t value = 0;
+  char32_t least = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1FU;
+    least = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0FU;
+    least = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07U;
+    least = 0x10000;
+  } else {
+    return {0, 0};
+  }
+  if (at + length > text.size()) {
+    return {0, 0};
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(text[at + i]);
+    if (!isContinuation(byte)) {
+      return {0, 0};
+    }
+    value = (value << 6) | (byte & 0x3FU);
+  }
+  if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    return {0, 0};
+  }
+  return {value, length};
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 }  // namespace
 
 std::u16string utf8ToUtf16(std::string_view text) {
-  thread_local Converter converter(kUtf16, "UTF-8");
-  const std::string_view replacement(reinterpret_cast<const char*>(kReplacementUtf16),
-                                     sizeof kReplacementUtf16);
-  // Every byte of UTF-8 (or each bad one) gives at most one UTF-16 unit.
-  std::u16string out(text.size(), u'\0');
-  const std::size_t bytes =
-      converter.convert(text.data(), text.size(), reinterpret_cast<char*>(out.data()),
-                        out.size() * sizeof(char16_t), replacement, badUtf8Length);
-  out.resize(bytes / sizeof(char16_t));
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const auto [c, length] = decodeUtf8(text, at);
+    if (length == 0) {
+      out += static_cast<char16_t>(kReplacement);
+      at += badUtf8Length(text, at);
+      continue;
+    }
+    if (c >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    at += length;
+  }
   return out;
 }
 
 std::string utf16ToUtf8(std::u16string_view text) {
-  thread_local Converter converter("UTF-8", kUtf16);
-  // Every UTF-16 unit (or each unpaired one) gives at most three bytes.
-  std::string out(text.size() * 3, '\0');
-  const std::size_t bytes =
-      converter.convert(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(char16_t),
-                        out.data(), out.size(), kReplacementUtf8, badUtf16Length);
-  out.resize(bytes);
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      appendUtf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) +
+                          (static_cast<char32_t>(text[i + 1]) - 0xDC00));
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      appendUtf8(out, kReplacement);  // an unpaired surrogate
+    } else {
+      appendUtf8(out, unit);
+    }
+  }
   return out;
 }
 

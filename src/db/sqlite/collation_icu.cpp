@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "db/sqlite/collation.h"
+#include "db/sqlite/collation_text.h"
 
 namespace cvt::collation {
 namespace {
@@ -73,21 +74,6 @@ struct Collator {
 const Collator& collator() {
   static const Collator instance;
   return instance;
-}
-
-std::size_t withoutTrailingBlanks(const char* s, std::size_t n) {
-  while (n > 0 && s[n - 1] == ' ') {
-    --n;
-  }
-  return n;
-}
-
-int bytewise(const char* a, std::size_t na, const char* b, std::size_t nb) {
-  const int c = std::memcmp(a, b, std::min(na, nb));
-  if (c != 0) {
-    return c;
-  }
-  return na == nb ? 0 : (na < nb ? -1 : 1);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "db/sqlite/ext/tsql_functions_impl.h"
 #include "db/sqlite/tsql_functions.h"
 #include "db/sqlite/tsql_rewriter.h"
+#include "platform/paths.h"
 
 namespace cvt {
 
@@ -150,7 +151,7 @@ std::filesystem::path databaseFile(const std::filesystem::path& folder, const st
   }
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     const std::filesystem::path& path = entry.path();
-    if (path.extension() == ".db" && lowered(path.stem().string()) == lowered(name)) {
+    if (path.extension() == ".db" && lowered(platform::utf8Path(path.stem())) == lowered(name)) {
       return path;
     }
   }
@@ -463,28 +464,30 @@ long SqliteSession::connect() {
   if (mainName.empty()) {
     mainName = kDefaultDatabase;
   }
-  const std::filesystem::path folder(folderText);
+  const std::filesystem::path folder = platform::fsPath(folderText);
   const std::filesystem::path file = databaseFile(folder, mainName);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) {
-    return report(SqlResult::error("The database file '" + file.string() + "' does not exist."));
+    return report(
+        SqlResult::error("The database file '" + platform::utf8Path(file) + "' does not exist."));
   }
   // SQLite takes an empty file for an empty database and would write its
   // own table into it: a file that holds nothing is no target to convert
   // into, and stays as it is.
   if (std::filesystem::file_size(file, ec) == 0 && !ec) {
-    return report(SqlResult::error("The database file '" + file.string() + "' is empty."));
+    return report(
+        SqlResult::error("The database file '" + platform::utf8Path(file) + "' is empty."));
   }
   sqlite3* raw = nullptr;
   // The session is only ever used by one thread at a time, so SQLite need
   // not take its connection lock around every call.
-  const int rc =
-      sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(platform::utf8Path(file).c_str(), &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   DbPtr db(raw);
   if (rc != SQLITE_OK) {
     const std::string why = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    return report(
-        SqlResult{-(rc & 0xff), "Cannot open the database file '" + file.string() + "': " + why});
+    return report(SqlResult{
+        -(rc & 0xff), "Cannot open the database file '" + platform::utf8Path(file) + "': " + why});
   }
   busy_.deadline.reset();
   sqlite3_busy_handler(db.get(), busyWait, &busy_);
@@ -494,7 +497,7 @@ long SqliteSession::connect() {
   sqlite3_exec(db.get(), kConnectionSettings, nullptr, nullptr, nullptr);
   if (registerTsqlFunctions(db.get()) != SQLITE_OK ||
       sqlite3_exec(db.get(), kCreateTriggerOffTable, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return report(SqlResult::error("Cannot prepare the database file '" + file.string() +
+    return report(SqlResult::error("Cannot prepare the database file '" + platform::utf8Path(file) +
                                    "': " + sqlite3_errmsg(db.get())));
   }
   db_ = std::move(db);
@@ -549,7 +552,7 @@ void SqliteSession::attachFolder(const std::filesystem::path& folder, const std:
     if (path.extension() != ".db" || !entry.is_regular_file(typeError)) {
       continue;
     }
-    const std::string stem = path.stem().string();
+    const std::string stem = platform::utf8Path(path.stem());
     if (isPlainIdentifier(stem) && lowered(stem) != lowered(mainName) && lowered(stem) != "main" &&
         lowered(stem) != "temp") {
       candidates.emplace_back(stem, path);
@@ -566,7 +569,8 @@ void SqliteSession::attachFolder(const std::filesystem::path& folder, const std:
     int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), -1, &raw, nullptr);
     StmtPtr stmt(raw);
     if (rc == SQLITE_OK) {
-      sqlite3_bind_text(stmt.get(), 1, path.c_str(), -1, tsql_impl::transientText());
+      sqlite3_bind_text(stmt.get(), 1, platform::utf8Path(path).c_str(), -1,
+                        tsql_impl::transientText());
       rc = sqlite3_step(stmt.get());
     }
     // A file that SQLite cannot attach (not a database, unreadable) stays

@@ -8,6 +8,7 @@
 // two homes never clash.
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <string_view>
 
 #include "db/sqlite/collation.h"
+#include "platform/local_time.h"
 
 namespace cvt::tsql_impl {
 
@@ -234,14 +236,14 @@ inline void errorFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 // not call it (they take SQLite's statement time, fixed for a statement);
 // it is there for texts written directly for SQLite, such as triggers.
 inline void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
-  struct timespec now {};
-  timespec_get(&now, TIME_UTC);
-  struct tm local {};
-  localtime_r(&now.tv_sec, &local);
+  const auto now = std::chrono::system_clock::now();
+  const std::tm local = cvt::platform::localTime(std::chrono::system_clock::to_time_t(now));
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03ld", local.tm_year + 1900,
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03lld", local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                now.tv_nsec / 1000000L);
+                static_cast<long long>(millis));
   resultText(ctx, buf);
 }
 
