@@ -266,7 +266,7 @@ int runCheck(Session& SQLCA, const BatchOptions& options, BatchUi& ui, BatchIo& 
     return kExitNothingChosen;
   }
   const std::string source(options.sourcePro ? kDravikPro : kDravikStd);
-  const CheckReport report = checkConversion(SQLCA, source, chosen);
+  const CheckReport report = checkConversion(SQLCA, source, chosen, options.subnoToNo);
   closing.close();
   ui.checked(report);
   if (!options.eventsJsonl) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "db/session.h"
@@ -17,10 +18,23 @@ const char* severityName(CheckSeverity severity);
 
 // One thing found before a run: the category it concerns (a key of
 // categories(), or "run" for what concerns every run), how bad it is, why.
+// Findings about the rows a statement would write also name the table, the
+// column (or the columns of a key), the rule broken, how many rows break it
+// and up to three examples (a row's key and the value, quoted and cut);
+// `text` says all of it in one sentence.
 struct CheckFinding {
+  CheckFinding() = default;
+  CheckFinding(std::string category_, CheckSeverity severity_, std::string text_)
+      : category(std::move(category_)), severity(severity_), text(std::move(text_)) {}
+
   std::string category;
   CheckSeverity severity = CheckSeverity::Warning;
   std::string text;
+  std::string table;
+  std::string column;
+  std::string rule;
+  long long rows = 0;
+  std::vector<std::string> examples;
 };
 
 struct CheckReport {
@@ -32,13 +46,13 @@ struct CheckReport {
 // `chosen` categories (keys of categories()) from `as_source` fail or go
 // wrong: a missing source database, table or column, a missing target table
 // or column, source values too long or too large for the target columns
-// they are copied into, source rows whose keys would collide in the target,
-// rights the login lacks, and triggers of the suspended tables left
-// switched off. The catalogue comes from the session (SQLCA.catalog()); the
-// data questions are plain T-SQL reads.
-// REQUIRES: SQLCA connected.
+// rights the login lacks, triggers of the suspended tables left switched
+// off, and every value each statement of the run would write, held against
+// the target's rules (see predictWrites). `subnoToNo` is the weighed items'
+// option of the run, which changes its statements. The catalogue comes from the session
+// (SQLCA.catalog()); the data questions are plain T-SQL reads. REQUIRES: SQLCA connected.
 CheckReport checkConversion(Session& SQLCA, const std::string& as_source,
-                            const std::vector<std::string>& chosen);
+                            const std::vector<std::string>& chosen, bool subnoToNo = false);
 
 // The findings as a table (category, severity, reason), then a verdict line.
 std::string checkTable(const CheckReport& report);

@@ -78,10 +78,27 @@ RunEvent verifyEvent(const CategoryVerification& v) {
 }
 
 RunEvent checkEvent(const CheckFinding& f) {
-  return {{"event", "check"},
-          {"category", f.category},
-          {"severity", severityName(f.severity)},
-          {"text", f.text}};
+  RunEvent event = {{"event", "check"},
+                    {"category", f.category},
+                    {"severity", severityName(f.severity)},
+                    {"text", f.text}};
+  // A finding about the rows of a statement also gives its parts.
+  if (!f.table.empty()) {
+    event["table"] = f.table;
+  }
+  if (!f.column.empty()) {
+    event["column"] = f.column;
+  }
+  if (!f.rule.empty()) {
+    event["rule"] = f.rule;
+  }
+  if (f.rows > 0) {
+    event["rows"] = f.rows;
+  }
+  if (!f.examples.empty()) {
+    event["examples"] = f.examples;
+  }
+  return event;
 }
 
 RunEvent endEvent(std::string_view outcome) { return {{"event", "end"}, {"outcome", outcome}}; }

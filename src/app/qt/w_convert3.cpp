@@ -441,7 +441,7 @@ void w_convert3::startWork(Work work) {
     WindowRunUi windowUi(*this, stop_, chosen_, work == Work::Rehearse);
     LoggedRunUi ui(windowUi, log);
     if (work == Work::Check) {
-      check_ = checkConversion(SQLCA, source, chosen_);
+      check_ = checkConversion(SQLCA, source, chosen_, choice.cbx_subno_to_no);
       // A check changes nothing; its reads end here.
       SQLCA.rollback();
       for (const CheckFinding& f : check_.findings) {

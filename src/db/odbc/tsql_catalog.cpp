@@ -49,9 +49,11 @@ class TsqlCatalog final : public Catalog {
     const std::string prefix = database.empty() ? std::string() : "[" + database + "].";
     const std::string columns =
         "select COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, "
-        "NUMERIC_SCALE from " +
+        "NUMERIC_SCALE, IS_NULLABLE, COLUMN_DEFAULT, columnproperty(object_id(? + TABLE_NAME), "
+        "COLUMN_NAME, 'IsIdentity') from " +
         prefix + "INFORMATION_SCHEMA.COLUMNS where TABLE_NAME = ? order by ORDINAL_POSITION";
-    auto cursor = session_.openCursor(columns, {table});
+    const std::string owner = database.empty() ? std::string() : database + "..";
+    auto cursor = session_.openCursor(columns, {owner, table});
     Row row;
     long code = 0;
     while ((code = cursor->fetch(row)) == kSqlOk) {
@@ -65,6 +67,16 @@ class TsqlCatalog final : public Catalog {
         column.precision = static_cast<int>(std::strtol(row.at(3)->c_str(), nullptr, 10));
         column.scale = static_cast<int>(std::strtol(row.at(4).value_or("0").c_str(), nullptr, 10));
       }
+      column.declared = column.type;
+      if (column.length > 0) {
+        column.declared += "(" + std::to_string(column.length) + ")";
+      } else if (column.precision > 0) {
+        column.declared +=
+            "(" + std::to_string(column.precision) + "," + std::to_string(column.scale) + ")";
+      }
+      column.nullable = row.size() > 5 && row.at(5).value_or("YES") == "YES";
+      column.defaultValue = row.size() > 6 ? row.at(6) : Value();
+      column.identity = row.size() > 7 && row.at(7).value_or("0") == "1";
       out.columns.push_back(std::move(column));
       out.exists = true;
     }
@@ -83,6 +95,87 @@ class TsqlCatalog final : public Catalog {
           column.key = true;
         }
       }
+    }
+    return code < 0 ? session_.lastResult() : SqlResult::ok();
+  }
+
+  SqlResult rules(const std::string& database, const std::string& table, TableRules& out) override {
+    out = TableRules{};
+    if (!database.empty() && !plainIdentifier(database)) {
+      return SqlResult::error("Not a database name: " + database);
+    }
+    const std::string prefix = database.empty() ? std::string() : "[" + database + "].";
+    const std::string object = (database.empty() ? std::string() : database + "..") + table;
+    out.exposed = true;
+    out.nullsDistinct = false;
+    // Disabled indexes and filtered ones hold no rule for every row; the
+    // filtered kind is rare enough to leave to the run.
+    const std::string indexes =
+        "select i.name, i.is_unique, i.is_primary_key, c.name from " + prefix +
+        "sys.indexes i join " + prefix +
+        "sys.index_columns ic on ic.object_id = i.object_id and ic.index_id = i.index_id join " +
+        prefix +
+        "sys.columns c on c.object_id = ic.object_id and c.column_id = ic.column_id where "
+        "i.object_id = object_id(?) and i.is_disabled = 0 and i.has_filter = 0 and "
+        "ic.is_included_column = 0 order by i.index_id, ic.key_ordinal";
+    Row row;
+    long code = 0;
+    {
+      auto cursor = session_.openCursor(indexes, {object});
+      while ((code = cursor->fetch(row)) == kSqlOk) {
+        const std::string name = row.at(0).value_or("");
+        if (out.indexes.empty() || out.indexes.back().name != name) {
+          out.indexes.push_back(
+              {name, row.at(1).value_or("0") == "1", row.at(2).value_or("0") == "1", {}});
+        }
+        out.indexes.back().columns.push_back(row.at(3).value_or(""));
+      }
+      if (code < 0) {
+        return session_.lastResult();
+      }
+    }
+    {
+      auto cursor = session_.openCursor(
+          "select name, definition from " + prefix +
+              "sys.check_constraints where parent_object_id = object_id(?) and is_disabled = 0",
+          {object});
+      while ((code = cursor->fetch(row)) == kSqlOk) {
+        out.checks.push_back({row.at(0).value_or(""), row.at(1).value_or("")});
+      }
+      if (code < 0) {
+        return session_.lastResult();
+      }
+    }
+    {
+      auto cursor = session_.openCursor(
+          "select f.name, pc.name, object_name(f.referenced_object_id), rc.name from " + prefix +
+              "sys.foreign_keys f join " + prefix +
+              "sys.foreign_key_columns k on k.constraint_object_id = f.object_id join " + prefix +
+              "sys.columns pc on pc.object_id = k.parent_object_id and pc.column_id = "
+              "k.parent_column_id join " +
+              prefix +
+              "sys.columns rc on rc.object_id = k.referenced_object_id and rc.column_id = "
+              "k.referenced_column_id where f.parent_object_id = object_id(?) and f.is_disabled = "
+              "0 order by f.name, k.constraint_column_id",
+          {object});
+      while ((code = cursor->fetch(row)) == kSqlOk) {
+        const std::string name = row.at(0).value_or("");
+        if (out.foreignKeys.empty() || out.foreignKeys.back().name != name) {
+          out.foreignKeys.push_back({name, {}, row.at(2).value_or(""), {}});
+        }
+        out.foreignKeys.back().columns.push_back(row.at(1).value_or(""));
+        out.foreignKeys.back().refColumns.push_back(row.at(3).value_or(""));
+      }
+      if (code < 0) {
+        return session_.lastResult();
+      }
+    }
+    auto cursor = session_.openCursor("select name from " + prefix +
+                                          "sys.triggers where parent_id = object_id(?) and "
+                                          "is_disabled = 0",
+                                      {object});
+    while ((code = cursor->fetch(row)) == kSqlOk) {
+      out.triggers.push_back(row.at(0).value_or(""));
     }
     return code < 0 ? session_.lastResult() : SqlResult::ok();
   }

@@ -1025,15 +1025,92 @@ class SqliteCatalog final : public Catalog {
     if (schema.empty()) {
       return SqlResult::ok();
     }
-    return query("SELECT name, type, pk FROM pragma_table_xinfo(?1, ?2)", {table, schema},
-                 [&](sqlite3_stmt* stmt) {
-                   ColumnInfo column;
-                   column.name = text(stmt, 0);
-                   readDeclaredType(text(stmt, 1), column);
-                   column.key = sqlite3_column_int(stmt, 2) > 0;
-                   out.columns.push_back(std::move(column));
-                   out.exists = true;
-                 });
+    int keyParts = 0;
+    const SqlResult result =
+        query("SELECT name, type, pk, \"notnull\", dflt_value FROM pragma_table_xinfo(?1, ?2)",
+              {table, schema}, [&](sqlite3_stmt* stmt) {
+                ColumnInfo column;
+                column.name = text(stmt, 0);
+                readDeclaredType(text(stmt, 1), column);
+                column.key = sqlite3_column_int(stmt, 2) > 0;
+                keyParts += column.key ? 1 : 0;
+                column.nullable = sqlite3_column_int(stmt, 3) == 0 && !column.key;
+                if (sqlite3_column_type(stmt, 4) != SQLITE_NULL) {
+                  column.defaultValue = text(stmt, 4);
+                }
+                out.columns.push_back(std::move(column));
+                out.exists = true;
+              });
+    // An INTEGER PRIMARY KEY of its own is the row number SQLite assigns:
+    // the embedded form of an identity column.
+    for (auto& column : out.columns) {
+      column.identity = keyParts == 1 && column.key && lowered(column.declared) == "integer";
+      column.nullable = column.nullable || column.identity;
+    }
+    return result;
+  }
+
+  SqlResult rules(const std::string& database, const std::string& table, TableRules& out) override {
+    out = TableRules{};
+    if (!session_.connected()) {
+      return notConnected();
+    }
+    const std::string schema = session_.schemaOf(database);
+    if (schema.empty()) {
+      return SqlResult::ok();
+    }
+    out.exposed = true;
+    out.nullsDistinct = true;
+    SqlResult result = query("SELECT name, \"unique\", origin FROM pragma_index_list(?1, ?2)",
+                             {table, schema}, [&](sqlite3_stmt* stmt) {
+                               IndexInfo index;
+                               index.name = text(stmt, 0);
+                               index.unique = sqlite3_column_int(stmt, 1) != 0;
+                               index.primary = text(stmt, 2) == "pk";
+                               out.indexes.push_back(std::move(index));
+                             });
+    for (auto& index : out.indexes) {
+      if (result.failed()) {
+        break;
+      }
+      result =
+          query("SELECT name FROM pragma_index_info(?1, ?2) ORDER BY seqno", {index.name, schema},
+                [&](sqlite3_stmt* stmt) { index.columns.push_back(text(stmt, 0)); });
+    }
+    if (result.failed()) {
+      return result;
+    }
+    std::map<int, ForeignKeyInfo> keys;
+    result = query(
+        "SELECT id, \"table\", \"from\", \"to\" FROM pragma_foreign_key_list(?1, ?2)"
+        " ORDER BY id, seq",
+        {table, schema}, [&](sqlite3_stmt* stmt) {
+          ForeignKeyInfo& key = keys[sqlite3_column_int(stmt, 0)];
+          key.refTable = text(stmt, 1);
+          key.columns.push_back(text(stmt, 2));
+          key.refColumns.push_back(text(stmt, 3));
+        });
+    for (auto& [id, key] : keys) {
+      key.name = "fk" + std::to_string(id);
+      out.foreignKeys.push_back(std::move(key));
+    }
+    if (result.failed()) {
+      return result;
+    }
+    const std::string master = "\"" + schema + "\".sqlite_master";
+    std::string definition;
+    result = query(("SELECT type, name, sql FROM " + master +
+                    " WHERE tbl_name = ?1 COLLATE NOCASE AND type IN ('table', 'trigger')")
+                       .c_str(),
+                   {table}, [&](sqlite3_stmt* stmt) {
+                     if (text(stmt, 0) == "trigger") {
+                       out.triggers.push_back(text(stmt, 1));
+                     } else {
+                       definition = text(stmt, 2);
+                     }
+                   });
+    out.checks = checkClausesOf(definition);
+    return result;
   }
 
   SqlResult triggersOff(const std::vector<std::string>& tables,

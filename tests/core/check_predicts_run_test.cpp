@@ -1,0 +1,303 @@
+// The pre-flight check held against the run it predicts: one random change
+// to the schema of the typed demo target or source per trial, then the check
+// and a real run on the same copy. Every run that fails must have been
+// predicted, and every run that completes must have been let through.
+//
+// CHECK_TRIALS sets the number of trials (default 16, enough for CI) and
+// CHECK_SEED the seed (default 2026); a failure names the seed and trial.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "app/preflight.h"
+#include "app/run_driver.h"
+#include "demo/generator.h"
+#include "support/db_folder.h"
+#include "support/odbc_sqlite.h"
+#include "support/recording_run_ui.h"
+
+namespace cvt {
+namespace {
+
+constexpr const char* kTargetTables[] = {
+    "t_bd_item_info",     "t_bd_item_cls",           "t_bd_base_code",  "t_bd_supcust_info",
+    "t_bd_cust_type",     "t_rm_vip_type",           "t_rm_vip_info",   "t_rm_vip_consume",
+    "t_rm_vip_good_flow", "t_rm_saving_plus_record", "t_rm_spec_price", "t_rm_cashier",
+    "t_im_flow",          "t_pc_branch_price"};
+constexpr const char* kSourceTables[] = {
+    "bi_t_item_info", "bi_t_item_cls",    "bi_t_region_info", "bi_t_supcust_info", "pos_t_vip_type",
+    "pos_t_vip_info", "pos_t_spec_price", "pos_t_cashier",    "ic_t_branch_stock"};
+
+long envNumber(const char* name, long fallback) {
+  const char* text = std::getenv(name);
+  return text != nullptr && *text != '\0' ? std::strtol(text, nullptr, 10) : fallback;
+}
+
+struct Column {
+  std::string name;
+  std::string type;
+  bool notNull = false;
+  bool key = false;
+};
+
+// A database file of the copy, opened raw: the changes are schema edits no
+// statement of the tool would make.
+class RawDb {
+ public:
+  explicit RawDb(const std::string& file) { sqlite3_open(file.c_str(), &db_); }
+  ~RawDb() { sqlite3_close(db_); }
+  RawDb(const RawDb&) = delete;
+  RawDb& operator=(const RawDb&) = delete;
+
+  bool exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  std::vector<std::vector<std::string>> rows(const std::string& sql) {
+    std::vector<std::vector<std::string>> out;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        std::vector<std::string> row;
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+          const auto* t = sqlite3_column_text(stmt, i);
+          row.emplace_back(t != nullptr ? reinterpret_cast<const char*>(t) : "");
+        }
+        out.push_back(std::move(row));
+      }
+    }
+    sqlite3_finalize(stmt);
+    return out;
+  }
+  std::vector<Column> columns(const std::string& table) {
+    std::vector<Column> out;
+    for (const auto& r :
+         rows("SELECT name, type, \"notnull\", pk FROM pragma_table_info('" + table + "')")) {
+      out.push_back({r[0], r[1], r[2] == "1", r[3] != "0"});
+    }
+    return out;
+  }
+  // Replaces the table's CREATE text; the rows stay as they are, as after
+  // an ALTER that the server would make.
+  bool rewrite(const std::string& table, const std::string& from, const std::string& to) {
+    const auto sql =
+        rows("SELECT sql FROM sqlite_master WHERE type='table' AND name='" + table + "'");
+    if (sql.empty()) {
+      return false;
+    }
+    const std::string changed = std::regex_replace(sql[0][0], std::regex(from, std::regex::icase),
+                                                   to, std::regex_constants::format_first_only);
+    if (changed == sql[0][0]) {
+      return false;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    exec("PRAGMA writable_schema=ON");
+    sqlite3_prepare_v2(db_, "UPDATE sqlite_master SET sql=?1 WHERE type='table' AND name=?2", -1,
+                       &stmt, nullptr);
+    sqlite3_bind_text(stmt, 1, changed.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt, 2, table.c_str(), -1, SQLITE_TRANSIENT);
+    const bool ok = sqlite3_step(stmt) == SQLITE_DONE;
+    sqlite3_finalize(stmt);
+    exec("PRAGMA writable_schema=OFF");
+    return ok;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// Applies one random change to the database `file`; returns what it did, or
+// "" when the drawn change does not apply (a column of no such type, an
+// index the rows already break).
+std::string applyChange(std::mt19937& rng, const std::string& file, const std::string& table,
+                        bool target) {
+  RawDb db(file);
+  const auto columns = db.columns(table);
+  if (columns.empty()) {
+    return {};
+  }
+  auto pick = [&](auto&& fits) -> const Column* {
+    std::vector<const Column*> candidates;
+    for (const auto& c : columns) {
+      if (fits(c)) {
+        candidates.push_back(&c);
+      }
+    }
+    if (candidates.empty()) {
+      return nullptr;
+    }
+    return candidates[std::uniform_int_distribution<std::size_t>(0, candidates.size() - 1)(rng)];
+  };
+  auto draw = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
+  const std::regex width(R"(^(n?(?:var)?char)\((\d+)\)$)", std::regex::icase);
+  const std::regex decimal(R"(^(decimal|numeric)\((\d+),(\d+)\)$)", std::regex::icase);
+  std::smatch m;
+  // Changes of the source that a run notices are those that take something
+  // away; the others are drawn for the target.
+  const int kind = target ? draw(0, 6) : draw(5, 6);
+  switch (kind) {
+    case 0: {  // a text column narrowed
+      const Column* c = pick([&](const Column& x) {
+        return std::regex_match(x.type, m, width) && std::stoi(m[2]) > 1;
+      });
+      if (c == nullptr || !std::regex_match(c->type, m, width)) {
+        return {};
+      }
+      const int n = draw(1, std::stoi(m[2]) - 1);
+      const std::string to = std::string(m[1]) + "(" + std::to_string(n) + ")";
+      return db.rewrite(table, "\\b" + c->name + R"(\s+n?(?:var)?char\(\d+\))", c->name + " " + to)
+                 ? table + "." + c->name + " narrowed to " + to
+                 : "";
+    }
+    case 1: {  // a decimal's precision cut
+      const Column* c = pick([&](const Column& x) {
+        return std::regex_match(x.type, m, decimal) && std::stoi(m[2]) > std::stoi(m[3]) + 1;
+      });
+      if (c == nullptr || !std::regex_match(c->type, m, decimal)) {
+        return {};
+      }
+      const int scale = std::stoi(m[3]);
+      const int p = draw(scale + 1, std::min(std::stoi(m[2]) - 1, scale + 5));
+      const std::string to =
+          std::string(m[1]) + "(" + std::to_string(p) + "," + std::to_string(scale) + ")";
+      return db.rewrite(table, "\\b" + c->name + R"(\s+(decimal|numeric)\(\d+,\d+\))",
+                        c->name + " " + to)
+                 ? table + "." + c->name + " cut to " + to
+                 : "";
+    }
+    case 2: {  // NOT NULL added
+      const Column* c = pick([](const Column& x) { return !x.notNull && !x.key; });
+      if (c == nullptr) {
+        return {};
+      }
+      return db.rewrite(table, "\\b" + c->name + R"(\s+([A-Za-z]+(\(\d+(,\d+)?\))?))",
+                        c->name + " $1 NOT NULL")
+                 ? table + "." + c->name + " made NOT NULL"
+                 : "";
+    }
+    case 3: {  // a unique index
+      const Column* c = pick([](const Column& x) { return !x.key; });
+      if (c == nullptr) {
+        return {};
+      }
+      return db.exec("CREATE UNIQUE INDEX ux_trial ON " + table + " (" + c->name + ")")
+                 ? "unique index on " + table + "." + c->name
+                 : "";
+    }
+    case 4: {  // a CHECK constraint
+      const Column* c = pick([](const Column& x) { return !x.key; });
+      if (c == nullptr) {
+        return {};
+      }
+      static const char* kTexts[] = {"'1001'", "'0001'", "'00'", "'0'",
+                                     "'A'",    "'PD'",   "'1'",  "'3'"};
+      static const char* kNumbers[] = {"0", "1", "100", "10000"};
+      const bool number =
+          std::regex_search(c->type, std::regex("dec|num|int|money", std::regex::icase));
+      const std::string clause =
+          number ? c->name + (draw(0, 1) == 0 ? " < " : " >= ") + kNumbers[draw(0, 3)]
+                 : c->name + " <> " + kTexts[draw(0, 7)];
+      return db.rewrite(table, R"(\)\s*$)", ", CHECK (" + clause + "))")
+                 ? table + " CHECK (" + clause + ")"
+                 : "";
+    }
+    case 5: {  // a column renamed away
+      const Column* c = pick([](const Column& x) { return !x.key; });
+      if (c == nullptr) {
+        return {};
+      }
+      return db.exec("ALTER TABLE " + table + " RENAME COLUMN " + c->name + " TO " + c->name +
+                     "_gone")
+                 ? table + "." + c->name + " renamed away"
+                 : "";
+    }
+    default:  // the table renamed away
+      return db.exec("ALTER TABLE " + table + " RENAME TO " + table + "_gone")
+                 ? table + " renamed away"
+                 : "";
+  }
+}
+
+TEST(CheckPredictsRun, RandomSchemaChangesOfTheTypedDemo) {
+  if (test::odbcBackendRequested()) {
+    GTEST_SKIP() << "the catalogue of a SQLite file is not read through ODBC";
+  }
+  const long trials = envNumber("CHECK_TRIALS", 16);
+  const auto seed = static_cast<std::uint32_t>(envNumber("CHECK_SEED", 2026));
+  test::DbFolder base;
+  DemoOptions options;
+  options.folder = base.path();
+  options.seed = 5;
+  ASSERT_TRUE(generateDemo(options).ok);
+
+  std::mt19937 rng(seed);
+  long applied = 0;
+  long failedRuns = 0;
+  long missed = 0;
+  long falseAlarms = 0;
+  std::string problems;
+  for (long trial = 0; trial < trials; ++trial) {
+    test::DbFolder copy;
+    for (const char* db : {"tillexv8", "dravik_pro", "dravik_std"}) {
+      std::filesystem::copy_file(base.file(db), copy.file(db),
+                                 std::filesystem::copy_options::overwrite_existing);
+    }
+    const bool target = std::uniform_int_distribution<int>(0, 3)(rng) != 0;
+    const std::string table = target ? kTargetTables[std::uniform_int_distribution<std::size_t>(
+                                           0, std::size(kTargetTables) - 1)(rng)]
+                                     : kSourceTables[std::uniform_int_distribution<std::size_t>(
+                                           0, std::size(kSourceTables) - 1)(rng)];
+    const std::string change =
+        applyChange(rng, copy.file(target ? "tillexv8" : "dravik_pro"), table, target);
+    const bool subno = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
+    if (change.empty()) {
+      continue;
+    }
+    ++applied;
+    const std::vector<std::string> chosen = {"item", "cls",        "pp",      "region", "supcust",
+                                             "vip",  "spec_price", "cashier", "stock"};
+    CheckReport check;
+    {
+      auto session = copy.connect();
+      check = checkConversion(*session, "dravik_pro", chosen, subno);
+      session->rollback();
+      session->disconnect();
+    }
+    auto session = copy.connect();
+    test::RecordingRunUi ui;
+    RunChoice choice;
+    choice.rb_1 = true;
+    choice.ticked.fill(true);
+    choice.cbx_subno_to_no = subno;
+    const RunReport run = runConversion(*session, ui, choice);
+    closeSession(*session);
+    const bool failed = run.outcome != RunOutcome::Completed || run.failureShown ||
+                        run.verificationFlagged() || run.branchPriceFailed;
+    failedRuns += failed ? 1 : 0;
+    if (failed != check.willFail()) {
+      (failed ? missed : falseAlarms) += 1;
+      std::string messages;
+      for (const auto& t : ui.texts()) {
+        messages += "    " + t + "\n";
+      }
+      problems += std::string(failed ? "missed" : "false alarm") + " (seed " +
+                  std::to_string(seed) + ", trial " + std::to_string(trial) + ", weighed items " +
+                  (subno ? "ticked" : "unticked") + "): " + change + "\n  run:\n" + messages +
+                  "  check:\n" + checkTable(check) + "\n";
+    }
+  }
+  std::printf("%ld changes applied, %ld runs failed, %ld missed, %ld false alarms\n", applied,
+              failedRuns, missed, falseAlarms);
+  EXPECT_EQ(missed, 0) << problems;
+  EXPECT_EQ(falseAlarms, 0) << problems;
+  EXPECT_GT(applied, trials / 2);
+}
+
+}  // namespace
+}  // namespace cvt
