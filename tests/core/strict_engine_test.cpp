@@ -239,6 +239,29 @@ TEST(StrictTypes, ColumnsOfAWiderTypeAreFittedOnTheWayIn) {
   EXPECT_LT(SQLCA->execute("insert into typed (id, d) select 2, q * 10 from src"), 0);
   EXPECT_EQ(SQLCA->SQLErrText(),
             "Arithmetic overflow error converting numeric to data type numeric.");
+  // A CASE fits when every result it can give does.
+  EXPECT_LT(SQLCA->execute("insert into typed (id, v) select 3, (case n when 'x' then n else w "
+                           "end) from src"),
+            0);
+  EXPECT_EQ(SQLCA->SQLErrText(), "String or binary data would be truncated.");
+  EXPECT_EQ(SQLCA->execute("insert into typed (id, v, c) select 3, case when p > 1 then n end, "
+                           "(case when q > 1 then 'ab' else 'xyz' end) from src"),
+            kSqlOk)
+      << SQLCA->SQLErrText();
+  EXPECT_EQ(firstValue(*SQLCA, "select v + '/' + c + '/' from typed where id = 3"), "abcd/ab /");
+  // The same in an update's SET, from another table and from the target's
+  // own columns.
+  EXPECT_LT(SQLCA->execute("update typed set v = w from src"), 0);
+  EXPECT_EQ(SQLCA->SQLErrText(), "String or binary data would be truncated.");
+  EXPECT_EQ(SQLCA->execute("update typed set v = s.n, d = p from typed, src s where id = 1"),
+            kSqlOk)
+      << SQLCA->SQLErrText();
+  EXPECT_EQ(firstValue(*SQLCA, "select v + '/' + convert(varchar(10), d) from typed where id = 1"),
+            "abcd/1.23");
+  EXPECT_LT(SQLCA->execute("update src set n = w"), 0);
+  EXPECT_EQ(SQLCA->SQLErrText(), "String or binary data would be truncated.");
+  EXPECT_EQ(SQLCA->execute("update src set w = n, q = 12"), kSqlOk) << SQLCA->SQLErrText();
+  EXPECT_EQ(firstValue(*SQLCA, "select w + '/' + convert(varchar(10), q) from src"), "abcd/12");
 }
 
 TEST(StrictTypes, ATableCreatedThroughTheSessionIsFittedToo) {

@@ -217,6 +217,31 @@ struct Prepared {
   bool batchRefused = false;
 };
 
+// True when `form` has a plain head and every value of the rows [from,
+// from + count) that it fits would be stored unchanged by the fitting:
+// then the rows can go without the fitting calls.
+bool fitAsTheyAre(const BatchForm& form, const std::vector<std::vector<Value>>& rows,
+                  std::size_t from, std::size_t count) {
+  if (form.plainHead.empty()) {
+    return false;
+  }
+  for (std::size_t i = from; i < from + count; ++i) {
+    const std::vector<Value>& row = rows[i];
+    for (std::size_t k = 0; k < row.size() && k < form.plainFits.size(); ++k) {
+      const auto& fit = form.plainFits[k];
+      if (!fit || !row[k]) {
+        continue;
+      }
+      const std::size_t units = tsql_impl::textUnits(*row[k], fit->utf16);
+      const auto limit = static_cast<std::size_t>(fit->length);
+      if (fit->pad ? units != limit : units > limit) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
 // What became of rows sent at once.
 enum class BatchRun {
   Done,    // every row ran and changed exactly one row
@@ -835,19 +860,22 @@ BatchRun SqliteSession::runBatch(Prepared& prepared, const std::vector<std::vect
   if (stopRequested() || !beginIfNeeded()) {
     return BatchRun::Undone;
   }
-  if (prepared.batchStatements.count(count) == 0 && prepared.batchStatements.size() >= 4) {
+  const bool plain = fitAsTheyAre(prepared.batch, rows, from, count);
+  // Keyed by size and form.
+  const std::size_t key = count * 2 + (plain ? 1 : 0);
+  if (prepared.batchStatements.count(key) == 0 && prepared.batchStatements.size() >= 4) {
     // Only a few sizes recur (full batches and a last one).
     prepared.batchStatements.clear();
   }
-  StmtPtr& slot = prepared.batchStatements[count];
+  StmtPtr& slot = prepared.batchStatements[key];
   if (slot == nullptr) {
-    const std::string text = prepared.batch.text(count);
+    const std::string text = prepared.batch.text(count, plain);
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db_.get(), text.c_str(), static_cast<int>(text.size() + 1),
                                       &raw, nullptr);
     slot.reset(raw);
     if (rc != SQLITE_OK || slot == nullptr) {
-      prepared.batchStatements.erase(count);
+      prepared.batchStatements.erase(key);
       prepared.batchRefused = true;
       return BatchRun::Undone;
     }

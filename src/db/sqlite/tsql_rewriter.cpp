@@ -1012,9 +1012,54 @@ class Rewriter {
     int n = 0;
     const Tokens assigned = placeholdersAsColumns(assignments, n);
     head.insert(head.end(), assigned.begin(), assigned.end());
-    return fromRows(std::move(head), n + 1,
+    BatchForm plain;
+    plain.plainFits.resize(static_cast<std::size_t>(n + 1));
+    const Tokens plainHead = withoutTextFits(head, plain.plainFits);
+    form = fromRows(std::move(head), n + 1,
                     " WHERE " + render(slice(where + 1, where + 2)) + " = " + kBatchRows +
                         ".column" + std::to_string(n + 1));
+    if (std::none_of(plainHead.begin(), plainHead.end(),
+                     [](const Token& t) { return isPunct(t, "("); })) {
+      form.plainHead = fromRows(plainHead, n + 1, "").head;
+      form.plainFits = std::move(plain.plainFits);
+    }
+    return form;
+  }
+
+  // `head` with every tsql_fit_text(<a column of the batch's rows>, n, u, p)
+  // replaced by the column, whose rule goes to `fits` (by column).
+  static Tokens withoutTextFits(const Tokens& head,
+                                std::vector<std::optional<BatchForm::TextFit>>& fits) {
+    Tokens out;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+      const auto number = [&](std::size_t at) {
+        return at < head.size() && head[at].type == Tok::Number &&
+               head[at].text.find_first_not_of("0123456789") == std::string::npos &&
+               head[at].text.size() < 9;
+      };
+      if (i + 11 < head.size() && isKw(head[i], "tsql_fit_text") && isPunct(head[i + 1], "(") &&
+          isKw(head[i + 2], kBatchRows) && isPunct(head[i + 3], ".") &&
+          head[i + 4].type == Tok::Word && head[i + 4].text.rfind("column", 0) == 0 &&
+          isPunct(head[i + 5], ",") && number(i + 6) && isPunct(head[i + 7], ",") &&
+          number(i + 8) && isPunct(head[i + 9], ",") && number(i + 10) &&
+          isPunct(head[i + 11], ")")) {
+        const std::size_t column =
+            static_cast<std::size_t>(std::strtoul(head[i + 4].text.c_str() + 6, nullptr, 10));
+        if (column >= 1 && column <= fits.size() && !fits[column - 1]) {
+          fits[column - 1] = BatchForm::TextFit{std::stoi(head[i + 6].text),
+                                                head[i + 8].text != "0", head[i + 10].text != "0"};
+          Token name = head[i + 2];
+          name.space = head[i].space;
+          out.push_back(std::move(name));
+          out.push_back(head[i + 3]);
+          out.push_back(head[i + 4]);
+          i += 11;
+          continue;
+        }
+      }
+      out.push_back(head[i]);
+    }
+    return out;
   }
 
   // The rows of a batch come as a VALUES table of this name, whose columns
@@ -1341,6 +1386,43 @@ class Rewriter {
               (rule->bytes >= 4 || (rule->bytes == 2 && width <= 4) ||
                (rule->bytes == 1 && width <= 2)));
     }
+    // A value in parentheses fits when the value does; a searched or simple
+    // CASE when every result it can give does (without ELSE it may give
+    // NULL, which fits anywhere).
+    if (e > b + 2 && isPunct(t_[b], "(") && matchParen(b) == e - 1) {
+      return fitsAlready(rule, b + 1, e - 1, sources);
+    }
+    if (e > b + 2 && isKw(t_[b], "case") && isKw(t_[e - 1], "end")) {
+      std::size_t result = kNone;  // where the current result begins
+      int depth = 0;
+      for (std::size_t i = b + 1; i < e; ++i) {
+        if (isPunct(t_[i], "(")) {
+          i = matchParen(i);
+          if (i == kNone) {
+            return false;
+          }
+          continue;
+        }
+        if (isKw(t_[i], "case")) {
+          ++depth;
+          continue;
+        }
+        const bool end = isKw(t_[i], "end");
+        if (depth > 0) {
+          depth -= end ? 1 : 0;
+          continue;
+        }
+        if (end || isKw(t_[i], "when") || isKw(t_[i], "else")) {
+          if (result != kNone && !fitsAlready(rule, result, i, sources)) {
+            return false;
+          }
+          result = isKw(t_[i], "else") ? i + 1 : kNone;
+        } else if (isKw(t_[i], "then")) {
+          result = i + 1;
+        }
+      }
+      return true;
+    }
     // isnull(a, b) (now ifnull) and abs(a) give one of their arguments'
     // values: they fit when their arguments do.
     if (e > b + 2 && t_[b].type == Tok::Word && isPunct(t_[b + 1], "(")) {
@@ -1531,6 +1613,8 @@ class Rewriter {
     struct Assignment {
       Tokens column;  // the bare column, or the whole item when it has no '='
       Tokens value;
+      std::size_t valueBegin = 0;  // where the value stands in the text
+      std::size_t valueEnd = 0;
     };
     std::vector<Assignment> assignments;
     for (const auto& [b, e] : splitTop(set + 1, setEnd)) {
@@ -1547,7 +1631,7 @@ class Rewriter {
       }
       Tokens column = {t_[eq - 1]};
       column.front().space = t_[b].space;
-      assignments.push_back(Assignment{std::move(column), slice(eq + 1, e)});
+      assignments.push_back(Assignment{std::move(column), slice(eq + 1, e), eq + 1, e});
     }
     NameRef targetTable = *target;
 
@@ -1656,6 +1740,16 @@ class Rewriter {
     }
 
     const TableColumns* declared = declaredColumns(targetTable);
+    // A value that cannot break its column is stored as it is, as in an
+    // insert's select list. Besides the call per row this saves the
+    // statement journal that SQLite keeps for a statement calling any
+    // function while it changes many rows, in case the call fails half way.
+    std::vector<SourceTable> sources = sourceTables(from);
+    if (declared != nullptr &&
+        std::none_of(sources.begin(), sources.end(),
+                     [&](const SourceTable& s) { return s.columns == declared; })) {
+      sources.push_back(SourceTable{targetTable.name, declared});
+    }
     Tokens setPart = {t_[set]};
     for (std::size_t n = 0; n < assignments.size(); ++n) {
       if (n > 0) {
@@ -1669,7 +1763,9 @@ class Rewriter {
       setPart.push_back(punct("=", true));
       const ColumnRule* rule =
           declared != nullptr ? declared->find(nameOf(a.column.front())) : nullptr;
-      const Tokens value = fitted(rule, std::move(a.value));
+      const Tokens value = fitsAlready(rule, a.valueBegin, a.valueEnd, sources)
+                               ? std::move(a.value)
+                               : fitted(rule, std::move(a.value));
       setPart.insert(setPart.end(), value.begin(), value.end());
     }
 
@@ -1694,10 +1790,11 @@ class Rewriter {
 
 }  // namespace
 
-std::string BatchForm::text(std::size_t rows) const {
+std::string BatchForm::text(std::size_t rows, bool plain) const {
+  const std::string& start = plain ? plainHead : head;
   std::string out;
-  out.reserve(head.size() + tail.size() + rows * (row.size() + 1));
-  out += head;
+  out.reserve(start.size() + tail.size() + rows * (row.size() + 1));
+  out += start;
   for (std::size_t i = 0; i < rows; ++i) {
     if (i > 0) {
       out += ',';

@@ -167,6 +167,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -211,10 +212,24 @@ struct BatchForm {
   std::string row;
   std::string tail;
   int rowParameters = 0;  // placeholders of one row
+  // An UPDATE whose only calls fit the rows' own values to text columns
+  // also has a head without those calls (empty otherwise), for rows whose
+  // values the caller has found to fit as they are: SQLite
+  // keeps a statement journal for a statement that calls any function
+  // while it changes many rows, and a plain one needs none. A value fits as
+  // it is when its length in the column's units is at most `length`
+  // (exactly `length` for a padded column), or when it is null.
+  struct TextFit {
+    int length = 0;  // as tsql_fit_text's arguments
+    bool utf16 = false;
+    bool pad = false;
+  };
+  std::string plainHead;
+  std::vector<std::optional<TextFit>> plainFits;  // by row parameter
 
   bool usable() const { return rowParameters > 0; }
-  // The statement text for `rows` rows.
-  std::string text(std::size_t rows) const;
+  // The statement text for `rows` rows; `plain` takes plainHead.
+  std::string text(std::size_t rows, bool plain = false) const;
 };
 
 // The outcome of a rewrite: one or more SQLite statements to run in order,
