@@ -25,9 +25,9 @@ class Rewriter {
   RewriteResult run() {
     RewriteResult result;
     if (!tokenize(sql_, t_, error_) || !checkTokens() || !resolveNames() || !dropTableHints() ||
-        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !rewriteFunctions() ||
-        !typeComparisons() || !rewriteOperators() || !rewriteTop() || !exactLiterals() ||
-        !dispatch(result)) {
+        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !typedSumsPass() ||
+        !rewriteFunctions() || !typeComparisons() || !rewriteOperators() || !rewriteTop() ||
+        !exactLiterals() || !compareLiteralsPass() || !dispatch(result)) {
       result.statements.clear();
       result.error = error_.empty() ? "The statement could not be translated." : error_;
     }
@@ -57,6 +57,15 @@ class Rewriter {
       return {};
     }
   };
+  bool typedSumsPass() {
+    typedSums(t_, ctx_.types.get());
+    return true;
+  }
+
+  bool compareLiteralsPass() {
+    compareLiterals(t_, ctx_.types.get());
+    return true;
+  }
 
   bool fail(std::string message) {
     error_ = std::move(message);

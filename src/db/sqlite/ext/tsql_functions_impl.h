@@ -310,10 +310,15 @@ inline int registerAll(sqlite3* db) {
       return rc;
     }
   }
-  const int sum = sqlite3_create_function_v2(db, "tsql_sum", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
-                                             nullptr, nullptr, sumStep, sumFinal, nullptr);
-  if (sum != SQLITE_OK) {
-    return sum;
+  if (const int rc = sqlite3_create_function_v2(db, "tsql_sum", 3, SQLITE_UTF8, nullptr, nullptr,
+                                                sumStep, sumFinal, nullptr);
+      rc != SQLITE_OK) {
+    return rc;
+  }
+  if (const int rc = sqlite3_create_function_v2(db, "tsql_sum_int", 2, SQLITE_UTF8, nullptr,
+                                                nullptr, sumIntStep, sumIntFinal, nullptr);
+      rc != SQLITE_OK) {
+    return rc;
   }
   if (const int rc = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
                                                 singleStep, singleFinal, nullptr);

@@ -71,6 +71,47 @@ inline void replaceFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   resultText(ctx, out);
 }
 
+// tsql_sum_int(x, bytes): sum of an int (bytes 4) or bigint (8) column;
+// a total beyond the type fails with its arithmetic overflow error, as
+// SQL Server's does. NULLs are skipped; no row, or only NULLs, give NULL.
+struct IntSum {
+  sqlite3_int64 total;
+  sqlite3_int64 bytes;
+  bool any;
+  bool overflow;
+};
+
+inline void sumIntStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, sizeof(IntSum)));
+  if (state == nullptr) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  state->bytes = sqlite3_value_int64(argv[1]);
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || state->overflow) {
+    return;
+  }
+  state->any = true;
+  sqlite3_int64 next = 0;
+  if (__builtin_add_overflow(state->total, sqlite3_value_int64(argv[0]), &next) ||
+      (state->bytes == 4 && !isInt32(next))) {
+    state->overflow = true;
+    return;
+  }
+  state->total = next;
+}
+
+inline void sumIntFinal(sqlite3_context* ctx) {
+  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, 0));
+  if (state == nullptr || !state->any) {
+    sqlite3_result_null(ctx);
+  } else if (state->overflow) {
+    resultError(ctx, state->bytes == 4 ? kIntOverflow : kBigintOverflow);
+  } else {
+    sqlite3_result_int64(ctx, state->total);
+  }
+}
+
 // tsql_single(x): the one value of a subquery used as a value; NULL for
 // none, SQL Server's error for a second.
 struct SingleValue {
