@@ -7,13 +7,16 @@
 // left the rows that the generated data calls for and that every table of
 // the two target databases holds the same rows.
 //
-//   e2e_bench [--base UNITS] [--scales 1,4,16] [--work DIR] [--repeat N] [--keep]
+//   e2e_bench [--base UNITS] [--scales 1,4,16] [--work DIR] [--repeat N] [--callgrind] [--keep]
 //   e2e_bench --odbc [--base UNITS] [--work DIR] [--keep]
 //
 // --odbc runs the conversion at 1x once through the ODBC backend (unixODBC,
 // the SQLite3 ODBC driver and the T-SQL extension built beside this
 // program) and once embedded, compares their targets and reports the
 // member cards' round trips.
+//
+// --callgrind also runs floor and tool once more under callgrind and
+// prints the instructions of every step, which do not move with load.
 //
 // One scale of 1 is UNITS demo scale units (default 50: 50k items, 100k
 // member cards, 20k stock rows, 10 branches). Each conversion runs in a
@@ -26,6 +29,7 @@
 // embedded session, the run driver and the nine steps, with a front end that
 // draws nothing. The floor's side is described where it is built below.
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,6 +39,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -786,11 +791,13 @@ struct Row {
   long multiple = 0;
   cvt::DemoSizes sizes;
   double generateSeconds = 0;
-  ChildRun tool;                             // the run of median time
-  ChildRun floor;                            // the run of median time
-  double ratio = 0;                          // median of the ratios of the runs taken in turn
-  std::map<std::string, double> toolSteps;   // median seconds per step
-  std::map<std::string, double> floorSteps;  // median seconds per step
+  ChildRun tool;                                   // the run of median time
+  ChildRun floor;                                  // the run of median time
+  double ratio = 0;                                // median of the ratios of the runs taken in turn
+  std::map<std::string, double> toolSteps;         // median seconds per step
+  std::map<std::string, double> floorSteps;        // median seconds per step
+  std::map<std::string, double> toolInstructions;  // by step, under callgrind
+  std::map<std::string, double> floorInstructions;  // by step, under callgrind
   std::string toolDiff;
   std::string floorDiff;
   std::string tableDiff;
@@ -829,8 +836,73 @@ ChildRun medianRun(std::vector<ChildRun> runs, std::map<std::string, double>& st
   return runs[runs.size() / 2];
 }
 
+// The steps in the order of the run; "driver" is the driver's own work.
+const char* const kStepKeys[] = {"item", "cls",        "pp",      "region", "supcust",
+                                 "vip",  "spec_price", "cashier", "stock",  "driver"};
+
+// Instructions of each step of one run of `mode` on `folder` under
+// callgrind, which do not move with the machine's load; empty when valgrind
+// cannot run. The run is cut into parts where each step begins and ends:
+// the tool's at the run driver's start, the first step and the end of
+// every step; the floor's at every category. The parts are: connecting,
+// the driver's work before the first step, the nine steps, and the
+// driver's branch prices and close.
+std::map<std::string, double> countInstructions(const std::string& self, const char* mode,
+                                                const fs::path& folder) {
+  const std::string out = (folder / "callgrind.out").string();
+  std::vector<std::string> args = {"valgrind", "--tool=callgrind", "--callgrind-out-file=" + out};
+  if (std::string(mode) == "--tool") {
+    for (const char* at :
+         {"cvt::runConversion*", "cvt::wf_convert_item_info*", "*QuietUi::stepFinished*"}) {
+      args.push_back(std::string("--dump-before=") + at);
+    }
+  } else {
+    args.emplace_back("--dump-before=*runFloorCategory*");
+  }
+  args.insert(args.end(), {self, mode, folder.string()});
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (auto& a : args) {
+      argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    execvp("valgrind", argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::map<std::string, double> steps;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    return steps;
+  }
+  const auto total = [](const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("totals:", 0) == 0 || line.rfind("summary:", 0) == 0) {
+        return std::strtod(line.c_str() + line.find(':') + 1, nullptr);
+      }
+    }
+    return 0.0;
+  };
+  constexpr std::size_t kParts = 11;  // numbered parts; the last one has no number
+  for (std::size_t part = 2; part <= kParts; ++part) {
+    const fs::path file = out + "." + std::to_string(part);
+    if (!fs::exists(file)) {
+      return {};
+    }
+    steps[part == 2 ? "driver" : kStepKeys[part - 3]] += total(file);
+  }
+  steps["driver"] += total(out);
+  return steps;
+}
+
 int bench(long base, const std::vector<long>& multiples, const fs::path& work, bool keep,
-          int repeat) {
+          int repeat, bool callgrind) {
   const std::string self = fs::canonical("/proc/self/exe").string();
   std::vector<Row> rows;
   for (long multiple : multiples) {
@@ -878,6 +950,18 @@ int bench(long base, const std::vector<long>& multiples, const fs::path& work, b
       if (floorRuns.back().seconds > 0) {
         ratios.push_back(toolRuns.back().seconds / floorRuns.back().seconds);
       }
+    }
+    if (callgrind) {
+      for (const fs::path& dir : {toolDir, floorDir}) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        for (const char* name : {"tillexv8.db", "dravik_pro.db"}) {
+          copyDatabase(dataDir / name, dir / name);
+        }
+      }
+      std::fprintf(stderr, "x%ld: floor and tool under callgrind...\n", multiple);
+      row.floorInstructions = countInstructions(self, "--floor", floorDir);
+      row.toolInstructions = countInstructions(self, "--tool", toolDir);
     }
     row.ratio = median(ratios);
     row.tool = medianRun(toolRuns, row.toolSteps);
@@ -939,8 +1023,7 @@ int bench(long base, const std::vector<long>& multiples, const fs::path& work, b
                   "ratio");
     }
     std::printf("\n");
-    for (const char* key : {"item", "cls", "pp", "region", "supcust", "vip", "spec_price",
-                            "cashier", "stock", "driver"}) {
+    for (const char* key : kStepKeys) {
       std::printf("  %-11s", key);
       for (const auto& r : rows) {
         const auto t = r.toolSteps.find(key);
@@ -950,6 +1033,32 @@ int bench(long base, const std::vector<long>& multiples, const fs::path& work, b
         std::printf(" | %7.2f %7.2f %6.2f", ts, fs, fs > 0 ? ts / fs : 0.0);
       }
       std::printf("\n");
+    }
+    if (callgrind) {
+      std::printf("\nBy step under callgrind (millions of instructions, one run each):\n");
+      std::printf("  %-11s", "step");
+      for (const auto& r : rows) {
+        std::printf(" | %9s %9s %6s", ("x" + std::to_string(r.multiple) + " tool").c_str(), "floor",
+                    "ratio");
+      }
+      std::printf("\n");
+      for (const char* key : {"item", "cls", "pp", "region", "supcust", "vip", "spec_price",
+                              "cashier", "stock", "driver", "total"}) {
+        std::printf("  %-11s", key);
+        for (const auto& r : rows) {
+          const auto count = [key](const std::map<std::string, double>& steps) {
+            double sum = 0;
+            for (const auto& [step, n] : steps) {
+              sum += std::string(key) == "total" || step == key ? n : 0;
+            }
+            return sum / 1e6;
+          };
+          const double t = count(r.toolInstructions);
+          const double f = count(r.floorInstructions);
+          std::printf(" | %9.1f %9.1f %6.3f", t, f, f > 0 ? t / f : 0.0);
+        }
+        std::printf("\n");
+      }
     }
     std::printf("\nGeneration time (not measured above):");
     for (const auto& r : rows) {
@@ -1064,6 +1173,7 @@ int main(int argc, char** argv) {
   fs::path work = fs::temp_directory_path() / "convert-e2e-bench";
   bool keep = false;
   int repeat = 1;
+  bool callgrind = false;
   bool odbc = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const bool hasValue = i + 1 < args.size();
@@ -1082,11 +1192,14 @@ int main(int argc, char** argv) {
       repeat = static_cast<int>(std::strtol(args[++i].c_str(), nullptr, 10));
     } else if (args[i] == "--odbc") {
       odbc = true;
+    } else if (args[i] == "--callgrind") {
+      callgrind = true;
     } else if (args[i] == "--keep") {
       keep = true;
     } else {
       std::fprintf(stderr,
                    "usage: e2e_bench [--base UNITS] [--scales 1,4,16] [--work DIR] [--repeat N] "
+                   "[--callgrind] "
                    "[--keep] [--odbc]\n");
       return 2;
     }
@@ -1098,5 +1211,5 @@ int main(int argc, char** argv) {
   if (odbc) {
     return odbcRoundTrips(base, work, keep);
   }
-  return bench(base, multiples, work, keep, repeat);
+  return bench(base, multiples, work, keep, repeat, callgrind);
 }

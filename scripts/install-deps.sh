@@ -3,7 +3,7 @@
 # benchmarking the tool needs. Idempotent: safe to run again and again.
 set -eu
 PACKAGES="build-essential cmake ninja-build pkg-config git \
-  libsqlite3-dev sqlite3 libicu-dev \
+  libsqlite3-dev sqlite3 libicu-dev libboost-dev \
   nlohmann-json3-dev libcli11-dev libinih-dev \
   help2man dpkg-dev file apt-file \
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n \

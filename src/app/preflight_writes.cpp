@@ -339,6 +339,18 @@ class Predictor {
     report_.findings.push_back(std::move(f));
   }
 
+  // A column the statement writes that the table lacks fails the statement;
+  // said once, unless the category's column checks said so already.
+  void missingColumn(const Model& m, const std::string& column) {
+    const std::string text = "the target column " + m.table + "." + column + " does not exist";
+    const bool told =
+        std::any_of(report_.findings.begin(), report_.findings.end(),
+                    [&](const CheckFinding& f) { return f.text.find(text) != std::string::npos; });
+    if (!told) {
+      add(m, severityOf(m), text + " (" + m.what + " writes it)", column, "column exists");
+    }
+  }
+
   CheckSeverity severityOf(const Model& m) const {
     return m.tolerated ? CheckSeverity::Warning : CheckSeverity::WillFail;
   }
@@ -419,7 +431,8 @@ void Predictor::evaluate(const Model& m) {
   }
   for (const auto& [column, expr] : m.values) {
     if (t.info.find(column) == nullptr) {
-      return;  // reported with the columns the category uses
+      missingColumn(m, column);
+      return;
     }
   }
   warnTriggers(m, t);
@@ -829,7 +842,8 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
   for (const auto& name : columns) {
     const ColumnInfo* c = t.info.find(name);
     if (c == nullptr) {
-      return;  // reported with the columns the category uses
+      missingColumn(m, name);
+      return;
     }
     targets.push_back(c);
   }

@@ -41,6 +41,11 @@ class SqlDialect {
   // schema (for SQLite: the declared column types), now and after a
   // statement that changed a table. A dialect that needs nothing ignores it.
   virtual void learnSchema(SchemaQuery query) { (void)query; }
+
+  // A value of a result row as the data source's driver delivered it,
+  // brought back to the text the engine holds (for SQLite: an exact
+  // decimal kept as a blob, which the ODBC driver spells X'...').
+  virtual void readValue(std::string& value) const { (void)value; }
 };
 
 // Makes the dialect that a SQLite data source needs.

@@ -345,8 +345,10 @@ TEST(StrictOperators, GiveSqlServersValuesAndErrors) {
       {"5 % 0", "error: Divide by zero error encountered."},
       {"2147483647 + 1",
        "error: Arithmetic overflow error converting expression to data type int."},
-      {"-2147483648 - 1",
+      {"-2147483647 - 2",
        "error: Arithmetic overflow error converting expression to data type int."},
+      // 2147483648 is a numeric(10,0) literal, negated: no int.
+      {"-2147483648 - 1", "-2147483649"},
       {"65536 * 65536", "error: Arithmetic overflow error converting expression to data type int."},
       {"'a' - 'b'", "error: Operand data type varchar is invalid for subtract operator."},
       {"substring('abcdef', 2, 3)", "bcd"},

@@ -794,6 +794,9 @@ class OdbcSession::OdbcCursor final : public Cursor {
       if (!readColumn(static_cast<SQLUSMALLINT>(i + 1), value)) {
         return fail(session_.failure(SQL_HANDLE_STMT, stmt_.get()));
       }
+      if (value && session_.dialect_) {
+        session_.dialect_->readValue(*value);
+      }
       values.push_back(std::move(value));
     }
     row = std::move(values);

@@ -689,7 +689,127 @@ bool wrapScalarSubqueries(Tokens& t, std::string& error) {
   return true;
 }
 
+// The declared rule of the column that [b, e) names alone (name or
+// qualifier.name) among the statement's tables; null when it names none.
+const ColumnRule* columnRuleOf(const Tokens& t, std::size_t b, std::size_t e,
+                               const DeclaredTypes* types) {
+  if (types == nullptr || b == kNone || b >= e || !isName(t[b]) || isKeyword(t[b])) {
+    return nullptr;
+  }
+  std::string qualifier;
+  std::string column = nameOf(t[b]);
+  if (e - b == 3 && isPunct(t[b + 1], ".") && isName(t[b + 2])) {
+    qualifier = column;
+    column = nameOf(t[b + 2]);
+  } else if (e - b != 1) {
+    return nullptr;
+  }
+  const ColumnRule* found = nullptr;
+  for (std::size_t i = 1; i < t.size(); ++i) {
+    if (!isAnyKw(t[i - 1], {"from", "join", "update", "into"}) && !isPunct(t[i - 1], ",")) {
+      continue;
+    }
+    if (!isName(t[i])) {
+      continue;
+    }
+    std::string schema;
+    std::string name = nameOf(t[i]);
+    std::size_t k = i + 1;
+    if (k + 1 < t.size() && isPunct(t[k], ".") && isName(t[k + 1])) {
+      schema = name;
+      name = nameOf(t[k + 1]);
+      k += 2;
+    }
+    const TableColumns* columns = types->find(schema, name);
+    if (columns == nullptr) {
+      continue;
+    }
+    if (k < t.size() && isKw(t[k], "as")) {
+      ++k;
+    }
+    const std::string alias =
+        k < t.size() && isName(t[k]) && !isKeyword(t[k]) && !isClauseKeyword(t[k]) ? nameOf(t[k])
+                                                                                   : name;
+    if (!qualifier.empty() && !equalsNoCase(qualifier, alias) && !equalsNoCase(qualifier, name)) {
+      continue;
+    }
+    if (const ColumnRule* rule = columns->find(column)) {
+      found = rule;
+    }
+  }
+  return found;
+}
+
 }  // namespace
+
+void typedSums(Tokens& t, const DeclaredTypes* types) {
+  for (std::size_t i = 0; i + 3 < t.size(); ++i) {
+    if (!isKw(t[i], "sum") || !isPunct(t[i + 1], "(") || (i > 0 && isPunct(t[i - 1], "."))) {
+      continue;
+    }
+    const std::size_t close = matchParen(t, i + 1);
+    if (close == kNone) {
+      continue;
+    }
+    const ColumnRule* rule = columnRuleOf(t, i + 2, close, types);
+    if (rule == nullptr || rule->kind != ColumnRule::Kind::Integer) {
+      continue;
+    }
+    t[i].text = "tsql_sum_int";
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(close),
+             {punct(","), number(rule->bytes == 8 ? "8" : "4")});
+  }
+}
+
+void compareLiterals(Tokens& t, const DeclaredTypes* types) {
+  if (t.empty() || isAnyKw(t[0], {"create", "drop", "alter"})) {
+    return;
+  }
+  const Tokens collate{word("COLLATE"), word("TSQL")};
+  for (std::size_t i = t.size(); i-- > 0;) {
+    if (t[i].type != Tok::String) {
+      continue;
+    }
+    // The comparison and the column on its other side, if a column is there.
+    const auto plainName = [&](std::size_t k) {
+      return k < t.size() && isName(t[k]) && !isKeyword(t[k]);
+    };
+    std::size_t otherBegin = kNone;
+    std::size_t otherEnd = kNone;
+    if (i + 1 < t.size() && isComparison(t[i + 1])) {
+      if (plainName(i + 2)) {
+        otherBegin = i + 2;
+        otherEnd = i + 3 < t.size() && isPunct(t[i + 3], ".") && plainName(i + 4) ? i + 5 : i + 3;
+      }
+    } else if (i > 0 && isComparison(t[i - 1])) {
+      const Token* kw = governingKeyword(t, i - 1);
+      if (kw != nullptr && isKw(*kw, "set")) {
+        continue;  // an assignment
+      }
+      if (i >= 2 && plainName(i - 2) && !(i >= 3 && isPunct(t[i - 3], "."))) {
+        otherBegin = i - 2;
+        otherEnd = i - 1;
+      } else if (i >= 4 && plainName(i - 2) && isPunct(t[i - 3], ".") && plainName(i - 4)) {
+        otherBegin = i - 4;
+        otherEnd = i - 1;
+      }
+    } else {
+      continue;
+    }
+    const ColumnRule* rule = columnRuleOf(t, otherBegin, otherEnd, types);
+    if (rule != nullptr && rule->kind == ColumnRule::Kind::Datetime) {
+      const Tokens call{word("tsql_fit_datetime"), punct("("), t[i], punct(")")};
+      Token first = call.front();
+      first.space = t[i].space;
+      t.erase(t.begin() + static_cast<std::ptrdiff_t>(i));
+      t.insert(t.begin() + static_cast<std::ptrdiff_t>(i), call.begin(), call.end());
+      t[i].space = first.space;
+      t[i + 2].space = false;
+      continue;
+    }
+    t.insert(t.begin() + static_cast<std::ptrdiff_t>(i + 1), collate.begin(), collate.end());
+  }
+}
 
 bool checkForms(Tokens& t, const DeclaredTypes* types, std::string& error) {
   if (t.empty() || isAnyKw(t[0], {"create", "drop", "alter"})) {

@@ -35,4 +35,17 @@ namespace cvt::tsql {
 // `types` may be null: then only the checks that need no columns run.
 bool checkForms(Tokens& t, const DeclaredTypes* types, std::string& error);
 
+// sum over a column declared tinyint, smallint or int gives an int, which
+// overflows past 2^31 - 1 with SQL Server's error; over bigint, a bigint.
+// Rewrites such calls to tsql_sum_int(column, bytes of the result).
+void typedSums(Tokens& t, const DeclaredTypes* types);
+
+// A text literal compared with =, <>, <, >, <= or >=, after functions and
+// operators are rewritten: beside a column declared datetime it is read as
+// a datetime (so '20230115' equals the instant stored as 2023-01-15), else
+// it compares under the TSQL collation, as every text on the server does
+// (so 'abc' = 'ABC  ' holds between two literals too). Assignments in SET
+// are left alone.
+void compareLiterals(Tokens& t, const DeclaredTypes* types);
+
 }  // namespace cvt::tsql

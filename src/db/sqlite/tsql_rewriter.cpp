@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
 #include <optional>
 
+#include "db/sqlite/ext/tsql_decimal_type.h"
 #include "db/sqlite/tsql_forms.h"
 #include "db/sqlite/tsql_syntax.h"
 
@@ -23,8 +25,9 @@ class Rewriter {
   RewriteResult run() {
     RewriteResult result;
     if (!tokenize(sql_, t_, error_) || !checkTokens() || !resolveNames() || !dropTableHints() ||
-        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !rewriteFunctions() ||
-        !rewriteOperators() || !rewriteTop() || !dispatch(result)) {
+        !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !typedSumsPass() ||
+        !rewriteFunctions() || !typeComparisons() || !rewriteOperators() || !rewriteTop() ||
+        !exactLiterals() || !compareLiteralsPass() || !dispatch(result)) {
       result.statements.clear();
       result.error = error_.empty() ? "The statement could not be translated." : error_;
     }
@@ -32,6 +35,38 @@ class Rewriter {
   }
 
  private:
+  // The SQL Server type of an expression, as far as the declarations and
+  // the literals tell: what decides int or decimal arithmetic and the
+  // decimal's precision and scale (tsql_decimal_type.h).
+  struct ExprType {
+    enum class Kind { Unknown, Int, Decimal, Text, Datetime };
+    Kind kind = Kind::Unknown;
+    // Int: the digits of its type (10 int, 19 bigint) or of an integer
+    // literal, which SQL Server widens to exactly that beside a decimal;
+    // Decimal: 0 when only the values will tell.
+    int precision = 0;
+    int scale = 0;
+    const ColumnRule* rule = nullptr;  // a bare column's declaration
+
+    bool isDecimal() const { return kind == Kind::Decimal; }
+    // As an operand of a decimal operation.
+    tsql_impl::DecType asDecimal() const {
+      if (kind == Kind::Int || kind == Kind::Decimal) {
+        return {precision, kind == Kind::Int ? 0 : scale};
+      }
+      return {};
+    }
+  };
+  bool typedSumsPass() {
+    typedSums(t_, ctx_.types.get());
+    return true;
+  }
+
+  bool compareLiteralsPass() {
+    compareLiterals(t_, ctx_.types.get());
+    return true;
+  }
+
   bool fail(std::string message) {
     error_ = std::move(message);
     return false;
@@ -330,9 +365,111 @@ class Rewriter {
     return unsupported("conversion to the type " + render(type));
   }
 
+  // sum(x) -> tsql_sum(x, kind, scale): the sum of an int is an int (and
+  // overflows as one, kind 4), of a bigint a bigint (8), of a decimal(p, s)
+  // a decimal(38, s) summed exactly (0); -1 when the argument's type is
+  // not known. sum(DISTINCT x) stays SQLite's.
+  void rewriteSum(std::size_t at) {
+    const std::size_t close = matchParen(at + 1);
+    if (close == kNone || close == at + 2 || isKw(t_[at + 2], "distinct") ||
+        isKw(t_[at + 2], "all") || splitTop(at + 2, close).size() != 1) {
+      return;
+    }
+    const ExprType type = exprType(at + 2, close);
+    int kind = -1;
+    int scale = 0;
+    if (type.kind == ExprType::Kind::Int) {
+      kind = type.precision > 10 ? 8 : 4;
+    } else if (type.isDecimal()) {
+      kind = 0;
+      scale = type.precision > 0 ? type.scale : -1;
+    }
+    t_[at].text = "tsql_sum";
+    Token k = number(std::to_string(kind));
+    k.space = true;
+    Token sc = number(std::to_string(scale));
+    sc.space = true;
+    t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(close),
+              {punct(","), std::move(k), punct(","), std::move(sc)});
+  }
+
+  // isnull(a, b) has a's type: b is converted to it, so a varchar(2) a
+  // cuts b to two characters and an int a fails on a b that is no int.
+  bool isnullTakesFirstType(std::size_t at) {
+    const std::size_t close = matchParen(at + 1);
+    const auto args = splitTop(at + 2, close);
+    if (args.size() != 2 || args[0].first == args[0].second || args[1].first == args[1].second) {
+      return fail("The isnull function requires 2 argument(s).");
+    }
+    const ColumnRule* rule = exprType(args[0].first, args[0].second).rule;
+    const auto [b, e] = args[1];
+    if (rule == nullptr || (e == b + 1 && isKw(t_[b], "null")) ||
+        fitsAlready(rule, b, e, operandTables_)) {
+      return true;
+    }
+    Tokens value = slice(b, e);
+    Tokens out;
+    if (rule->kind == ColumnRule::Kind::Text) {
+      value.front().space = true;
+      out = {word("tsql_convert_text"),
+             punct("("),
+             number(std::to_string(rule->length)),
+             punct(","),
+             number(rule->pad ? "1" : "0"),
+             punct(",")};
+      out.insert(out.end(), value.begin(), value.end());
+      out.push_back(punct(")"));
+    } else if (rule->kind == ColumnRule::Kind::Decimal || rule->kind == ColumnRule::Kind::Integer) {
+      out = fitted(rule, std::move(value));
+    } else {
+      return true;
+    }
+    out.front().space = t_[b].space;
+    replace(b, e, std::move(out));
+    return true;
+  }
+
+  // convert(varchar(n), datetime[, style]) and cast(datetime as varchar):
+  // the datetime as the style writes it (0 without one). `typeAt` is the
+  // type's first token; `style` is the value's own range when there is none.
+  // A style applies only to a datetime; one given for a conversion to
+  // datetime must be one that names a form the reading takes anyway.
+  bool datetimeAsText(std::size_t typeAt, std::pair<std::size_t, std::size_t> valueRange,
+                      std::pair<std::size_t, std::size_t> style, Tokens& value) {
+    const bool styled = style != valueRange;
+    const std::string target = lowered(t_[typeAt].text);
+    const bool toText =
+        target == "varchar" || target == "nvarchar" || target == "char" || target == "nchar";
+    if (styled && (style.second != style.first + 1 || t_[style.first].type != Tok::Number)) {
+      return fail("Incorrect syntax in convert: the style is a number.");
+    }
+    const std::string styleText = styled ? t_[style.first].text : "0";
+    if (!toText) {
+      static constexpr std::array<std::string_view, 8> kReadable = {"0",   "20",  "21",  "23",
+                                                                    "120", "121", "126", "112"};
+      if (styled && std::none_of(kReadable.begin(), kReadable.end(),
+                                 [&](std::string_view k) { return k == styleText; })) {
+        return unsupported("convert with the style " + styleText);
+      }
+      return true;
+    }
+    if (exprType(valueRange.first, valueRange.second).kind != ExprType::Kind::Datetime) {
+      return true;
+    }
+    Tokens out = {word("tsql_datetime_text"), punct("(")};
+    value.front().space = false;
+    out.insert(out.end(), value.begin(), value.end());
+    out.push_back(punct(","));
+    out.push_back(number(styleText));
+    out.push_back(punct(")"));
+    value = std::move(out);
+    return true;
+  }
+
   // Function names and calls whose meaning differs. Walks backwards so that
   // the arguments of a call are already rewritten when the call itself is.
   bool rewriteFunctions() {
+    operandTables_ = statementTables();
     for (std::size_t i = t_.size(); i-- > 0;) {
       if (t_[i].type != Tok::Word || i + 1 >= t_.size() || !isPunct(t_[i + 1], "(")) {
         continue;
@@ -341,6 +478,13 @@ class Rewriter {
         continue;  // a qualified name, not a function
       }
       const std::string name = lowered(t_[i].text);
+      if (name == "sum") {
+        rewriteSum(i);
+        continue;
+      }
+      if (name == "isnull" && !isnullTakesFirstType(i)) {
+        return false;
+      }
       static const std::array<std::pair<std::string_view, std::string_view>, 12> kTextResults = {{
           {"isnull", "ifnull"},
           {"left", "tsql_left"},
@@ -366,10 +510,46 @@ class Rewriter {
                   collateTsql.end());
       } else if (name == "len") {
         t_[i].text = "tsql_len";
-      } else if (name == "datalength") {
-        t_[i].text = "tsql_datalength";
       } else if (name == "round") {
+        const std::size_t close = matchParen(i + 1);
+        const auto args = splitTop(i + 2, close);
+        if (args.size() != 2 && args.size() != 3) {
+          return fail("The round function requires 2 to 3 arguments.");
+        }
+        const ExprType type = exprType(args[0].first, args[0].second);
+        const int precision = type.kind == ExprType::Kind::Int ? -1
+                              : type.isDecimal()               ? type.precision
+                                                               : 0;
+        Tokens extra;
+        if (args.size() == 2) {
+          extra = {punct(","), number("0")};
+        }
+        for (const int n : {precision, type.isDecimal() ? type.scale : 0}) {
+          extra.push_back(punct(","));
+          extra.push_back(number(std::to_string(n)));
+        }
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(close), extra.begin(), extra.end());
         t_[i].text = "tsql_round";
+      } else if (name == "datalength") {
+        const std::size_t close = matchParen(i + 1);
+        const ExprType type = exprType(i + 2, close);
+        int bytes = -1;
+        if (type.kind == ExprType::Kind::Int) {
+          bytes = type.rule != nullptr ? type.rule->bytes : type.precision > 10 ? 8 : 4;
+        } else if (type.isDecimal() && type.precision > 0) {
+          bytes = type.rule != nullptr && type.rule->money ? 8
+                  : type.precision <= 9                    ? 5
+                  : type.precision <= 19                   ? 9
+                  : type.precision <= 28                   ? 13
+                                                           : 17;
+        } else if (type.kind == ExprType::Kind::Datetime) {
+          bytes = 8;
+        } else if (type.rule != nullptr && type.rule->utf16) {
+          bytes = -2;
+        }
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(close),
+                  {punct(","), number(std::to_string(bytes))});
+        t_[i].text = "tsql_datalength";
       } else if (name == "replace") {
         // The search follows the collation, as the server's does.
         t_[i].text = "tsql_replace";
@@ -389,15 +569,15 @@ class Rewriter {
       } else if (name == "convert") {
         const std::size_t close = matchParen(i + 1);
         const auto args = splitTop(i + 2, close);
-        if (args.size() == 3) {
-          return unsupported("convert with a style");
-        }
-        if (args.size() != 2) {
+        if (args.size() != 2 && args.size() != 3) {
           return fail("Incorrect syntax in convert: it takes a type and a value.");
         }
+        Tokens value = slice(args[1].first, args[1].second);
+        if (!datetimeAsText(args[0].first, args[1], args.size() == 3 ? args[2] : args[1], value)) {
+          return false;
+        }
         Tokens out;
-        if (!convertTo(slice(args[0].first, args[0].second), slice(args[1].first, args[1].second),
-                       out)) {
+        if (!convertTo(slice(args[0].first, args[0].second), std::move(value), out)) {
           return false;
         }
         replace(i, close + 1, std::move(out));
@@ -414,8 +594,12 @@ class Rewriter {
         if (as == kNone) {
           return fail("Incorrect syntax in cast: AS is missing.");
         }
+        Tokens value = slice(i + 2, as);
+        if (!datetimeAsText(as + 1, {i + 2, as}, {i + 2, as}, value)) {
+          return false;
+        }
         Tokens out;
-        if (!convertTo(slice(as + 1, close), slice(i + 2, as), out)) {
+        if (!convertTo(slice(as + 1, close), std::move(value), out)) {
           return false;
         }
         replace(i, close + 1, std::move(out));
@@ -527,7 +711,10 @@ class Rewriter {
     return out;
   }
 
-  static Tokens call(std::string_view function, Tokens a, Tokens b, bool decimal = false) {
+  // function(a, b), or the decimal form function(a, b, p1, s1, p2, s2) when
+  // either operand is a decimal (see tsql_add).
+  static Tokens call(std::string_view function, Tokens a, Tokens b, const ExprType& ta,
+                     const ExprType& tb) {
     if (!a.empty()) {
       a.front().space = false;
     }
@@ -538,12 +725,15 @@ class Rewriter {
     out.insert(out.end(), a.begin(), a.end());
     out.push_back(punct(","));
     out.insert(out.end(), b.begin(), b.end());
-    if (decimal) {
-      // A third argument: the operation is decimal (see tsql_add).
-      out.push_back(punct(","));
-      Token one = number("1");
-      one.space = true;
-      out.push_back(std::move(one));
+    if (ta.isDecimal() || tb.isDecimal()) {
+      const tsql_impl::DecType x = ta.asDecimal();
+      const tsql_impl::DecType y = tb.asDecimal();
+      for (const int n : {x.precision, x.scale, y.precision, y.scale}) {
+        out.push_back(punct(","));
+        Token t = number(std::to_string(n));
+        t.space = true;
+        out.push_back(std::move(t));
+      }
     }
     out.push_back(punct(")"));
     return out;
@@ -582,50 +772,48 @@ class Rewriter {
         operands.emplace_back(end + 1, next);
         end = next;
       }
-      // * / % first, then + - & | ^ from left to right.
-      // An operation is decimal when a decimal column feeds it.
+      // * / % first, then + - & | ^ from left to right, each call typed by
+      // its operands (see ExprType).
       std::vector<Tokens> terms;
-      std::vector<bool> termDecimal;
+      std::vector<ExprType> termTypes;
       std::vector<std::string> termOps;
       Tokens current = operandTokens(operands[0].first, operands[0].second);
-      bool decimal = decimalOperand(operands[0].first, operands[0].second);
+      ExprType type = operandType(operands[0].first, operands[0].second);
       for (std::size_t k = 0; k < ops.size(); ++k) {
         Tokens operand = operandTokens(operands[k + 1].first, operands[k + 1].second);
-        const bool operandDecimal = decimalOperand(operands[k + 1].first, operands[k + 1].second);
+        const ExprType operandT = operandType(operands[k + 1].first, operands[k + 1].second);
         if (ops[k] == "*" || ops[k] == "/" || ops[k] == "%") {
-          decimal = decimal || operandDecimal;
-        }
-        if (ops[k] == "*") {
-          current = call("tsql_multiply", std::move(current), std::move(operand), decimal);
-        } else if (ops[k] == "/") {
-          current = call("tsql_divide", std::move(current), std::move(operand), decimal);
-        } else if (ops[k] == "%") {
-          current = call("tsql_modulo", std::move(current), std::move(operand), decimal);
+          const char* fn = ops[k] == "*"   ? "tsql_multiply"
+                           : ops[k] == "/" ? "tsql_divide"
+                                           : "tsql_modulo";
+          current = call(fn, std::move(current), std::move(operand), type, operandT);
+          type = combine(ops[k], type, operandT);
         } else {
           terms.push_back(std::move(current));
-          termDecimal.push_back(decimal);
+          termTypes.push_back(type);
           termOps.push_back(ops[k]);
           current = std::move(operand);
-          decimal = operandDecimal;
+          type = operandT;
         }
       }
       terms.push_back(std::move(current));
-      termDecimal.push_back(decimal);
+      termTypes.push_back(type);
       Tokens chain = std::move(terms[0]);
-      decimal = termDecimal[0];
+      type = termTypes[0];
       for (std::size_t k = 0; k < termOps.size(); ++k) {
-        decimal = decimal || termDecimal[k + 1];
+        const ExprType next = termTypes[k + 1];
         if (termOps[k] == "+") {
           // A '+' may join texts: its result compares as a text column.
-          chain = call("tsql_add", std::move(chain), std::move(terms[k + 1]), decimal);
+          chain = call("tsql_add", std::move(chain), std::move(terms[k + 1]), type, next);
           chain.insert(chain.end(), collateTsql.begin(), collateTsql.end());
         } else if (termOps[k] == "-") {
-          chain = call("tsql_subtract", std::move(chain), std::move(terms[k + 1]), decimal);
+          chain = call("tsql_subtract", std::move(chain), std::move(terms[k + 1]), type, next);
         } else {
           chain.push_back(punct(termOps[k], true));
           terms[k + 1].front().space = true;
           chain.insert(chain.end(), terms[k + 1].begin(), terms[k + 1].end());
         }
+        type = combine(termOps[k], type, next);
       }
       if (!chain.empty()) {
         chain.front().space = t_[i].space;
@@ -634,6 +822,156 @@ class Rewriter {
       i = end;
     }
     return out;
+  }
+
+  // The start of the expression that ends just before `at`: back over
+  // operands and arithmetic to the word, comma or parenthesis before it.
+  std::size_t expressionStart(std::size_t at) const {
+    std::size_t i = at;
+    while (i > 0) {
+      const Token& t = t_[i - 1];
+      if (isPunct(t, ")")) {
+        int depth = 0;
+        std::size_t k = i - 1;
+        for (;; --k) {
+          if (isPunct(t_[k], ")")) {
+            ++depth;
+          } else if (isPunct(t_[k], "(") && --depth == 0) {
+            break;
+          }
+          if (k == 0) {
+            return at;
+          }
+        }
+        i = k;
+        if (i > 0 && t_[i - 1].type == Tok::Word && !isStopWord(t_[i - 1])) {
+          --i;  // a function's name
+        }
+        continue;
+      }
+      if (isKw(t, "end")) {
+        return at;  // a CASE: left alone
+      }
+      if (t.type == Tok::Number || t.type == Tok::String || t.type == Tok::Param ||
+          isArithmetic(t) || isPunct(t, ".") || (isName(t) && !isStopWord(t))) {
+        --i;
+        continue;
+      }
+      break;
+    }
+    return i;
+  }
+
+  static bool isComparisonOp(const Token& t) {
+    return t.type == Tok::Punct &&
+           (t.text == "=" || t.text == "<>" || t.text == "!=" || t.text == "<" || t.text == ">" ||
+            t.text == "<=" || t.text == ">=" || t.text == "!<" || t.text == "!>");
+  }
+
+  static Tokens wrapIn(std::string_view function, Tokens value, const std::string& extra = "") {
+    const bool space = value.empty() || value.front().space;
+    if (!value.empty()) {
+      value.front().space = false;
+    }
+    Tokens out = {word(std::string(function)), punct("(")};
+    out.front().space = space;
+    out.insert(out.end(), value.begin(), value.end());
+    if (!extra.empty()) {
+      out.push_back(punct(","));
+      out.push_back(number(extra));
+    }
+    out.push_back(punct(")"));
+    return out;
+  }
+
+  // A comparison converts as SQL Server converts: a text beside an int is
+  // read as an int (failing like it: 'abc' = 7), beside a decimal as a
+  // number; a text literal beside a datetime as a datetime; two texts of
+  // which neither is a column compare under the default collation.
+  bool typeComparisons() {
+    if (isKw(t_[0], "create") || isKw(t_[0], "drop") || isKw(t_[0], "alter")) {
+      return true;
+    }
+    // UPDATE's SET assigns with '=' at its own level.
+    std::size_t setBegin = kNone;
+    std::size_t setEnd = kNone;
+    if (isKw(t_[0], "update")) {
+      setBegin = findTop("set", 1, t_.size());
+      if (setBegin != kNone) {
+        setEnd =
+            std::min(findTop("where", setBegin, t_.size()), findTop("from", setBegin, t_.size()));
+        setEnd = setEnd == kNone ? t_.size() : setEnd;
+      }
+    }
+    int depth = 0;
+    std::vector<std::size_t> operators;
+    for (std::size_t k = 0; k < t_.size(); ++k) {
+      if (isPunct(t_[k], "(")) {
+        ++depth;
+      } else if (isPunct(t_[k], ")")) {
+        --depth;
+      } else if (isComparisonOp(t_[k]) &&
+                 !(depth == 0 && setBegin != kNone && k > setBegin && k < setEnd)) {
+        operators.push_back(k);
+      }
+    }
+    for (auto it = operators.rbegin(); it != operators.rend(); ++it) {
+      const std::size_t k = *it;
+      const std::size_t b = expressionStart(k);
+      std::size_t e = operandEnd(k + 1, t_.size());
+      while (e != kNone && e < t_.size() && isArithmetic(t_[e])) {
+        e = operandEnd(e + 1, t_.size());
+      }
+      if (b == k || e == kNone) {
+        continue;
+      }
+      const ExprType left = exprType(b, k);
+      const ExprType right = exprType(k + 1, e);
+      using Kind = ExprType::Kind;
+      const auto number = [](const ExprType& x) {
+        return x.kind == Kind::Int || x.kind == Kind::Decimal;
+      };
+      // Right side first, so that the left's indices hold.
+      const auto convert = [&](std::size_t from, std::size_t to, const ExprType& other) {
+        Tokens value = slice(from, to);
+        replace(from, to,
+                other.kind == Kind::Int ? wrapIn("tsql_fit_int", std::move(value), "4")
+                                        : wrapIn("tsql_number", std::move(value)));
+      };
+      const bool literalRight = e == k + 2 && t_[k + 1].type == Tok::String;
+      const bool literalLeft = k == b + 1 && t_[b].type == Tok::String;
+      if (right.kind == Kind::Text && number(left)) {
+        convert(k + 1, e, left);
+      } else if (left.kind == Kind::Text && number(right)) {
+        convert(b, k, right);
+      } else if (left.kind == Kind::Datetime && literalRight) {
+        replace(k + 1, e, wrapIn("tsql_fit_datetime", slice(k + 1, e)));
+      } else if (right.kind == Kind::Datetime && literalLeft) {
+        replace(b, k, wrapIn("tsql_fit_datetime", slice(b, k)));
+      } else if (left.kind == Kind::Text && right.kind == Kind::Text && left.rule == nullptr &&
+                 right.rule == nullptr && (literalLeft || literalRight)) {
+        t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(k), collateTsql.begin(),
+                  collateTsql.end());
+      }
+    }
+    // LIKE ignores the trailing blanks of the value it matches (a char(n)
+    // value matches 'ab' as well as 'ab%'); the pattern's own count.
+    for (std::size_t k = t_.size(); k-- > 1;) {
+      if (!isKw(t_[k], "like")) {
+        continue;
+      }
+      const std::size_t at = isKw(t_[k - 1], "not") ? k - 1 : k;
+      const std::size_t b = expressionStart(at);
+      if (b == at) {
+        continue;
+      }
+      t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(at), punct(")"));
+      Token open = word("rtrim");
+      open.space = t_[b].space;
+      t_[b].space = false;
+      t_.insert(t_.begin() + static_cast<std::ptrdiff_t>(b), {open, punct("(")});
+    }
+    return true;
   }
 
   bool rewriteOperators() {
@@ -685,32 +1023,262 @@ class Rewriter {
     return out;
   }
 
-  // True when the operand [b, e) refers to a column declared decimal,
-  // numeric or money: SQL Server then computes in decimal, whatever
-  // storage class SQLite gave the value (a whole number is an integer to
-  // it), so int's range and integer division do not apply.
-  bool decimalOperand(std::size_t b, std::size_t e) const {
-    for (std::size_t i = b; i < e; ++i) {
-      if (!isName(t_[i]) || (i > b && isPunct(t_[i - 1], "."))) {
+  // ------------------------------------------------------ expression types
+
+  static int intDigits(int bytes) { return bytes == 1 ? 3 : bytes == 2 ? 5 : bytes == 8 ? 19 : 10; }
+
+  static ExprType typeOfRule(const ColumnRule* rule) {
+    ExprType t;
+    if (rule == nullptr) {
+      return t;
+    }
+    t.rule = rule;
+    switch (rule->kind) {
+      case ColumnRule::Kind::Decimal:
+        t.kind = ExprType::Kind::Decimal;
+        t.precision = rule->precision;
+        t.scale = rule->scale;
+        break;
+      case ColumnRule::Kind::Integer:
+        t.kind = ExprType::Kind::Int;
+        t.precision = intDigits(rule->bytes);
+        break;
+      case ColumnRule::Kind::Text:
+        t.kind = ExprType::Kind::Text;
+        break;
+      case ColumnRule::Kind::Datetime:
+        t.kind = ExprType::Kind::Datetime;
+        break;
+      default:
+        break;
+    }
+    return t;
+  }
+
+  // A number literal: an integer of int's range is an int, a longer one or
+  // one with a point is numeric of exactly its digits; with an exponent it
+  // is a float (unknown here).
+  static ExprType typeOfNumber(const std::string& text) {
+    ExprType t;
+    if (text.find_first_of("eE") != std::string::npos) {
+      return t;
+    }
+    const std::size_t point = text.find('.');
+    std::string whole = text.substr(0, point);
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+    const int scale = point == std::string::npos ? 0 : static_cast<int>(text.size() - point - 1);
+    const int digits = static_cast<int>(whole.size()) + scale;
+    if (point == std::string::npos &&
+        (whole.size() < 10 || (whole.size() == 10 && whole <= "2147483647"))) {
+      t.kind = ExprType::Kind::Int;
+      t.precision = std::max(1, digits);
+      return t;
+    }
+    t.kind = ExprType::Kind::Decimal;
+    t.precision = std::min(tsql_impl::kMaxPrecision, std::max({1, digits, scale}));
+    t.scale = std::min(scale, t.precision);
+    return t;
+  }
+
+  // The column a name or qualified name [b, e) stands for in the
+  // statement's tables; nullptr when unknown or ambiguous.
+  const ColumnRule* columnAt(std::size_t b, std::size_t e,
+                             const std::vector<SourceTable>& tables) const {
+    std::string qualifier;
+    std::string column;
+    if (e == b + 1 && isName(t_[b])) {
+      column = nameOf(t_[b]);
+    } else if (e == b + 3 && isName(t_[b]) && isPunct(t_[b + 1], ".") && isName(t_[b + 2])) {
+      qualifier = nameOf(t_[b]);
+      column = nameOf(t_[b + 2]);
+    } else {
+      return nullptr;
+    }
+    const ColumnRule* found = nullptr;
+    for (const SourceTable& table : tables) {
+      if (table.columns == nullptr ||
+          (!qualifier.empty() && !equalsNoCase(table.name, qualifier))) {
         continue;
       }
-      std::string qualifier;
-      std::string column = nameOf(t_[i]);
-      if (i + 2 < e && isPunct(t_[i + 1], ".") && isName(t_[i + 2])) {
-        qualifier = column;
-        column = nameOf(t_[i + 2]);
-      }
-      for (const SourceTable& table : operandTables_) {
-        if (!qualifier.empty() && !equalsNoCase(table.name, qualifier)) {
-          continue;
+      if (const ColumnRule* rule = table.columns->find(column)) {
+        if (found != nullptr) {
+          return nullptr;
         }
-        const ColumnRule* rule = table.columns->find(column);
-        if (rule != nullptr && rule->kind == ColumnRule::Kind::Decimal) {
-          return true;
-        }
+        found = rule;
       }
     }
-    return false;
+    return found;
+  }
+
+  static int numberArg(const Token& t) {
+    return t.type == Tok::Number ? std::atoi(t.text.c_str()) : 0;
+  }
+
+  // The type of one operand [b, e) (see operandEnd), after the functions
+  // have been rewritten.
+  ExprType operandType(std::size_t b, std::size_t e) const {
+    while (b < e && (isPunct(t_[b], "-") || isPunct(t_[b], "+"))) {
+      ++b;
+    }
+    if (e >= b + 3 && isKw(t_[e - 2], "collate")) {
+      e -= 2;
+    }
+    if (b >= e) {
+      return {};
+    }
+    const Token& t = t_[b];
+    if (e == b + 1) {
+      if (t.type == Tok::Number) {
+        return typeOfNumber(t.text);
+      }
+      if (t.type == Tok::String) {
+        ExprType text;
+        text.kind = ExprType::Kind::Text;
+        return text;
+      }
+    }
+    if (isPunct(t, "(") && matchParen(b) + 1 == e) {
+      return exprType(b + 1, e - 1);
+    }
+    if (t.type == Tok::Word && b + 1 < e && isPunct(t_[b + 1], "(") && matchParen(b + 1) + 1 == e) {
+      const std::string name = lowered(t.text);
+      const auto args = splitTop(b + 2, e - 1);
+      ExprType out;
+      if (name == "tsql_fit_decimal" && args.size() == 4) {
+        out.kind = ExprType::Kind::Decimal;
+        out.precision = numberArg(t_[args[1].first]);
+        out.scale = numberArg(t_[args[2].first]);
+      } else if (name == "tsql_fit_int" && args.size() == 2) {
+        out.kind = ExprType::Kind::Int;
+        out.precision = intDigits(numberArg(t_[args[1].first]));
+      } else if (name == "tsql_sum" && args.size() == 3) {
+        const int kind = numberArg(t_[args[1].first]);
+        if (kind == 4 || kind == 8) {
+          out.kind = ExprType::Kind::Int;
+          out.precision = intDigits(kind);
+        } else if (kind == 0) {
+          out.kind = ExprType::Kind::Decimal;
+          out.precision = tsql_impl::kMaxPrecision;
+          out.scale = numberArg(t_[args[2].first]);
+        }
+      } else if ((name == "ifnull" || name == "abs" || name == "tsql_round" ||
+                  name == "coalesce") &&
+                 !args.empty()) {
+        out = exprType(args[0].first, args[0].second);
+        out.rule = name == "ifnull" ? out.rule : nullptr;
+      } else if (name == "count" || name == "tsql_len" || name == "tsql_datalength") {
+        out.kind = ExprType::Kind::Int;
+        out.precision = 10;
+      } else if (name == "tsql_convert_text" || name == "tsql_left" || name == "tsql_right" ||
+                 name == "tsql_substring" || name == "ltrim" || name == "rtrim" ||
+                 name == "upper" || name == "lower" || name == "tsql_replace") {
+        out.kind = ExprType::Kind::Text;
+      } else if (name == "min" || name == "max") {
+        out = exprType(b + 2, e - 1);
+        out.rule = nullptr;
+      } else if (name == "tsql_fit_datetime" || name == "strftime") {
+        out.kind = ExprType::Kind::Datetime;
+      }
+      return out;
+    }
+    return typeOfRule(columnAt(b, e, operandTables_));
+  }
+
+  // The type of `a op b`.
+  static ExprType combine(const std::string& op, const ExprType& a, const ExprType& b) {
+    ExprType out;
+    if (a.isDecimal() || b.isDecimal()) {
+      out.kind = ExprType::Kind::Decimal;
+      const tsql_impl::DecType x = a.asDecimal();
+      const tsql_impl::DecType y = b.asDecimal();
+      if (x.precision > 0 && y.precision > 0 && op.size() == 1) {
+        const tsql_impl::DecOp dop = op == "+"   ? tsql_impl::DecOp::Add
+                                     : op == "-" ? tsql_impl::DecOp::Subtract
+                                     : op == "*" ? tsql_impl::DecOp::Multiply
+                                     : op == "/" ? tsql_impl::DecOp::Divide
+                                                 : tsql_impl::DecOp::Modulo;
+        const tsql_impl::DecType r = tsql_impl::decResultType(dop, x, y);
+        out.precision = r.precision;
+        out.scale = r.scale;
+      }
+      return out;
+    }
+    if (a.kind == ExprType::Kind::Int && b.kind == ExprType::Kind::Int) {
+      out.kind = ExprType::Kind::Int;
+      out.precision = a.precision > 10 || b.precision > 10 ? 19 : 10;
+    }
+    return out;
+  }
+
+  // The type of the expression [b, e): operands joined by + - * / %.
+  ExprType exprType(std::size_t b, std::size_t e) const {
+    std::size_t end = operandEnd(b, e);
+    if (end == kNone) {
+      return {};
+    }
+    ExprType term = operandType(b, end);
+    ExprType sum;
+    std::string sumOp;
+    while (end < e && isArithmetic(t_[end])) {
+      const std::string op = t_[end].text;
+      const std::size_t next = operandEnd(end + 1, e);
+      if (next == kNone) {
+        return {};
+      }
+      const ExprType operand = operandType(end + 1, next);
+      if (op == "*" || op == "/" || op == "%") {
+        term = combine(op, term, operand);
+      } else {
+        sum = sumOp.empty() ? term : combine(sumOp, sum, term);
+        sumOp = op;
+        term = operand;
+      }
+      end = next;
+    }
+    if (end != e) {
+      return {};
+    }
+    return sumOp.empty() ? term : combine(sumOp, sum, term);
+  }
+
+  // A number literal with more significant digits than a real keeps (15)
+  // would reach SQLite as the nearest real: it becomes the exact decimal
+  // (a blob of its text, see tsql_decimal.h), which the functions and the
+  // fitting into a decimal column read digit for digit. Integers of 64
+  // bits stay SQLite's integers.
+  bool exactLiterals() {
+    if (isKw(t_[0], "create") || isKw(t_[0], "drop") || isKw(t_[0], "alter")) {
+      return true;
+    }
+    for (std::size_t i = 0; i < t_.size(); ++i) {
+      if (t_[i].type != Tok::Number || t_[i].text.size() <= 15 ||
+          t_[i].text.find_first_of("eExX") != std::string::npos) {
+        continue;
+      }
+      const std::string& text = t_[i].text;
+      const std::size_t point = text.find('.');
+      std::string digits = text.substr(0, point);
+      std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+      while (!fraction.empty() && fraction.back() == '0') {
+        fraction.pop_back();
+      }
+      digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+      const std::string significant =
+          digits.empty()
+              ? fraction.substr(std::min(fraction.find_first_not_of('0'), fraction.size()))
+              : digits + fraction;
+      if (significant.size() <= 15 || (fraction.empty() && digits.size() <= 18)) {
+        continue;
+      }
+      const std::string canonical =
+          (digits.empty() ? std::string("0") : digits) + (fraction.empty() ? "" : "." + fraction);
+      Tokens exact = {word("CAST"), punct("("),   stringLiteral(canonical),
+                      word("AS"),   word("BLOB"), punct(")")};
+      exact.front().space = t_[i].space;
+      replace(i, i + 1, std::move(exact));
+      i += 5;
+    }
+    return true;
   }
 
   // select [distinct] top n ... -> select [distinct] ... LIMIT n, placed at
@@ -1429,29 +1997,7 @@ class Rewriter {
              });
     }
     // A column, bare or qualified.
-    std::string qualifier;
-    std::string column;
-    if (e == b + 1 && isName(t_[b])) {
-      column = nameOf(t_[b]);
-    } else if (e == b + 3 && isName(t_[b]) && isPunct(t_[b + 1], ".") && isName(t_[b + 2])) {
-      qualifier = nameOf(t_[b]);
-      column = nameOf(t_[b + 2]);
-    } else {
-      return false;
-    }
-    const ColumnRule* source = nullptr;
-    for (const SourceTable& table : sources) {
-      if (table.columns == nullptr ||
-          (!qualifier.empty() && !equalsNoCase(table.name, qualifier))) {
-        continue;
-      }
-      if (const ColumnRule* found = table.columns->find(column)) {
-        if (source != nullptr) {
-          return false;  // ambiguous: SQLite will say so
-        }
-        source = found;
-      }
-    }
+    const ColumnRule* source = columnAt(b, e, sources);
     return source != nullptr && ruleWithin(*source, *rule);
   }
 
@@ -1869,6 +2415,47 @@ class SqliteDialect final : public SqlDialect {
     translation.statements = rewritten->statements;
     translation.changesData = rewritten->kind == SqlKind::Change;
     return translation;
+  }
+
+  // The SQLite ODBC driver spells a blob X'3132...'. The engine keeps an
+  // exact decimal of more than 15 digits as a blob of its text (see
+  // tsql_decimal.h): such a value is given back as that text. Any other
+  // blob stays as the driver spelt it.
+  void readValue(std::string& value) const override {
+    if (value.size() < 5 || value.size() % 2 == 0 || value[0] != 'X' || value[1] != '\'' ||
+        value.back() != '\'') {
+      return;
+    }
+    const auto hex = [](char c) {
+      return c >= '0' && c <= '9'   ? c - '0'
+             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                    : -1;
+    };
+    std::string text;
+    for (std::size_t i = 2; i + 1 < value.size() - 1; i += 2) {
+      const int high = hex(value[i]);
+      const int low = hex(value[i + 1]);
+      if (high < 0 || low < 0) {
+        return;
+      }
+      text += static_cast<char>(high * 16 + low);
+    }
+    bool digit = false;
+    bool point = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c >= '0' && c <= '9') {
+        digit = true;
+      } else if (c == '.' && !point) {
+        point = true;
+      } else if (!(c == '-' && i == 0)) {
+        return;
+      }
+    }
+    if (digit) {
+      value = std::move(text);
+    }
   }
 
  private:

@@ -43,10 +43,20 @@
 //    numeric(p[,s]) / money -> the fitting function of a column of that type
 //    (tsql_fit_int, tsql_fit_decimal: SQL Server's conversion and overflow
 //    errors), decimal without precision -> CAST AS NUMERIC, float / real ->
-//    CAST; datalength, round and replace -> tsql_datalength, tsql_round
-//    (on the decimal digits, half away from zero), tsql_replace (found as
-//    the collation compares); abs, coalesce, nullif, iif, ltrim, rtrim,
-//    upper, lower, count, sum, min and max as SQLite has them;
+//    CAST; abs, coalesce, nullif, iif, ltrim, rtrim, upper, lower, count,
+//    min and max as SQLite has them; convert / cast of a datetime to a
+//    text type writes it in the style given (0 without one: 'Jan  5 2023
+//    1:07PM'; 20/120, 21/121, 23, 102, 108, 111, 112), a style for a
+//    conversion to datetime must name a form the reading takes anyway;
+//    round(x, n[, cut]) -> tsql_round (exact, half away from zero, keeping
+//    x's type: round(0.7, 0) overflows), datalength -> tsql_datalength
+//    (bytes of code page 936, the fixed sizes of numbers and datetimes),
+//    replace -> tsql_replace (found as the collation compares);
+//  - comparisons convert as SQL Server converts: a text beside an int is
+//    read as an int ('007' = 7; 'abc' = 7 fails with 245), beside a
+//    decimal as a number, a text literal beside a datetime as a datetime;
+//    two texts of which neither is a column compare under TSQL; LIKE
+//    ignores the trailing blanks of the value it matches;
 //  - T-SQL's statement forms (db/sqlite/tsql_forms.h): conditions where a
 //    condition is expected, values in select lists, `select name = value`,
 //    GROUP BY rules, aliases unknown in WHERE, subqueries used as values
@@ -61,19 +71,28 @@
 //    (NULL when either is NULL); a text beside a number is read as that
 //    number or fails with SQL Server's conversion error; two values of
 //    int's range give an int and fail with "Arithmetic overflow error
-//    converting expression to data type int." beyond it, unless a column
-//    declared decimal, numeric or money feeds the operation (named in the
-//    operand, also inside isnull(...) or abs(...)): the call then gets a
-//    third argument 1 and computes as decimal, whole numbers included, with
-//    no int bound and a division that keeps its fraction (in binary
-//    floating point once a fraction appears); a zero divisor fails with
-//    "Divide by zero error encountered.";
+//    converting expression to data type int." beyond it. Every operand is
+//    typed as SQL Server types it: a column by its declaration, an integer
+//    literal of int's range as int (beside a decimal: numeric of its
+//    digits), another number literal as numeric of exactly its digits,
+//    isnull / abs / sum / cast / convert by their rules. When a decimal is
+//    among the operands the call gets the operands' precisions and scales
+//    (tsql_add(a, b, p1, s1, p2, s2)) and computes exactly, with SQL
+//    Server's result precision and scale, the scale reduction beyond 38
+//    digits, rounding half away from zero (division cuts) and the numeric
+//    overflow error (db/sqlite/ext/tsql_decimal.h); a zero divisor fails
+//    with "Divide by zero error encountered."; sum(x) -> tsql_sum: an int
+//    sum beyond int's range fails, a decimal sum is exact;
+//  - a number literal of more than 15 significant digits becomes an exact
+//    decimal (a blob of its digits) instead of SQLite's nearest real;
+//  - isnull(a, b) converts b to a's declared type (a varchar(2) a cuts b
+//    to two characters, a decimal a rounds b to its scale);
 //  - N'...' literals, [bracketed] names, comments, keywords in any case and
 //    a trailing ';'.
 // Refused with an error: T-SQL variables (@x), temporary tables (#t),
 // several statements in one text, TOP with PERCENT / WITH TIES / UNION,
-// TOP in INSERT, UPDATE or DELETE, SELECT ... INTO, transaction statements (use the session's commit and rollback;
-// only SAVE TRAN[SACTION] name and ROLLBACK TRAN[SACTION] name pass, as
+// TOP in INSERT, UPDATE or DELETE, SELECT ... INTO, transaction statements (use the session's
+// commit and rollback; only SAVE TRAN[SACTION] name and ROLLBACK TRAN[SACTION] name pass, as
 // SAVEPOINT name and ROLLBACK TO SAVEPOINT name, for rehearsals) and
 // any statement that does not begin with SELECT, WITH, INSERT, UPDATE,
 // DELETE, TRUNCATE, ALTER, CREATE or DROP, any function that is not on the
@@ -110,7 +129,8 @@
 //  - `truncate table` is a DELETE of every row: a DELETE trigger that does
 //    not honour the switch fires, where SQL Server's truncate fires none.
 //  - numbers come back as SQLite stores them: convert(varchar(n), 12.5) of
-//    a DECIMAL(16,4) column gives '12.5', where SQL Server writes '12.5000'.
+//    a DECIMAL(16,4) column gives '12.5', where SQL Server writes '12.5000'
+//    (the value is exact, its trailing zeros are not kept).
 //  - Declared types: a column declared with a SQL Server type gets SQL
 //    Server's outcome on INSERT and UPDATE. The session reads every table's
 //    declared types at connect (PRAGMA table_xinfo; again after a CREATE,
@@ -131,7 +151,12 @@
 //                             error converting numeric to data type numeric."
 //                             (money: "... data type money."); a text that is
 //                             no number fails with SQL Server's conversion
-//                             error. Stored as SQLite stores a DECIMAL.
+//                             error. Stored exactly: an integer when whole,
+//                             a real when it has at most 15 significant
+//                             digits (it reads back as those digits), else a
+//                             blob of its decimal text, which the column's
+//                             affinity leaves alone and reads give as text;
+//                             such a blob compares and sorts after numbers.
 //      tinyint, smallint, int, bigint
 //                             a number loses its fraction, a text must be an
 //                             integer ('' is 0), out of range fails with the
@@ -147,8 +172,8 @@
 //                             'yyyy-mm-dd hh:mi:ss.mmm' ('yyyy-mm-dd' alone at
 //                             midnight), so that keys, DISTINCT and ORDER BY
 //                             see instants; cast/convert to datetime does the
-//                             same. A datetime compared with a text literal
-//                             still compares as text.
+//                             same, and so does a text literal compared with
+//                             a datetime.
 //    A value that cannot break the column is stored without a call: a
 //    literal that fits, and in INSERT ... SELECT a column whose own declared
 //    type fits within the target's (varchar(10) into varchar(20),

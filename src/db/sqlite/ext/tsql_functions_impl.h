@@ -210,7 +210,7 @@ inline void convertTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
       resultText(ctx, "*");
       return;
     }
-    if (type == SQLITE_FLOAT) {
+    if (type == SQLITE_FLOAT || type == SQLITE_BLOB) {  // a blob is an exact decimal
       sqlite3_result_error(
           ctx, "Arithmetic overflow error converting numeric to data type varchar.", -1);
       return;
@@ -257,6 +257,8 @@ inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const voi
 }  // namespace cvt::tsql_impl
 
 #include "db/sqlite/ext/tsql_strict_impl.h"
+// The built-ins use the exact decimals and datetimes included above.
+#include "db/sqlite/ext/tsql_builtins_impl.h"
 // Needs the strict functions' helpers.
 #include "db/sqlite/ext/tsql_more_functions.h"
 
@@ -285,19 +287,20 @@ inline int registerAll(sqlite3* db) {
       {"tsql_multiply", 2, multiplyFunction, true},
       {"tsql_divide", 2, divideFunction, true},
       {"tsql_modulo", 2, moduloFunction, true},
-      {"tsql_add", 3, addFunction, true},
-      {"tsql_subtract", 3, subtractFunction, true},
-      {"tsql_multiply", 3, multiplyFunction, true},
-      {"tsql_divide", 3, divideFunction, true},
-      {"tsql_modulo", 3, moduloFunction, true},
+      {"tsql_add", 6, addFunction, true},
+      {"tsql_subtract", 6, subtractFunction, true},
+      {"tsql_multiply", 6, multiplyFunction, true},
+      {"tsql_divide", 6, divideFunction, true},
+      {"tsql_modulo", 6, moduloFunction, true},
       {"tsql_fit_text", 4, fitTextFunction, true},
       {"tsql_fit_decimal", 4, fitDecimalFunction, true},
       {"tsql_fit_int", 2, fitIntFunction, true},
       {"tsql_fit_datetime", 1, fitDatetimeFunction, true},
-      {"tsql_datalength", 1, datalengthFunction, true},
-      {"tsql_round", 2, roundFunction, true},
-      {"tsql_round", 3, roundFunction, true},
+      {"tsql_round", 5, roundFunction, true},
+      {"tsql_datalength", 2, datalengthFunction, true},
       {"tsql_replace", 3, replaceFunction, true},
+      {"tsql_number", 1, numberFunction, true},
+      {"tsql_datetime_text", 2, datetimeTextFunction, true},
   };
   for (const Fn& f : kFunctions) {
     const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
@@ -306,6 +309,16 @@ inline int registerAll(sqlite3* db) {
     if (rc != SQLITE_OK) {
       return rc;
     }
+  }
+  if (const int rc = sqlite3_create_function_v2(db, "tsql_sum", 3, SQLITE_UTF8, nullptr, nullptr,
+                                                sumStep, sumFinal, nullptr);
+      rc != SQLITE_OK) {
+    return rc;
+  }
+  if (const int rc = sqlite3_create_function_v2(db, "tsql_sum_int", 2, SQLITE_UTF8, nullptr,
+                                                nullptr, sumIntStep, sumIntFinal, nullptr);
+      rc != SQLITE_OK) {
+    return rc;
   }
   if (const int rc = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
                                                 singleStep, singleFinal, nullptr);

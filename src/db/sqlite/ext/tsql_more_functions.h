@@ -1,7 +1,7 @@
 #pragma once
 
 // T-SQL functions that a conversion might write beyond the core set:
-// datalength, round and replace with SQL Server's outcome, and the
+// replace with SQL Server's outcome (datalength and round: tsql_builtins_impl.h), and the
 // aggregate that makes a subquery used as a value fail on a second row.
 // Part of the shared function code (see tsql_functions_impl.h): included
 // after tsql_strict_impl.h, inline throughout.
@@ -13,102 +13,6 @@
 #include "db/sqlite/collation.h"
 
 namespace cvt::tsql_impl {
-
-// datalength(x): the bytes x takes: a text in code page 936 (a character
-// outside ASCII takes two, trailing blanks count), an int 4, a bigint or a
-// float 8; NULL stays NULL.
-inline void datalengthFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  switch (sqlite3_value_type(argv[0])) {
-    case SQLITE_NULL:
-      sqlite3_result_null(ctx);
-      return;
-    case SQLITE_INTEGER: {
-      const sqlite3_int64 v = sqlite3_value_int64(argv[0]);
-      sqlite3_result_int64(ctx, v >= -2147483648LL && v <= 2147483647LL ? 4 : 8);
-      return;
-    }
-    case SQLITE_FLOAT:
-      sqlite3_result_int64(ctx, 8);
-      return;
-    case SQLITE_BLOB:
-      sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
-      return;
-    default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-      const auto bytes = static_cast<std::size_t>(sqlite3_value_bytes(argv[0]));
-      sqlite3_result_int64(
-          ctx, static_cast<sqlite3_int64>(textUnits(std::string_view(text, bytes), false)));
-    }
-  }
-}
-
-// round(x, n[, f]): x rounded half away from zero (or cut, when f is not
-// 0) to n places after the point, n < 0 rounding to tens, hundreds, ...;
-// on the decimal digits, so that 2.675 rounds to 2.68. A whole number
-// stays whole.
-inline void roundFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  const sqlite3_int64 places = sqlite3_value_int64(argv[1]);
-  const bool cut =
-      argc > 2 && sqlite3_value_type(argv[2]) != SQLITE_NULL && sqlite3_value_int64(argv[2]) != 0;
-  std::string text;
-  argText(argv[0], text);
-  Decimal d;
-  if (!parseDecimal(text, d)) {
-    resultError(ctx, "Error converting data type varchar to float.");
-    return;
-  }
-  if (places >= 0 && d.fraction.size() <= static_cast<std::size_t>(places)) {
-    sqlite3_result_value(ctx, argv[0]);  // nothing to round away
-    return;
-  }
-  std::string digits = d.whole + d.fraction;
-  const auto point = static_cast<sqlite3_int64>(d.whole.size());
-  const sqlite3_int64 keep = point + places;  // digits kept, from the left
-  bool up = false;
-  if (keep <= 0) {
-    up = !cut && keep == 0 && !digits.empty() && digits[0] >= '5';
-    digits.assign(static_cast<std::size_t>(point), '0');
-    if (up) {
-      digits.insert(digits.begin(), '1');
-    }
-    d.whole = digits.empty() ? std::string() : digits;
-    d.fraction.clear();
-  } else {
-    const auto k = static_cast<std::size_t>(keep);
-    up = !cut && k < digits.size() && digits[k] >= '5';
-    digits.resize(k);
-    std::size_t i = digits.size();
-    while (up && i > 0) {
-      --i;
-      if (digits[i] == '9') {
-        digits[i] = '0';
-        continue;
-      }
-      ++digits[i];
-      up = false;
-    }
-    if (up) {
-      digits.insert(digits.begin(), '1');
-    }
-    const std::size_t wholeDigits =
-        digits.size() - (places > 0 ? static_cast<std::size_t>(places) : 0);
-    if (places < 0) {
-      digits.append(static_cast<std::size_t>(-places), '0');
-    }
-    d.whole = digits.substr(0, places < 0 ? digits.size() : wholeDigits);
-    d.fraction = places > 0 ? digits.substr(wholeDigits) : std::string();
-  }
-  if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER) {
-    const sqlite3_int64 magnitude = d.whole.empty() ? 0 : std::stoll(d.whole);
-    sqlite3_result_int64(ctx, d.negative ? -magnitude : magnitude);
-    return;
-  }
-  resultDecimal(ctx, d);
-}
 
 // Whether `a` and `b` hold the same characters as the TSQL collation sees
 // them (case and width aside); ASCII without the collation's cost.
@@ -165,6 +69,47 @@ inline void replaceFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
     i = next;
   }
   resultText(ctx, out);
+}
+
+// tsql_sum_int(x, bytes): sum of an int (bytes 4) or bigint (8) column;
+// a total beyond the type fails with its arithmetic overflow error, as
+// SQL Server's does. NULLs are skipped; no row, or only NULLs, give NULL.
+struct IntSum {
+  sqlite3_int64 total;
+  sqlite3_int64 bytes;
+  bool any;
+  bool overflow;
+};
+
+inline void sumIntStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, sizeof(IntSum)));
+  if (state == nullptr) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  state->bytes = sqlite3_value_int64(argv[1]);
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || state->overflow) {
+    return;
+  }
+  state->any = true;
+  sqlite3_int64 next = 0;
+  if (__builtin_add_overflow(state->total, sqlite3_value_int64(argv[0]), &next) ||
+      (state->bytes == 4 && !isInt32(next))) {
+    state->overflow = true;
+    return;
+  }
+  state->total = next;
+}
+
+inline void sumIntFinal(sqlite3_context* ctx) {
+  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, 0));
+  if (state == nullptr || !state->any) {
+    sqlite3_result_null(ctx);
+  } else if (state->overflow) {
+    resultError(ctx, state->bytes == 4 ? kIntOverflow : kBigintOverflow);
+  } else {
+    sqlite3_result_int64(ctx, state->total);
+  }
 }
 
 // tsql_single(x): the one value of a subquery used as a value; NULL for

@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "db/sqlite/ext/tsql_datetime.h"
+#include "db/sqlite/ext/tsql_decimal.h"
 
 namespace cvt::tsql_impl {
 
@@ -111,92 +112,6 @@ inline void fitTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 // -------------------------------------------------------------- numbers
 
-// A decimal number as digits: sign, integer digits (no leading zeros) and
-// fraction digits.
-struct Decimal {
-  bool negative = false;
-  std::string whole;
-  std::string fraction;
-};
-
-// Reads [blanks][sign]digits[.digits][blanks]; false for anything else.
-inline bool parseDecimal(std::string_view text, Decimal& out) {
-  text = trimBlanks(text);
-  out = Decimal{};
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    out.negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  const std::size_t point = text.find('.');
-  const std::string_view whole = text.substr(0, point);
-  const std::string_view fraction =
-      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  if (whole.empty() && fraction.empty()) {
-    return false;
-  }
-  for (char c : whole) {
-    if (!isDigitChar(c)) {
-      return false;
-    }
-  }
-  for (char c : fraction) {
-    if (!isDigitChar(c)) {
-      return false;
-    }
-  }
-  std::size_t lead = 0;
-  while (lead < whole.size() && whole[lead] == '0') {
-    ++lead;
-  }
-  out.whole = std::string(whole.substr(lead));
-  out.fraction = std::string(fraction);
-  return true;
-}
-
-// Rounds to `scale` fraction digits, half away from zero, on the digits.
-inline void roundDecimal(Decimal& d, std::size_t scale) {
-  if (d.fraction.size() <= scale) {
-    d.fraction.append(scale - d.fraction.size(), '0');
-    return;
-  }
-  const bool up = d.fraction[scale] >= '5';
-  d.fraction.resize(scale);
-  if (!up) {
-    return;
-  }
-  std::string digits = d.whole + d.fraction;
-  std::size_t i = digits.size();
-  while (i > 0) {
-    --i;
-    if (digits[i] == '9') {
-      digits[i] = '0';
-      continue;
-    }
-    ++digits[i];
-    break;
-  }
-  if (digits.empty() || (i == 0 && digits[0] == '0')) {
-    digits.insert(digits.begin(), '1');
-  }
-  d.whole = digits.substr(0, digits.size() - scale);
-  d.fraction = digits.substr(digits.size() - scale);
-}
-
-// The number as SQLite stores a DECIMAL: an integer when there is no
-// fraction, else the nearest double of the exact decimal text.
-inline void resultDecimal(sqlite3_context* ctx, const Decimal& d) {
-  const bool whole = d.fraction.find_first_not_of('0') == std::string::npos;
-  std::string text = (d.negative ? "-" : "") + (d.whole.empty() ? std::string("0") : d.whole);
-  if (whole && d.whole.size() <= 18) {
-    sqlite3_result_int64(ctx, std::strtoll(text.c_str(), nullptr, 10));
-    return;
-  }
-  if (!d.fraction.empty()) {
-    text += '.' + d.fraction;
-  }
-  sqlite3_result_double(ctx, std::strtod(text.c_str(), nullptr));
-}
-
 // tsql_fit_decimal(x, p, s, money): x stored into a decimal(p, s) column
 // (money = 1: a money column, decimal(19, 4) with its own messages). The
 // value is rounded to s places on its decimal digits; an integer part
@@ -255,10 +170,8 @@ inline void fitDecimalFunction(sqlite3_context* ctx, int, sqlite3_value** argv) 
       return;
     }
   }
-  std::string text;
-  argText(argv[0], text);
-  Decimal d;
-  if (!parseDecimal(text, d)) {
+  Dec d;
+  if (!decFromValue(argv[0], d)) {
     sqlite3_result_error(ctx,
                          money ? "Cannot convert a char value to money. The char value has "
                                  "incorrect syntax."
@@ -266,18 +179,12 @@ inline void fitDecimalFunction(sqlite3_context* ctx, int, sqlite3_value** argv) 
                          -1);
     return;
   }
-  const bool rounds = d.fraction.size() > scale;
-  roundDecimal(d, scale);
-  if (d.whole.size() + scale > precision) {
+  d = rescale(d, static_cast<int>(scale));
+  if (digitCount(d.unscaled) > static_cast<int>(precision)) {
     sqlite3_result_error(ctx, overflow, -1);
     return;
   }
-  if (!rounds && type == SQLITE_TEXT) {
-    // A number text within the scale: the column stores it as it did.
-    sqlite3_result_value(ctx, argv[0]);
-    return;
-  }
-  resultDecimal(ctx, d);
+  resultDec(ctx, d);
 }
 
 inline const char* intTypeName(sqlite3_int64 bytes) {
@@ -450,8 +357,8 @@ inline bool textAsNumber(sqlite3_context* ctx, sqlite3_value* value, bool asInte
     }
     return true;
   }
-  Decimal d;
-  if (!parseDecimal(text, d)) {
+  Dec d;
+  if (!decFromText(text, d)) {
     sqlite3_result_error(ctx, kVarcharToNumeric, -1);
     return false;
   }
@@ -459,23 +366,86 @@ inline bool textAsNumber(sqlite3_context* ctx, sqlite3_value* value, bool asInte
   return true;
 }
 
+inline constexpr const char* kDecimalOverflow =
+    "Arithmetic overflow error converting expression to data type numeric.";
+
+inline DecOp decOp(Op op) {
+  switch (op) {
+    case Op::Add:
+      return DecOp::Add;
+    case Op::Subtract:
+      return DecOp::Subtract;
+    case Op::Multiply:
+      return DecOp::Multiply;
+    case Op::Divide:
+      return DecOp::Divide;
+    default:
+      return DecOp::Modulo;
+  }
+}
+
+// a op b as decimals of the types `ta` and `tb` (precision 0: the value's
+// own), exact, with SQL Server's result type, rounding and overflow.
+inline void decimalArithmetic(sqlite3_context* ctx, sqlite3_value* va, sqlite3_value* vb, Op op,
+                              DecType ta, DecType tb) {
+  if (sqlite3_value_type(va) == SQLITE_NULL || sqlite3_value_type(vb) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  Dec a;
+  Dec b;
+  if (!decFromValue(va, a) || !decFromValue(vb, b)) {
+    sqlite3_result_error(ctx, kVarcharToNumeric, -1);
+    return;
+  }
+  if (ta.precision == 0) {
+    ta = typeOfValue(a);
+  }
+  if (tb.precision == 0) {
+    tb = typeOfValue(b);
+  }
+  Dec out;
+  switch (decCompute(decOp(op), a, b, decResultType(decOp(op), ta, tb), out)) {
+    case DecStatus::Overflow:
+      sqlite3_result_error(ctx, kDecimalOverflow, -1);
+      return;
+    case DecStatus::DivideByZero:
+      sqlite3_result_error(ctx, kDivideByZero, -1);
+      return;
+    case DecStatus::Ok:
+      resultDec(ctx, out);
+      return;
+  }
+}
+
 // tsql_add(a, b) and its kin: the binary operators with SQL Server's
 // outcome. NULL with a NULL operand; two texts concatenate under '+' (and
 // fail under the others); a text beside a number is read as that number;
 // integers stay integers and an int result beyond int's range fails; a
-// zero divisor fails. A third argument says that a decimal column feeds
-// the operation: a whole number is then a decimal, not an int, so int's
-// range does not bound the result and division keeps the fraction.
+// zero divisor fails; an exact decimal (a blob, see tsql_decimal.h) makes
+// the operation decimal. The six-argument form tsql_add(a, b, p1, s1, p2,
+// s2) is the decimal operation over decimal(p1, s1) and decimal(p2, s2)
+// (precision 0: the value's own digits), as the rewriter types the
+// operands by their declarations.
 inline void arithmetic(sqlite3_context* ctx, int argc, sqlite3_value** argv, Op op) {
-  const bool decimal = argc > 2;
+  if (argc == 6) {
+    decimalArithmetic(ctx, argv[0], argv[1], op,
+                      DecType{sqlite3_value_int(argv[2]), sqlite3_value_int(argv[3])},
+                      DecType{sqlite3_value_int(argv[4]), sqlite3_value_int(argv[5])});
+    return;
+  }
   int ta = sqlite3_value_type(argv[0]);
   int tb = sqlite3_value_type(argv[1]);
   if (ta == SQLITE_NULL || tb == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
   }
-  const bool textA = ta == SQLITE_TEXT || ta == SQLITE_BLOB;
-  const bool textB = tb == SQLITE_TEXT || tb == SQLITE_BLOB;
+  if (ta == SQLITE_BLOB || tb == SQLITE_BLOB) {
+    decimalArithmetic(ctx, argv[0], argv[1], op, DecType{}, DecType{});
+    return;
+  }
+  const bool textA = ta == SQLITE_TEXT;
+  const bool textB = tb == SQLITE_TEXT;
   if (textA && textB) {
     if (op != Op::Add) {
       resultError(ctx, std::string("Operand data type varchar is invalid for ") + opName(op) +
@@ -513,7 +483,7 @@ inline void arithmetic(sqlite3_context* ctx, int argc, sqlite3_value** argv, Op 
   } else {
     rb = sqlite3_value_double(argv[1]);
   }
-  if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER && !(decimal && op == Op::Divide)) {
+  if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER) {
     sqlite3_int64 out = 0;
     bool overflow = false;
     switch (op) {
@@ -539,19 +509,17 @@ inline void arithmetic(sqlite3_context* ctx, int argc, sqlite3_value** argv, Op 
         }
         break;
     }
-    if (overflow && !decimal) {
+    if (overflow) {
       sqlite3_result_error(ctx, kBigintOverflow, -1);
       return;
     }
     // Two values of int's range are ints to SQL Server: so is the result.
-    if (!decimal && isInt32(ia) && isInt32(ib) && !isInt32(out)) {
+    if (isInt32(ia) && isInt32(ib) && !isInt32(out)) {
       sqlite3_result_error(ctx, kIntOverflow, -1);
       return;
     }
-    if (!overflow) {
-      sqlite3_result_int64(ctx, out);
-      return;
-    }
+    sqlite3_result_int64(ctx, out);
+    return;
   }
   const double a = ta == SQLITE_INTEGER ? static_cast<double>(ia) : ra;
   const double b = tb == SQLITE_INTEGER ? static_cast<double>(ib) : rb;
@@ -593,6 +561,12 @@ inline void divideFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv)
 inline void moduloFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   arithmetic(ctx, argc, argv, Op::Modulo);
 }
+
+}  // namespace cvt::tsql_impl
+
+#include "db/sqlite/ext/tsql_sum_impl.h"  // after the arithmetic it shares
+
+namespace cvt::tsql_impl {
 
 // tsql_substring(x, start, length) in characters: the characters at
 // positions start .. start + length - 1 that exist (a start before 1 eats
