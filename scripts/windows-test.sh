@@ -21,9 +21,12 @@ export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenub
 unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot --init >/dev/null 2>&1
+  wineserver --wait
 fi
 # One wine server for every test process of the stage: each would
-# otherwise start its own and wait for it.
+# otherwise start its own and wait for it. A server an earlier stage left
+# in this prefix goes first.
+wineserver --kill >/dev/null 2>&1 || true
 wineserver --persistent
 trap 'wineserver --kill >/dev/null 2>&1 || true' EXIT
 # Wine's own services start with the first program; started here, they do
