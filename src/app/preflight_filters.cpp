@@ -4,14 +4,19 @@ namespace cvt::preflight {
 
 namespace {
 
-// The largest value of decimal(p, s): p - s nines, a point, s nines.
-std::string largestDecimal(int precision, int scale) {
-  const int whole = precision > scale ? precision - scale : 0;
-  std::string out = whole > 0 ? std::string(static_cast<std::size_t>(whole), '9') : "0";
-  if (scale > 0) {
-    out += "." + std::string(static_cast<std::size_t>(scale), '9');
+// A bound below every value that decimal(p, s) cannot hold once rounded
+// (those reach 10^(p - s) less half a unit of the last place). Written
+// with at most 15 digits, so that every engine reads it as an ordinary
+// number.
+std::string decimalBound(int precision, int scale) {
+  const int whole = precision - scale;
+  if (whole <= 0) {
+    return "0.9";
   }
-  return out;
+  if (whole <= 15) {
+    return std::string(static_cast<std::size_t>(whole), '9');
+  }
+  return "1E" + std::to_string(whole - 1);
 }
 
 }  // namespace
@@ -32,10 +37,9 @@ std::string mayNotFit(const FitLimits& limits, const std::string& value) {
       return "(len(" + value + ") > " + n + " or datalength(" + value + ") > " + n + ")";
     }
     case FitLimits::Kind::Decimal: {
-      // A value that rounds beyond the type's digits is at least this far
-      // from zero; a text that is no number fails the comparison, and with
-      // it this query, as storing it fails the statement.
-      const std::string top = largestDecimal(limits.precision, limits.scale);
+      // A text that is no number fails the comparison, and with it this
+      // query, as storing it fails the statement.
+      const std::string top = decimalBound(limits.precision, limits.scale);
       return "(" + value + " >= " + top + " or " + value + " <= -" + top + ")";
     }
     case FitLimits::Kind::Integer: {
@@ -49,8 +53,8 @@ std::string mayNotFit(const FitLimits& limits, const std::string& value) {
         above = "32768";
         below = "-32769";
       } else if (limits.bytes == 8) {
-        above = "9223372036854775807";
-        below = "-9223372036854775808";
+        above = "9.2E18";
+        below = "-9.2E18";
       }
       return "(" + value + " >= " + above + " or " + value + " <= " + below + ")";
     }
