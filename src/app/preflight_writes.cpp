@@ -374,8 +374,9 @@ class Predictor {
   void evaluate(const Model& m);
   void evaluateRows(const Model& m, Table& t, const std::string& rowSelect,
                     const std::vector<bool>& written);
-  bool fitRows(const Model& m, Table& t, const std::string& query, const std::vector<bool>& written,
-               bool quiet);
+  using Breaches = std::map<std::pair<std::size_t, std::string>, Breach>;
+  bool fitRows(const Model& m, Table& t, const std::string& query, const std::vector<bool>& fitted,
+               Breaches& breaches);
   void checkUnique(const Model& m, Table& t, const std::string& rowSelect,
                    const std::vector<bool>& written);
   bool keysMayCollide(const Model& m, const Table& t, const std::string& rowSelect,
@@ -517,7 +518,11 @@ void Predictor::evaluate(const Model& m) {
 void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSelect,
                              const std::vector<bool>& written) {
   const auto& columns = t.info.columns;
-  std::string filter;
+  // One query per set of tables the values read: a condition over one
+  // table of a join is then tested once per row of that table, not once
+  // per row of the join. Each query fits only its own columns, so that
+  // every value is fitted once.
+  std::map<std::string, std::pair<std::string, std::vector<bool>>> groups;
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const ColumnInfo& c = columns[i];
     if (c.identity || !written[i]) {
@@ -534,21 +539,57 @@ void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSel
       // statement cannot compute fails this query as it fails the run.
       condition = "datalength(" + value + ") < 0";
     }
-    filter += (filter.empty() ? "" : " or ") + condition;
+    std::set<std::string> reads;
+    if (!m.update) {
+      const auto given = std::find_if(m.values.begin(), m.values.end(),
+                                      [&](const auto& v) { return sameName(v.first, c.name); });
+      for (const auto& ref : preflight::columnsOf(given != m.values.end() ? given->second : "")) {
+        reads.insert(lowered(ref.qualifier));
+      }
+    }
+    std::string key;
+    for (const auto& r : reads) {
+      key += r + ",";
+    }
+    auto& group = groups[key];
+    group.first += (group.first.empty() ? "" : " or ") + condition;
+    group.second.resize(columns.size(), false);
+    group.second[i] = true;
   }
-  if (filter.empty() ||
-      !fitRows(m, t, "select * from (" + rowSelect + ") t where " + filter, written, true)) {
-    fitRows(m, t, rowSelect, written, false);
+  Breaches breaches;
+  bool filtered = true;
+  for (const auto& [key, group] : groups) {
+    filtered = filtered && fitRows(m, t, "select * from (" + rowSelect + ") t where " + group.first,
+                                   group.second, breaches);
+  }
+  if (!filtered) {
+    breaches.clear();
+    if (!fitRows(m, t, rowSelect, written, breaches)) {
+      add(m, severityOf(m),
+          m.what + " fails on the rows it would write: " + SQLCA_.SQLErrText() + consequence(m));
+      return;
+    }
+  }
+  for (const auto& [where, b] : breaches) {
+    const ColumnInfo& c = columns[where.first];
+    if (b.rule == "NOT NULL") {
+      report(m, b,
+             m.table + "." + c.name + " is NOT NULL, but " + m.what + " would leave it NULL in " +
+                 plural(b.rows, "row", "rows") + " (" + b.error + ")");
+    } else {
+      report(m, b,
+             m.table + "." + c.name + " is " + b.rule + ", but " + m.what + " would write " +
+                 plural(b.rows, "value", "values") + " it cannot hold (" + b.error + ")");
+    }
   }
 }
 
-// Fits the written values of the rows `query` returns (the row select's
-// columns) and reports the rules they break. With `quiet`, a query that
-// fails reports nothing and returns false.
+// Fits the values of the `fitted` columns of the rows `query` returns (the
+// row select's columns) and adds the rules they break to `breaches`; false
+// when the query fails.
 bool Predictor::fitRows(const Model& m, Table& t, const std::string& query,
-                        const std::vector<bool>& written, bool quiet) {
+                        const std::vector<bool>& fitted, Breaches& breaches) {
   const auto& columns = t.info.columns;
-  std::map<std::pair<std::size_t, std::string>, Breach> breaches;
   auto breach = [&](std::size_t i, const std::string& rule, const std::string& error,
                     const std::string& key, const Value& value) {
     Breach& b = breaches[{i, rule}];
@@ -571,8 +612,8 @@ bool Predictor::fitRows(const Model& m, Table& t, const std::string& query,
         row.size() > columns.size() ? row[columns.size()].value_or("NULL") : std::string("?");
     for (std::size_t i = 0; i < columns.size() && i < row.size(); ++i) {
       const ColumnInfo& c = columns[i];
-      if (c.identity || !written[i]) {
-        continue;  // kept as it is, or given a default the check cannot read
+      if (c.identity || !fitted[i]) {
+        continue;  // kept as it is, given a default the check cannot read, or another query's
       }
       const FitOutcome fit = fitter_.fit(rules[i], row[i]);
       if (!fit.ok) {
@@ -587,26 +628,7 @@ bool Predictor::fitRows(const Model& m, Table& t, const std::string& query,
       }
     }
   }
-  if (code < 0) {
-    if (!quiet) {
-      add(m, severityOf(m),
-          m.what + " fails on the rows it would write: " + SQLCA_.SQLErrText() + consequence(m));
-    }
-    return false;
-  }
-  for (const auto& [where, b] : breaches) {
-    const ColumnInfo& c = columns[where.first];
-    if (b.rule == "NOT NULL") {
-      report(m, b,
-             m.table + "." + c.name + " is NOT NULL, but " + m.what + " would leave it NULL in " +
-                 plural(b.rows, "row", "rows") + " (" + b.error + ")");
-    } else {
-      report(m, b,
-             m.table + "." + c.name + " is " + b.rule + ", but " + m.what + " would write " +
-                 plural(b.rows, "value", "values") + " it cannot hold (" + b.error + ")");
-    }
-  }
-  return true;
+  return code >= 0;
 }
 
 void Predictor::checkUnique(const Model& m, Table& t, const std::string& rowSelect,
@@ -1439,7 +1461,7 @@ void Predictor::run(const std::vector<std::string>& chosen, bool subnoToNo) {
                    {"item_no", "a.item_no"},
                    {"supcust_no", "a.main_supcust"},
                    {"sale_way", "a.item_sup_flag"},
-                   {"price", "(case trade_type when '2' then a.trans_price else a.price end)"},
+                   {"price", "(case a.trade_type when '2' then a.trans_price else a.price end)"},
                    {"base_price", "a.base_price"},
                    {"sale_price", "a.sale_price"},
                    {"vip_price", "a.vip_price"},
