@@ -718,48 +718,16 @@ std::string compareTargets(const fs::path& tool, const fs::path& floor, std::siz
 
 // --- the benchmark ----------------------------------------------------------
 
-struct ChildRun {
-  double seconds = 0;
-  double peakMiB = 0;
-  int status = -1;
-  std::map<std::string, std::string> facts;  // "statements", "outcome", ...
-  std::string output;
+// A measured run of this program in one mode, with the facts it printed
+// ("statements", "outcome", ...: one "name value" per line).
+struct ChildRun : benchutil::ChildRun {
+  std::map<std::string, std::string> facts;
 };
 
-// Runs this program again with `mode` and `folder` and measures the child:
-// wall time from fork to exit, and its peak resident memory from wait4.
-// POSIX only (fork, exec, wait4).
+// Runs this program again with `mode` and `folder` and measures the child.
 ChildRun runChild(const std::string& self, const char* mode, const std::string& folder) {
   ChildRun run;
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) {
-    return run;
-  }
-  // Writes still pending from generating or copying the data would
-  // otherwise land in the middle of the measured run.
-  sync();
-  const benchutil::Stopwatch watch;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipeFds[1], STDOUT_FILENO);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
-    execl(self.c_str(), self.c_str(), mode, folder.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-    run.output.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(pipeFds[0]);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  run.seconds = watch.seconds();
-  run.peakMiB = benchutil::peakMiB(usage);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  static_cast<benchutil::ChildRun&>(run) = benchutil::runProgram({self, mode, folder});
   std::istringstream lines(run.output);
   std::string line;
   while (std::getline(lines, line)) {

@@ -24,10 +24,10 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -272,26 +272,18 @@ int measure(long items, long weighedEvery) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<long> sizes;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg(argv[i]);
-    long n = 0;
-    const auto [ptr, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), n);
-    if (ec != std::errc() || ptr != arg.data() + arg.size() || n <= 0) {
-      std::fprintf(stderr, "usage: items_bench [N ...]\n");
-      return 2;
-    }
-    sizes.push_back(n);
-  }
-  if (sizes.empty()) {
-    sizes = {10000, 100000, 1000000};
+  const std::optional<std::vector<long>> sizes =
+      benchutil::sizesFromArguments(argc, argv, {10000, 100000, 1000000});
+  if (!sizes) {
+    std::fprintf(stderr, "usage: items_bench [N ...]\n");
+    return 2;
   }
   std::printf("%d long class codes\n", static_cast<int>(100 * kLongClassesPerPrefix));
   std::printf("%9s  %4s  %10s  %10s %8s  %8s  %8s  %8s  %10s %8s  %9s\n", "items", "wgh",
               "unticked s", "ticked s", "stmts", "t / u", "floor s", "floor/u", "classes s",
               "stmts", "peak MiB");
   int result = 0;
-  for (const long n : sizes) {
+  for (const long n : *sizes) {
     for (const long weighedEvery : {100L, 20L, 16L}) {
       if (!benchutil::runInChild([&] { return measure(n, weighedEvery); })) {
         result = 1;

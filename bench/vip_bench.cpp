@@ -10,10 +10,10 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -128,22 +128,14 @@ int measure(long cards) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<long> sizes;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg(argv[i]);
-    long n = 0;
-    const auto [ptr, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), n);
-    if (ec != std::errc() || ptr != arg.data() + arg.size() || n <= 0) {
-      std::fprintf(stderr, "usage: vip_bench [N ...]\n");
-      return 2;
-    }
-    sizes.push_back(n);
-  }
-  if (sizes.empty()) {
-    sizes = {10000, 100000, 1000000};
+  const std::optional<std::vector<long>> sizes =
+      benchutil::sizesFromArguments(argc, argv, {10000, 100000, 1000000});
+  if (!sizes) {
+    std::fprintf(stderr, "usage: vip_bench [N ...]\n");
+    return 2;
   }
   int result = 0;
-  for (const long n : sizes) {
+  for (const long n : *sizes) {
     if (!benchutil::runInChild([&] { return measure(n); })) {
       result = 1;
     }

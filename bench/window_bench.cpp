@@ -277,56 +277,6 @@ int windowRun(int argc, char** argv, const std::string& folder, bool alive) {
 
 // --- the parent -----------------------------------------------------------------
 
-struct ChildRun {
-  double seconds = 0;
-  double peakMiB = 0;
-  int status = -1;
-  std::string output;
-};
-
-// Runs `args` (a program and its arguments) with the environment changed
-// by `env`, its standard output captured; wall time from fork to exit.
-ChildRun runChild(const std::vector<std::string>& args,
-                  const std::vector<std::pair<std::string, std::string>>& env) {
-  ChildRun run;
-  int fds[2];
-  if (pipe(fds) != 0) {
-    return run;
-  }
-  sync();
-  const benchutil::Stopwatch watch;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], STDOUT_FILENO);
-    close(fds[0]);
-    close(fds[1]);
-    for (const auto& [name, value] : env) {
-      setenv(name.c_str(), value.c_str(), 1);
-    }
-    std::vector<char*> argv;
-    for (const std::string& a : args) {
-      argv.push_back(const_cast<char*>(a.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(fds[0], buffer, sizeof buffer)) > 0) {
-    run.output.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(fds[0]);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  run.seconds = watch.seconds();
-  run.peakMiB = benchutil::peakMiB(usage);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
 std::map<std::string, std::string> facts(const std::string& output) {
   std::map<std::string, std::string> out;
   std::istringstream lines(output);
@@ -427,7 +377,7 @@ int main(int argc, char** argv) {
     for (int side = 0; side < 2; ++side) {
       const bool windowSide = (side == 0) == (turn % 2 == 1);
       freshCopy(data, run);
-      const ChildRun r = runChild(windowSide ? windowArgs : batchArgs, env);
+      const benchutil::ChildRun r = benchutil::runProgram(windowSide ? windowArgs : batchArgs, env);
       const bool ok = r.status == 0 && (windowSide || r.output.find(R"("outcome":"completed")") !=
                                                           std::string::npos);
       if (!ok) {
@@ -460,7 +410,8 @@ int main(int argc, char** argv) {
 
   if (alive) {
     freshCopy(data, run);
-    const ChildRun r = runChild({self.string(), "--window-alive", run.string()}, env);
+    const benchutil::ChildRun r =
+        benchutil::runProgram({self.string(), "--window-alive", run.string()}, env);
     std::printf("\nwindow watched while converting (%s):\n%s",
                 r.status == 0 ? "completed" : "FAILED", r.output.c_str());
     if (r.status != 0) {

@@ -2,40 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <map>
-#include <optional>
-#include <string>
-
-#include "app/run_log.h"
+#include "support/daily_log_cases.h"
 
 namespace cvt {
 namespace {
 
-EnvLookup envOf(std::map<std::string, std::string> vars) {
-  return [vars](const std::string& name) -> std::optional<std::string> {
-    const auto it = vars.find(name);
-    return it == vars.end() ? std::nullopt : std::optional<std::string>(it->second);
-  };
-}
-
 TEST(RunLog, TheDaysFileLiesInTheUsersDataFolder) {
-  // 2026-03-04 12:00 UTC is that day in every time zone within twelve hours.
-  const auto noon = std::chrono::sys_days{std::chrono::year{2026} / 3 / 4} + std::chrono::hours{12};
-  struct Case {
-    std::map<std::string, std::string> env;
-    std::string file;
-  };
-  for (const Case& c : {
-           Case{{{"XDG_DATA_HOME", "/x/data"}, {"HOME", "/home/op"}},
-                "/x/data/convert/2026-03-04.jsonl"},
-           Case{{{"XDG_DATA_HOME", ""}, {"HOME", "/home/op"}},
-                "/home/op/.local/share/convert/2026-03-04.jsonl"},
-           Case{{{"HOME", "/home/op"}}, "/home/op/.local/share/convert/2026-03-04.jsonl"},
-           Case{{}, ""},
-       }) {
-    EXPECT_EQ(dailyRunLogFile(envOf(c.env), noon), c.file);
-  }
+  expectDailyLogFiles({
+      {{{"XDG_DATA_HOME", "/x/data"}, {"HOME", "/home/op"}}, "/x/data/convert/2026-03-04.jsonl"},
+      {{{"XDG_DATA_HOME", ""}, {"HOME", "/home/op"}},
+       "/home/op/.local/share/convert/2026-03-04.jsonl"},
+      {{{"HOME", "/home/op"}}, "/home/op/.local/share/convert/2026-03-04.jsonl"},
+      {{}, ""},
+  });
 }
 
 }  // namespace

@@ -69,10 +69,15 @@ class TsqlCatalog final : public Catalog {
       }
       column.declared = column.type;
       if (column.length > 0) {
-        column.declared += "(" + std::to_string(column.length) + ")";
+        // Appended piece by piece: joining a literal and a temporary
+        // string here draws GCC 12's false -Wrestrict warning (bug 105329).
+        column.declared.append("(").append(std::to_string(column.length)).append(")");
       } else if (column.precision > 0) {
-        column.declared +=
-            "(" + std::to_string(column.precision) + "," + std::to_string(column.scale) + ")";
+        column.declared.append("(")
+            .append(std::to_string(column.precision))
+            .append(",")
+            .append(std::to_string(column.scale))
+            .append(")");
       }
       column.nullable = row.size() > 5 && row.at(5).value_or("YES") == "YES";
       column.defaultValue = row.size() > 6 ? row.at(6) : Value();

@@ -27,8 +27,9 @@ constexpr unsigned char kLastPrintable = 0x7e;
 struct Collator {
   UCollator* icu = nullptr;
   // Rank of each printable ASCII character in the collator's order; equal
-  // ranks compare equal (a and A). Zero for characters off the fast path.
-  std::array<unsigned char, 128> rank{};
+  // ranks compare equal (a and A). Zero for every other byte: those are
+  // off the fast path.
+  std::array<unsigned char, 256> rank{};
 
   Collator() {
     UErrorCode status = U_ZERO_ERROR;
@@ -76,49 +77,41 @@ const Collator& collator() {
   return instance;
 }
 
+// True when every byte of s[from, to) is on the fast path.
+bool plain(const unsigned char* s, std::size_t from, std::size_t to, const unsigned char* rank) {
+  for (std::size_t j = from; j < to; ++j) {
+    if (rank[s[j]] == 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int compare(const char* a, std::size_t lengthA, const char* b, std::size_t lengthB) {
   const Collator& c = collator();
   const std::size_t na = withoutTrailingBlanks(a, lengthA);
   const std::size_t nb = withoutTrailingBlanks(b, lengthB);
+  const auto* pa = reinterpret_cast<const unsigned char*>(a);
+  const auto* pb = reinterpret_cast<const unsigned char*>(b);
+  const unsigned char* rank = c.rank.data();
   const std::size_t common = std::min(na, nb);
   std::size_t i = 0;
-  for (; i < common; ++i) {
-    const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[i]);
-    if (ca >= 128 || cb >= 128 || c.rank[ca] == 0 || c.rank[cb] == 0) {
-      break;
-    }
-    if (c.rank[ca] != c.rank[cb]) {
-      // Only if the rest of both texts stays on the fast path is this the
-      // collator's answer; otherwise a later character (an accent, say)
-      // can still decide, so ICU sees the whole texts.
-      bool plain = true;
-      for (std::size_t j = i + 1; j < na && plain; ++j) {
-        const auto x = static_cast<unsigned char>(a[j]);
-        plain = x < 128 && c.rank[x] != 0;
-      }
-      for (std::size_t j = i + 1; j < nb && plain; ++j) {
-        const auto x = static_cast<unsigned char>(b[j]);
-        plain = x < 128 && c.rank[x] != 0;
-      }
-      if (plain) {
-        return c.rank[ca] < c.rank[cb] ? -1 : 1;
-      }
-      break;
-    }
+  while (i < common && rank[pa[i]] == rank[pb[i]] && rank[pa[i]] != 0) {
+    ++i;
   }
-  if (i == common) {
-    bool plain = true;
-    const char* longer = na > nb ? a : b;
-    for (std::size_t j = common; j < std::max(na, nb) && plain; ++j) {
-      const auto x = static_cast<unsigned char>(longer[j]);
-      plain = x < 128 && c.rank[x] != 0;
+  if (i < common) {
+    // Two plain characters of different ranks decide only if the rest of
+    // both texts stays on the fast path; otherwise a later character (an
+    // accent, say) can still decide, so ICU sees the whole texts.
+    const unsigned char ra = rank[pa[i]];
+    const unsigned char rb = rank[pb[i]];
+    if (ra != 0 && rb != 0 && plain(pa, i + 1, na, rank) && plain(pb, i + 1, nb, rank)) {
+      return ra < rb ? -1 : 1;
     }
-    if (plain) {
-      return na == nb ? 0 : (na < nb ? -1 : 1);
-    }
+  } else if (plain(na > nb ? pa : pb, common, std::max(na, nb), rank)) {
+    return na == nb ? 0 : (na < nb ? -1 : 1);
   }
   if (c.icu == nullptr) {
     return bytewise(a, na, b, nb);

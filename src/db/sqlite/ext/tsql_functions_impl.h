@@ -261,6 +261,8 @@ inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const voi
 #include "db/sqlite/ext/tsql_builtins_impl.h"
 // Needs the strict functions' helpers.
 #include "db/sqlite/ext/tsql_more_functions.h"
+// LIKE as the server matches it.
+#include "db/sqlite/ext/tsql_like.h"
 
 namespace cvt::tsql_impl {
 
@@ -299,6 +301,8 @@ inline int registerAll(sqlite3* db) {
       {"tsql_round", 5, roundFunction, true},
       {"tsql_datalength", 2, datalengthFunction, true},
       {"tsql_replace", 3, replaceFunction, true},
+      {"like", 2, likeFunction, true},
+      {"like", 3, likeFunction, true},
       {"tsql_number", 1, numberFunction, true},
       {"tsql_datetime_text", 2, datetimeTextFunction, true},
   };
