@@ -9,6 +9,7 @@
 #include <set>
 #include <utility>
 
+#include "app/preflight_filters.h"
 #include "app/preflight_sql.h"
 #include "app/run_driver.h"
 #include "db/names.h"
@@ -372,9 +373,16 @@ class Predictor {
 
   void evaluate(const Model& m);
   void evaluateRows(const Model& m, Table& t, const std::string& rowSelect,
-                    std::vector<bool>& written);
-  void checkUnique(const Model& m, Table& t, const std::vector<Row>& rows,
-                   const std::vector<std::string>& keys, const std::vector<bool>& written);
+                    const std::vector<bool>& written);
+  bool fitRows(const Model& m, Table& t, const std::string& query, const std::vector<bool>& written,
+               bool quiet);
+  void checkUnique(const Model& m, Table& t, const std::string& rowSelect,
+                   const std::vector<bool>& written);
+  bool keysMayCollide(const Model& m, const Table& t, const std::string& rowSelect,
+                      const std::vector<std::size_t>& parts,
+                      const std::optional<std::string>& others);
+  void compareKeys(const Model& m, Table& t, const std::string& rowSelect, const IndexInfo& index,
+                   const std::vector<std::size_t>& parts, const std::optional<std::string>& others);
   void checkQueries(const Model& m, Table& t, const std::string& rowSelect,
                     const std::vector<bool>& written);
   void advance(const Model& m, Table& t, const std::vector<std::string>& exprs);
@@ -497,12 +505,48 @@ void Predictor::evaluate(const Model& m) {
     }
   }
   evaluateRows(m, t, rowSelect, written);
+  checkUnique(m, t, rowSelect, written);
   checkQueries(m, t, rowSelect, written);
   advance(m, t, exprs);
 }
 
+// The rows whose values all fit are left out by the query itself; those
+// that may not are fetched and fitted one by one. When the database cannot
+// put that query (a condition it refuses, a value it cannot compare), every
+// row is fetched.
 void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSelect,
-                             std::vector<bool>& written) {
+                             const std::vector<bool>& written) {
+  const auto& columns = t.info.columns;
+  std::string filter;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const ColumnInfo& c = columns[i];
+    if (c.identity || !written[i]) {
+      continue;
+    }
+    const std::string value = "t." + c.name;
+    std::string condition =
+        preflight::mayNotFit(ValueFitter::limits(fitter_.rule(declaredOf(c))), value);
+    if (!c.nullable) {
+      condition = condition.empty() ? value + " is null" : condition + " or " + value + " is null";
+    }
+    if (condition.empty()) {
+      // Never true, but the value is still computed, so that a value the
+      // statement cannot compute fails this query as it fails the run.
+      condition = "datalength(" + value + ") < 0";
+    }
+    filter += (filter.empty() ? "" : " or ") + condition;
+  }
+  if (filter.empty() ||
+      !fitRows(m, t, "select * from (" + rowSelect + ") t where " + filter, written, true)) {
+    fitRows(m, t, rowSelect, written, false);
+  }
+}
+
+// Fits the written values of the rows `query` returns (the row select's
+// columns) and reports the rules they break. With `quiet`, a query that
+// fails reports nothing and returns false.
+bool Predictor::fitRows(const Model& m, Table& t, const std::string& query,
+                        const std::vector<bool>& written, bool quiet) {
   const auto& columns = t.info.columns;
   std::map<std::pair<std::size_t, std::string>, Breach> breaches;
   auto breach = [&](std::size_t i, const std::string& rule, const std::string& error,
@@ -515,38 +559,22 @@ void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSel
       b.examples.push_back(shownValue(key) + ": " + shownValue(value));
     }
   };
-  // Columns whose stored values matter: those written, and those of a
-  // unique index (compared as stored).
   std::vector<const ValueFitter::Rule*> rules;
-  std::vector<bool> needed = written;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    rules.push_back(fitter_.rule(declaredOf(columns[i])));
-    for (const IndexInfo& index : t.rules.indexes) {
-      needed[i] = needed[i] ||
-                  (index.unique &&
-                   std::any_of(index.columns.begin(), index.columns.end(),
-                               [&](const std::string& n) { return sameName(n, columns[i].name); }));
-    }
+  for (const auto& c : columns) {
+    rules.push_back(fitter_.rule(declaredOf(c)));
   }
-  std::vector<Row> fitted;
-  std::vector<std::string> keys;
-  auto cursor = SQLCA_.openCursor(rowSelect);
+  auto cursor = SQLCA_.openCursor(query);
   Row row;
   long code = 0;
   while ((code = cursor->fetch(row)) == kSqlOk) {
-    Row stored(columns.size());
     const std::string key =
         row.size() > columns.size() ? row[columns.size()].value_or("NULL") : std::string("?");
     for (std::size_t i = 0; i < columns.size() && i < row.size(); ++i) {
       const ColumnInfo& c = columns[i];
-      if (c.identity || !needed[i]) {
-        continue;
-      }
-      const FitOutcome fit = fitter_.fit(rules[i], row[i]);
-      stored[i] = fit.ok ? fit.stored : row[i];
-      if (!written[i]) {
+      if (c.identity || !written[i]) {
         continue;  // kept as it is, or given a default the check cannot read
       }
+      const FitOutcome fit = fitter_.fit(rules[i], row[i]);
       if (!fit.ok) {
         breach(i, typeName(c), fit.error, key, row[i]);
       } else if (!fit.stored && !c.nullable) {
@@ -558,13 +586,13 @@ void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSel
                key, row[i]);
       }
     }
-    fitted.push_back(std::move(stored));
-    keys.push_back(key);
   }
   if (code < 0) {
-    add(m, severityOf(m),
-        m.what + " fails on the rows it would write: " + SQLCA_.SQLErrText() + consequence(m));
-    return;
+    if (!quiet) {
+      add(m, severityOf(m),
+          m.what + " fails on the rows it would write: " + SQLCA_.SQLErrText() + consequence(m));
+    }
+    return false;
   }
   for (const auto& [where, b] : breaches) {
     const ColumnInfo& c = columns[where.first];
@@ -578,11 +606,10 @@ void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSel
                  plural(b.rows, "value", "values") + " it cannot hold (" + b.error + ")");
     }
   }
-  checkUnique(m, t, fitted, keys, written);
+  return true;
 }
 
-void Predictor::checkUnique(const Model& m, Table& t, const std::vector<Row>& rows,
-                            const std::vector<std::string>& keys,
+void Predictor::checkUnique(const Model& m, Table& t, const std::string& rowSelect,
                             const std::vector<bool>& written) {
   if (!t.rules.exposed) {
     return;
@@ -611,118 +638,160 @@ void Predictor::checkUnique(const Model& m, Table& t, const std::vector<Row>& ro
     }
     // The rows of the table beside the written ones: those the clearing
     // spares (insert) or the update leaves alone.
-    struct Entry {
-      Row key;
-      bool mine = false;
-      std::string name;
-    };
-    std::vector<Entry> entries;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      Entry e;
-      for (const auto i : parts) {
-        e.key.push_back(rows[r][i]);
-      }
-      e.mine = true;
-      e.name = keys[r];
-      entries.push_back(std::move(e));
-    }
     std::optional<std::string> others;
     if (m.update && !m.where.empty()) {
       others = keptBy(expand(m.where));
     } else if (!m.update && m.keep) {
       others = *m.keep;
     }
-    if (others) {
-      std::string list;
-      for (const auto i : parts) {
-        list += (list.empty() ? "" : ", ") + ("t." + columns[i].name);
+    if (keysMayCollide(m, t, rowSelect, parts, others)) {
+      compareKeys(m, t, rowSelect, index, parts, others);
+    }
+  }
+}
+
+// Whether any key of the written rows may be shared, asked of the database:
+// the keys grouped in the form the column stores them, which makes equal
+// every two keys the column would take as equal (and perhaps more). True
+// as well when the database cannot answer.
+bool Predictor::keysMayCollide(const Model& m, const Table& t, const std::string& rowSelect,
+                               const std::vector<std::size_t>& parts,
+                               const std::optional<std::string>& others) {
+  const auto& columns = t.info.columns;
+  std::string written;
+  std::string kept;
+  std::string names;
+  for (std::size_t k = 0; k < parts.size(); ++k) {
+    const ColumnInfo& c = columns[parts[k]];
+    const std::string declared = declaredOf(c);
+    const std::string form =
+        preflight::storedForm(ValueFitter::limits(fitter_.rule(declared)), declared, "t." + c.name);
+    if (form.empty()) {
+      return true;
+    }
+    const std::string name = "chk_k" + std::to_string(k);
+    written += form + " as " + name + ", ";
+    kept += form + ", ";
+    names += (k > 0 ? ", " : "") + name;
+  }
+  std::string rows = "select " + written + "1 as chk_mine from (" + rowSelect + ") t";
+  if (others) {
+    rows += " union all select " + kept + "0 from (" + state(m.table) + ") t where " + *others;
+  }
+  Value shared;
+  const long code = SQLCA_.selectInto("select count(*) from (select " + names + " from (" + rows +
+                                          ") u group by " + names +
+                                          " having count(*) > 1 and max(chk_mine) = 1) d",
+                                      {}, {&shared});
+  return code != kSqlOk || !shared || *shared != "0";
+}
+
+// The keys of the written rows and of the rows beside them, fitted as the
+// column stores them and compared as the target's collation compares them.
+void Predictor::compareKeys(const Model& m, Table& t, const std::string& rowSelect,
+                            const IndexInfo& index, const std::vector<std::size_t>& parts,
+                            const std::optional<std::string>& others) {
+  const auto& columns = t.info.columns;
+  struct Entry {
+    Row key;
+    bool mine = false;
+  };
+  std::vector<Entry> entries;
+  std::string list;
+  for (const auto i : parts) {
+    list += (list.empty() ? "" : ", ") + ("t." + columns[i].name);
+  }
+  auto read = [&](const std::string& query, bool mine) {
+    auto cursor = SQLCA_.openCursor(query);
+    Row row;
+    long code = 0;
+    while ((code = cursor->fetch(row)) == kSqlOk) {
+      Entry e;
+      e.mine = mine;
+      for (std::size_t k = 0; k < parts.size() && k < row.size(); ++k) {
+        const FitOutcome fit = fitter_.fit(declaredOf(columns[parts[k]]), row[k]);
+        e.key.push_back(fit.ok ? fit.stored : row[k]);
       }
-      auto cursor =
-          SQLCA_.openCursor("select " + list + " from (" + state(m.table) + ") t where " + *others);
-      Row row;
-      long code = 0;
-      while ((code = cursor->fetch(row)) == kSqlOk) {
-        Entry e;
-        for (std::size_t k = 0; k < parts.size() && k < row.size(); ++k) {
-          const FitOutcome fit = fitter_.fit(declaredOf(columns[parts[k]]), row[k]);
-          e.key.push_back(fit.ok ? fit.stored : row[k]);
+      entries.push_back(std::move(e));
+    }
+    return code >= 0;
+  };
+  if (!read("select " + list + " from (" + rowSelect + ") t", true)) {
+    return;  // the rows' own failure is reported with their values
+  }
+  if (others &&
+      !read("select " + list + " from (" + state(m.table) + ") t where " + *others, false)) {
+    add(m, CheckSeverity::Warning,
+        "the rows that stay in " + m.table + " beside those " + m.what +
+            " writes could not be read to compare keys: " + SQLCA_.SQLErrText());
+    return;
+  }
+  if (t.rules.nullsDistinct) {
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const Entry& e) {
+                                   return std::any_of(e.key.begin(), e.key.end(),
+                                                      [](const Value& v) { return !v; });
+                                 }),
+                  entries.end());
+  }
+  auto compare = [&](const Entry& a, const Entry& b) {
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+      const Value& x = a.key[k];
+      const Value& y = b.key[k];
+      if (!x || !y) {
+        if (x.has_value() != y.has_value()) {
+          return x.has_value() ? 1 : -1;
         }
-        entries.push_back(std::move(e));
-      }
-      if (code < 0) {
-        add(m, CheckSeverity::Warning,
-            "the rows that stay in " + m.table + " beside those " + m.what +
-                " writes could not be read to compare keys: " + SQLCA_.SQLErrText());
         continue;
       }
-    }
-    if (t.rules.nullsDistinct) {
-      entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                   [](const Entry& e) {
-                                     return std::any_of(e.key.begin(), e.key.end(),
-                                                        [](const Value& v) { return !v; });
-                                   }),
-                    entries.end());
-    }
-    auto compare = [&](const Entry& a, const Entry& b) {
-      for (std::size_t k = 0; k < parts.size(); ++k) {
-        const Value& x = a.key[k];
-        const Value& y = b.key[k];
-        if (!x || !y) {
-          if (x.has_value() != y.has_value()) {
-            return x.has_value() ? 1 : -1;
-          }
-          continue;
-        }
-        const ColumnInfo& c = columns[parts[k]];
-        int d = 0;
-        if (isTextType(c.type)) {
-          d = collate(*x, *y);
-        } else if (isNumericType(c.type)) {
-          d = canonicalNumber(*x).compare(canonicalNumber(*y));
-        } else {
-          d = x->compare(*y);
-        }
-        if (d != 0) {
-          return d;
-        }
+      const ColumnInfo& c = columns[parts[k]];
+      int d = 0;
+      if (isTextType(c.type)) {
+        d = collate(*x, *y);
+      } else if (isNumericType(c.type)) {
+        d = canonicalNumber(*x).compare(canonicalNumber(*y));
+      } else {
+        d = x->compare(*y);
       }
-      return 0;
-    };
-    std::stable_sort(entries.begin(), entries.end(),
-                     [&](const Entry& a, const Entry& b) { return compare(a, b) < 0; });
-    Breach b;
-    std::string names;
-    for (const auto& n : index.columns) {
-      names += (names.empty() ? "" : ", ") + n;
-    }
-    b.rule = std::string(index.primary ? "primary key" : "unique index ") +
-             (index.primary ? "" : index.name) + " (" + names + ")";
-    b.column = names;
-    for (std::size_t i = 0; i < entries.size();) {
-      std::size_t j = i + 1;
-      bool mine = entries[i].mine;
-      while (j < entries.size() && compare(entries[i], entries[j]) == 0) {
-        mine = mine || entries[j].mine;
-        ++j;
+      if (d != 0) {
+        return d;
       }
-      if (j - i > 1 && mine) {
-        if (++b.rows <= static_cast<long long>(kExamples)) {
-          std::string value;
-          for (const auto& v : entries[i].key) {
-            value += (value.empty() ? "" : ", ") + shownValue(v);
-          }
-          b.examples.push_back(value + " (" + std::to_string(j - i) + " rows)");
+    }
+    return 0;
+  };
+  std::stable_sort(entries.begin(), entries.end(),
+                   [&](const Entry& a, const Entry& b) { return compare(a, b) < 0; });
+  Breach b;
+  std::string names;
+  for (const auto& n : index.columns) {
+    names += (names.empty() ? "" : ", ") + n;
+  }
+  b.rule = std::string(index.primary ? "primary key" : "unique index ") +
+           (index.primary ? "" : index.name) + " (" + names + ")";
+  b.column = names;
+  for (std::size_t i = 0; i < entries.size();) {
+    std::size_t j = i + 1;
+    bool mine = entries[i].mine;
+    while (j < entries.size() && compare(entries[i], entries[j]) == 0) {
+      mine = mine || entries[j].mine;
+      ++j;
+    }
+    if (j - i > 1 && mine) {
+      if (++b.rows <= static_cast<long long>(kExamples)) {
+        std::string value;
+        for (const auto& v : entries[i].key) {
+          value += (value.empty() ? "" : ", ") + shownValue(v);
         }
+        b.examples.push_back(value + " (" + std::to_string(j - i) + " rows)");
       }
-      i = j;
     }
-    if (b.rows > 0) {
-      report(m, b,
-             plural(b.rows, "key", "keys") + " of " + m.table + " (" + names +
-                 ") would be given to several rows by " + m.what + ", which the " + b.rule +
-                 " forbids");
-    }
+    i = j;
+  }
+  if (b.rows > 0) {
+    report(m, b,
+           plural(b.rows, "key", "keys") + " of " + m.table + " (" + names +
+               ") would be given to several rows by " + m.what + ", which the " + b.rule +
+               " forbids");
   }
 }
 

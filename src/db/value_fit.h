@@ -19,6 +19,18 @@ struct FitOutcome {
   Value stored;       // what the column holds afterwards, when ok
 };
 
+// What a declared type asks of a value stored into it, as fit() applies
+// it: enough to put the same limits into a query.
+struct FitLimits {
+  enum class Kind { None, Text, Decimal, Integer, Datetime };
+  Kind kind = Kind::None;
+  int length = 0;      // Text: the column's n
+  bool utf16 = false;  // Text: n counts UTF-16 units (nvarchar, nchar), else bytes of code page 936
+  int precision = 0;   // Decimal (money is decimal(19, 4))
+  int scale = 0;       // Decimal
+  int bytes = 0;       // Integer: 1, 2, 4 or 8
+};
+
 // Fits values to declared column types by the embedded engine's own rules:
 // the very functions its inserts and updates call (tsql_fit_text and its
 // kin), run on a private in-memory connection. SQL Server's rules are the
@@ -47,6 +59,10 @@ class ValueFitter {
   struct Rule;
   const Rule* rule(const std::string& declared);
   FitOutcome fit(const Rule* rule, const Value& value);
+
+  // The limits `rule` holds a value to (Kind::None when fit() stores every
+  // value unchanged).
+  static FitLimits limits(const Rule* rule);
 
  private:
   sqlite3* db_ = nullptr;

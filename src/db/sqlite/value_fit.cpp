@@ -141,6 +141,36 @@ const ValueFitter::Rule* ValueFitter::rule(const std::string& declared) {
   return slot.get();
 }
 
+FitLimits ValueFitter::limits(const Rule* rule) {
+  FitLimits out;
+  if (rule == nullptr || rule->stmt == nullptr) {
+    return out;
+  }
+  const ColumnRule& c = rule->column;
+  switch (c.kind) {
+    case ColumnRule::Kind::Text:
+      out.kind = FitLimits::Kind::Text;
+      out.length = c.length;
+      out.utf16 = c.utf16;
+      break;
+    case ColumnRule::Kind::Decimal:
+      out.kind = FitLimits::Kind::Decimal;
+      out.precision = c.precision;
+      out.scale = c.scale;
+      break;
+    case ColumnRule::Kind::Integer:
+      out.kind = FitLimits::Kind::Integer;
+      out.bytes = c.bytes;
+      break;
+    case ColumnRule::Kind::Datetime:
+      out.kind = FitLimits::Kind::Datetime;
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
 FitOutcome ValueFitter::fit(const std::string& declared, const Value& value) {
   return fit(rule(declared), value);
 }
