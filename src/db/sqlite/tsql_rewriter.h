@@ -6,7 +6,8 @@
 // one such text into SQLite statements that give SQL Server's result, or
 // refuses it with a clear error; it never guesses and never runs something
 // else. It works on tokens (strings, quoted names, comments and numbers are
-// recognised first), so a keyword inside a literal is never touched.
+// recognised first), so a keyword inside a literal is never touched, in
+// passes, one file each under db/sqlite/rewriter/ (their order: rewriter.h).
 //
 // What it covers:
 //  - names `db..table` and `db.dbo.table`: the target database becomes the
@@ -57,7 +58,7 @@
 //    decimal as a number, a text literal beside a datetime as a datetime;
 //    two texts of which neither is a column compare under TSQL; LIKE
 //    ignores the trailing blanks of the value it matches;
-//  - T-SQL's statement forms (db/sqlite/tsql_forms.h): conditions where a
+//  - T-SQL's statement forms (db/sqlite/rewriter/forms.h): conditions where a
 //    condition is expected, values in select lists, `select name = value`,
 //    GROUP BY rules, aliases unknown in WHERE, subqueries used as values
 //    yielding at most one row;
