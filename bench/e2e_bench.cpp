@@ -667,10 +667,25 @@ std::map<std::string, Digest> tableDigests(const fs::path& file, std::string& er
       stmt = rows.handle();
       std::uint64_t hash = 0xcbf29ce484222325ULL;
       for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
-        const int type = sqlite3_column_type(stmt, i);
-        hash = fnv1a(hash, &type, sizeof type);
+        int type = sqlite3_column_type(stmt, i);
         const void* bytes = type == SQLITE_NULL ? nullptr : sqlite3_column_blob(stmt, i);
-        const auto size = static_cast<std::size_t>(sqlite3_column_bytes(stmt, i));
+        auto size = static_cast<std::size_t>(sqlite3_column_bytes(stmt, i));
+        // A decimal kept as a real reads back as its 15 significant digits,
+        // and a whole one may be kept as the integer or the real of the
+        // same value (30681, or 30680.999999999996 from a floating-point
+        // product): digests see the value as the engine reads it.
+        std::string readAs;
+        if (type == SQLITE_FLOAT) {
+          char text[32];
+          std::snprintf(text, sizeof text, "%.15g", sqlite3_column_double(stmt, i));
+          readAs = text;
+          if (readAs.find_first_not_of("-0123456789") == std::string::npos) {
+            type = SQLITE_INTEGER;
+          }
+          bytes = readAs.data();
+          size = readAs.size();
+        }
+        hash = fnv1a(hash, &type, sizeof type);
         hash = fnv1a(hash, &size, sizeof size);
         if (bytes != nullptr) {
           hash = fnv1a(hash, bytes, size);
