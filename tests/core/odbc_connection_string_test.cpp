@@ -80,6 +80,12 @@ TEST(OdbcConnectionString, BuildsFromSettingsAndDbParm) {
            ";Database=/tmp/dbs/tillexv8.db;NoCreat=1;"
            "LoadExt=/b/libtsqlext.so",
        OdbcDriverKind::Sqlite, kDefaultLoginTimeoutSeconds},
+      {"SQLite data source: the driver takes its values bare, blanks and all",
+       settingsFor("ODBC", "Driver='SQLite3 ODBC Driver',LoadExt='/b c/libtsqlext.so'",
+                   "/tmp/my dbs"),
+       "Driver={SQLite3 ODBC Driver};Database=/tmp/my dbs/tillexv8.db;NoCreat=1;"
+       "LoadExt=/b c/libtsqlext.so",
+       OdbcDriverKind::Sqlite, kDefaultLoginTimeoutSeconds},
       {"SQLite data source: DBParm names the file",
        settingsFor("ODBC", "Driver=SQLite3;Database=/x/y.db", "ignored"),
        "Driver=SQLite3;Database=/x/y.db;NoCreat=1", OdbcDriverKind::Sqlite,
@@ -104,6 +110,8 @@ TEST(OdbcConnectionString, MalformedDbParmFailsWithoutQuotingValues) {
       {"LoginTimeout=0", "LoginTimeout must be a whole number of seconds from 1 to 600"},
       {"LoginTimeout=601", "LoginTimeout must be"},
       {"LoginTimeout=3s", "LoginTimeout must be"},
+      {"Driver=SQLite3,Database='/x;secret1/y.db'",
+       "The SQLite ODBC driver cannot take a ';' in the value of \"Database\""},
   };
   for (const auto& [dbparm, expected] : cases) {
     const OdbcConnectRequest request =

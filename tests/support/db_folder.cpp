@@ -9,6 +9,7 @@
 
 #include "db/sqlite/tsql_functions.h"
 #include "demo/schema.h"
+#include "platform/paths.h"
 #include "support/odbc_sqlite.h"
 #include "support/test_platform.h"
 
@@ -35,8 +36,8 @@ struct Db {
 
 }  // namespace
 
-DbFolder::DbFolder() {
-  path_ = makeTempFolder("convert-test-");
+DbFolder::DbFolder(const std::string& prefix) {
+  path_ = makeTempFolder(prefix);
   if (path_.empty()) {
     throw std::runtime_error("no temporary folder");
   }
@@ -47,7 +48,7 @@ DbFolder::DbFolder() {
 
 DbFolder::~DbFolder() {
   std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
+  std::filesystem::remove_all(platform::fsPath(path_), ec);
 }
 
 void DbFolder::exec(const std::string& database, const std::string& sql) const {

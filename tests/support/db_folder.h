@@ -10,10 +10,11 @@ namespace cvt::test {
 
 // A temporary folder holding the embedded default's three databases,
 // tillexv8.db, dravik_pro.db and dravik_std.db, built from the demo schema.
-// Removed with everything in it when the object goes.
+// Removed with everything in it when the object goes. The folder's name
+// starts with `prefix` (UTF-8).
 class DbFolder {
  public:
-  DbFolder();
+  explicit DbFolder(const std::string& prefix = "convert-test-");
   ~DbFolder();
   DbFolder(const DbFolder&) = delete;
   DbFolder& operator=(const DbFolder&) = delete;

@@ -9,6 +9,10 @@
 namespace cvt::test {
 
 std::string tsqlExtensionPath() {
+  const char* given = std::getenv("CONVERT_TSQL_EXT");
+  if (given != nullptr && *given != '\0') {
+    return given;
+  }
   const char* dir = std::getenv("CONVERT_BUILD_DIR");
   const std::filesystem::path base =
       dir != nullptr && *dir != '\0' ? std::filesystem::path(dir) : std::filesystem::current_path();

@@ -12,8 +12,10 @@ namespace cvt::test {
 // odbcinst.ini is needed.
 inline constexpr const char* kSqliteOdbcDriver = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
 
-// The loadable T-SQL extension of this build: $CONVERT_BUILD_DIR/libtsqlext.so
-// (CMake sets the variable for ctest), else beside the working directory.
+// The loadable T-SQL extension as the driver loads it: $CONVERT_TSQL_EXT
+// when set (under Wine the host's Linux build, since the driver is the
+// host's), else this build's $CONVERT_BUILD_DIR/libtsqlext.so (CMake sets
+// the variable for ctest), else beside the working directory.
 std::string tsqlExtensionPath();
 
 // DBParm that selects the SQLite3 ODBC driver and loads the extension.

@@ -13,7 +13,8 @@ std::string makeTempFolder(const std::string& prefix) {
   std::random_device random;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::filesystem::path folder =
-        base / (prefix + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(random()));
+        base / platform::fsPath(prefix + std::to_string(GetCurrentProcessId()) + "-" +
+                                std::to_string(random()));
     std::error_code error;
     if (std::filesystem::create_directory(folder, error)) {
       return platform::utf8Path(folder);

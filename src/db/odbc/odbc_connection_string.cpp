@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "db/odbc/odbc_handles.h"
+#include "platform/driver_paths.h"
 
 namespace cvt {
 
@@ -51,8 +52,10 @@ class AttributeList {
   }
 
   // ODBC syntax: key=value pairs joined by ';'. A value that holds a blank
-  // or a character the syntax gives a meaning to is braced, '}' doubled.
-  std::string text() const {
+  // or a character the syntax gives a meaning to is braced, '}' doubled,
+  // except where `bare` says the one who reads the value takes it up to the
+  // next ';' as it stands (see bareForSqlite).
+  std::string text(bool (*bare)(std::string_view key) = nullptr) const {
     std::string out;
     for (const auto& [key, value] : list_) {
       if (!out.empty()) {
@@ -60,7 +63,8 @@ class AttributeList {
       }
       out += key;
       out += '=';
-      const bool needs_braces = value.find_first_of("[]{}(),;?*=!@ \t") != std::string::npos;
+      const bool needs_braces = (bare == nullptr || !bare(key)) &&
+                                value.find_first_of("[]{}(),;?*=!@ \t") != std::string::npos;
       if (needs_braces) {
         out += '{';
         for (const char c : value) {
@@ -77,9 +81,27 @@ class AttributeList {
     return out;
   }
 
+  const std::vector<Attribute>& items() const { return list_; }
+
  private:
   std::vector<Attribute> list_;
 };
+
+// The SQLite3 ODBC driver reads its own attributes up to the next ';' and
+// keeps braces as part of the value: a braced file path names no file. The
+// driver manager's own (the driver, the data source) take braces.
+bool bareForSqlite(std::string_view key) { return !sameKey(key, "Driver") && !sameKey(key, "DSN"); }
+
+// The key of the first bare value that holds a ';', which no syntax can
+// carry to a driver that reads up to it; empty when there is none.
+std::string semicolonIn(const AttributeList& list, bool (*bare)(std::string_view key)) {
+  for (const auto& [key, value] : list.items()) {
+    if (bare(key) && value.find(';') != std::string::npos) {
+      return key;
+    }
+  }
+  return {};
+}
 
 struct ParsedParm {
   std::vector<Attribute> pairs;
@@ -301,7 +323,7 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
     if (!folder.empty()) {
       file = folder + "/" + file;
     }
-    attributes.set("Database", file);
+    attributes.set("Database", platform::driverFilePath(file));
     attributes.set("NoCreat", "1");
   } else {
     if (!server.empty()) {
@@ -341,7 +363,16 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
   for (auto& [key, value] : extra) {
     attributes.set(std::move(key), std::move(value));
   }
-  request.connectionString = attributes.text();
+  if (request.driverKind == OdbcDriverKind::Sqlite) {
+    const std::string key = semicolonIn(attributes, bareForSqlite);
+    if (!key.empty()) {
+      request.error = "The SQLite ODBC driver cannot take a ';' in the value of \"" + key + "\".";
+      return request;
+    }
+    request.connectionString = attributes.text(bareForSqlite);
+  } else {
+    request.connectionString = attributes.text();
+  }
   return request;
 }
 

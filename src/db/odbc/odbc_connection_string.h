@@ -66,7 +66,8 @@ struct OdbcConnectRequest {
 //
 // ServerName has the form "host" or "host,port". For a SQLite data source
 // the settings name no server: Database is the file <ServerName>/<Database>.db
-// unless DBParm names the file, and no login is sent.
+// in the driver's form of paths (platform/driver_paths.h) unless DBParm
+// names the file, and no login is sent.
 //
 // Returns the request; on a malformed DBParm, `error` says what is wrong
 // without quoting any value (a value may be a password).

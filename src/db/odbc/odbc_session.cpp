@@ -17,6 +17,7 @@
 #include "db/odbc/odbc_handles.h"
 #include "db/odbc/tsql_catalog.h"
 #include "db/odbc/utf16_text.h"
+#include "platform/driver_paths.h"
 
 namespace cvt {
 
@@ -1076,7 +1077,8 @@ bool OdbcSession::attachNeighbours() {
     return false;
   }
 
-  const std::filesystem::path main_path = pathOf(main_file);
+  // The driver names its files in its own form; the folder is listed here.
+  const std::filesystem::path main_path = pathOf(platform::localFilePath(main_file));
   std::vector<std::pair<std::string, std::filesystem::path>> candidates;
   std::error_code ec;
   for (std::filesystem::directory_iterator it(main_path.parent_path(), ec), end; !ec && it != end;
@@ -1099,7 +1101,8 @@ bool OdbcSession::attachNeighbours() {
       break;
     }
     long long rows = 0;
-    const std::string attach = kAttachDatabase + quotedLiteral(utf8Of(path)) + " AS " + name;
+    const std::string attach =
+        kAttachDatabase + quotedLiteral(platform::driverFilePath(utf8Of(path))) + " AS " + name;
     if (!runDirect(attach, false, rows).failed()) {
       attached_.push_back(name);
     }
