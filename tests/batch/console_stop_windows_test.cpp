@@ -13,6 +13,7 @@
 
 #include "platform/paths.h"
 #include "support/db_folder.h"
+#include "support/windows_handle.h"
 
 namespace cvt {
 namespace {
@@ -22,20 +23,7 @@ std::string buildFile(const char* name) {
   return std::string(dir != nullptr ? dir : ".") + "/" + name;
 }
 
-// Owns a Windows handle.
-struct Handle {
-  HANDLE h = nullptr;
-  Handle() = default;
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { reset(); }
-  void reset() {
-    if (h != nullptr && h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
-    }
-    h = nullptr;
-  }
-};
+using test::Handle;
 
 // A started program. No argument here holds a quote, so quoting each is
 // the whole of the command line's syntax.

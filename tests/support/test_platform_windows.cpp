@@ -5,6 +5,7 @@
 
 #include "platform/paths.h"
 #include "support/test_platform.h"
+#include "support/windows_handle.h"
 
 namespace cvt::test {
 
@@ -53,21 +54,6 @@ std::wstring quoted(const std::wstring& arg) {
   out.push_back(L'"');
   return out;
 }
-
-// Owns a Windows handle.
-struct Handle {
-  HANDLE h = nullptr;
-  Handle() = default;
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { reset(); }
-  void reset() {
-    if (h != nullptr && h != INVALID_HANDLE_VALUE) {
-      CloseHandle(h);
-    }
-    h = nullptr;
-  }
-};
 
 }  // namespace
 

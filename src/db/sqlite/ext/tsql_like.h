@@ -10,7 +10,6 @@
 // Part of the shared function code (see tsql_functions_impl.h): included
 // after tsql_more_functions.h, inline throughout.
 
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,18 +26,6 @@ inline std::string_view likeCharAt(std::string_view s, std::size_t i) {
     ++end;
   }
   return s.substr(i, end - i);
-}
-
-// Whether two characters are the same as the TSQL collation sees them.
-inline bool likeSameChar(std::string_view a, std::string_view b) {
-  if (a.size() == 1 && b.size() == 1) {
-    const auto x = static_cast<unsigned char>(a[0]);
-    const auto y = static_cast<unsigned char>(b[0]);
-    if (x < 0x80 && y < 0x80) {
-      return x == y || (std::isalpha(x) != 0 && std::tolower(x) == std::tolower(y));
-    }
-  }
-  return a == b || collation::compare(a.data(), a.size(), b.data(), b.size()) == 0;
 }
 
 struct LikeItem {
@@ -106,7 +93,7 @@ inline bool likeParse(std::string_view p, std::string_view escape, std::vector<L
 inline bool likeItemMatches(const LikeItem& item, std::string_view c) {
   switch (item.kind) {
     case LikeItem::Kind::Char:
-      return likeSameChar(item.text, c);
+      return sameUnderCollation(item.text, c);
     case LikeItem::Kind::One:
       return true;
     case LikeItem::Kind::Many:
@@ -114,7 +101,7 @@ inline bool likeItemMatches(const LikeItem& item, std::string_view c) {
     case LikeItem::Kind::Set: {
       bool in = false;
       for (const auto& [lo, hi] : item.set) {
-        if (lo == hi ? likeSameChar(lo, c)
+        if (lo == hi ? sameUnderCollation(lo, c)
                      : collation::compare(lo.data(), lo.size(), c.data(), c.size()) <= 0 &&
                            collation::compare(c.data(), c.size(), hi.data(), hi.size()) <= 0) {
           in = true;
