@@ -19,6 +19,7 @@
 #include "db/odbc/odbc_session_parts.h"
 #include "db/odbc/utf16_text.h"
 #include "platform/driver_paths.h"
+#include "platform/paths.h"
 
 namespace cvt {
 
@@ -61,15 +62,6 @@ constexpr const char* kEndedNote = " (the engine rolled back the open transactio
 // SQLite's default limit on attached databases.
 constexpr std::size_t kMaxAttached = 10;
 
-bool isIdentifier(std::string_view name) {
-  if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front())) != 0) {
-    return false;
-  }
-  return std::all_of(name.begin(), name.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-  });
-}
-
 std::string quotedLiteral(std::string_view text) {
   std::string out = "'";
   for (const char c : text) {
@@ -80,15 +72,6 @@ std::string quotedLiteral(std::string_view text) {
   }
   out += '\'';
   return out;
-}
-
-std::filesystem::path pathOf(const std::string& utf8) {
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-std::string utf8Of(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
 }
 
 }  // namespace
@@ -217,18 +200,18 @@ bool OdbcSession::attachNeighbours() {
   }
 
   // The driver names its files in its own form; the folder is listed here.
-  const std::filesystem::path main_path = pathOf(platform::localFilePath(main_file));
+  const std::filesystem::path main_path = platform::fsPath(platform::localFilePath(main_file));
   std::vector<std::pair<std::string, std::filesystem::path>> candidates;
   std::error_code ec;
   for (std::filesystem::directory_iterator it(main_path.parent_path(), ec), end; !ec && it != end;
        it.increment(ec)) {
     const std::filesystem::path& path = it->path();
-    if (lowered(utf8Of(path.extension())) != ".db" || !it->is_regular_file(ec)) {
+    if (lowered(platform::utf8Path(path.extension())) != ".db" || !it->is_regular_file(ec)) {
       continue;
     }
-    const std::string name = utf8Of(path.stem());
+    const std::string name = platform::utf8Path(path.stem());
     std::error_code same_ec;
-    if (!isIdentifier(name) || std::filesystem::equivalent(path, main_path, same_ec) ||
+    if (!isPlainIdentifier(name) || std::filesystem::equivalent(path, main_path, same_ec) ||
         lowered(name) == "main" || lowered(name) == "temp") {
       continue;
     }
@@ -240,8 +223,9 @@ bool OdbcSession::attachNeighbours() {
       break;
     }
     long long rows = 0;
-    const std::string attach =
-        kAttachDatabase + quotedLiteral(platform::driverFilePath(utf8Of(path))) + " AS " + name;
+    const std::string attach = kAttachDatabase +
+                               quotedLiteral(platform::driverFilePath(platform::utf8Path(path))) +
+                               " AS " + name;
     if (!runDirect(attach, false, rows).failed()) {
       attached_.push_back(name);
     }
