@@ -85,15 +85,10 @@ class OdbcSession::OdbcCursor final : public Cursor {
       return session_.lastResult();
     }
     session_.countStatement();
-    const Translation translation = session_.translate(sql);
-    if (translation.error.failed()) {
-      return translation.error;
-    }
-    if (!SQL_SUCCEEDED(stmt_.allocate(session_.dbc_.get()))) {
-      return session_.failure(SQL_HANDLE_DBC, session_.dbc_.get());
-    }
-    if (!SQL_SUCCEEDED(session_.prepareText(stmt_.get(), translation.statements.back()))) {
-      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    Translation translation;
+    const SqlResult prepared = session_.prepareTranslated(sql, translation, stmt_);
+    if (prepared.failed()) {
+      return prepared;
     }
     const SqlResult mismatch = checkInputCount("select", placeholderCount(stmt_.get()), inputs);
     if (mismatch.failed()) {

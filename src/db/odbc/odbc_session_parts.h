@@ -125,6 +125,10 @@ class OdbcSession final : public Session {
   std::vector<std::string> readColumn(const std::string& sql);
   bool attachNeighbours();
   Translation translate(std::string_view sql);
+  // Translates `sql` into `translation` and prepares its last statement on
+  // `stmt`, newly allocated: what a prepared statement and a cursor both do
+  // first. Returns the failure, or ok.
+  SqlResult prepareTranslated(std::string_view sql, Translation& translation, OdbcStmtHandle& stmt);
 
   // Runs all but the last statement of `translation` directly: the parts
   // of one T-SQL text, counted and checked for interruption as one.

@@ -431,15 +431,9 @@ class OdbcSession::OdbcStatement final : public Statement {
     if (!session_.connected()) {
       return SqlResult::error(kNotConnected);
     }
-    translation_ = session_.translate(sql);
-    if (translation_.error.failed()) {
-      return translation_.error;
-    }
-    if (!SQL_SUCCEEDED(stmt_.allocate(session_.dbc_.get()))) {
-      return session_.failure(SQL_HANDLE_DBC, session_.dbc_.get());
-    }
-    if (!SQL_SUCCEEDED(session_.prepareText(stmt_.get(), translation_.statements.back()))) {
-      return session_.failure(SQL_HANDLE_STMT, stmt_.get());
+    const SqlResult prepared = session_.prepareTranslated(sql, translation_, stmt_);
+    if (prepared.failed()) {
+      return prepared;
     }
     parameters_ = placeholderCount(stmt_.get());
     return SqlResult::ok();
@@ -466,6 +460,21 @@ Translation OdbcSession::translate(std::string_view sql) {
     return translation;
   }
   return dialect_->translate(sql);
+}
+
+SqlResult OdbcSession::prepareTranslated(std::string_view sql, Translation& translation,
+                                         OdbcStmtHandle& stmt) {
+  translation = translate(sql);
+  if (translation.error.failed()) {
+    return translation.error;
+  }
+  if (!SQL_SUCCEEDED(stmt.allocate(dbc_.get()))) {
+    return failure(SQL_HANDLE_DBC, dbc_.get());
+  }
+  if (!SQL_SUCCEEDED(prepareText(stmt.get(), translation.statements.back()))) {
+    return failure(SQL_HANDLE_STMT, stmt.get());
+  }
+  return SqlResult::ok();
 }
 
 SqlResult OdbcSession::runPrelude(const Translation& translation) {

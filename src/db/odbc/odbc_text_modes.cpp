@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -50,45 +51,55 @@ std::string sqliteMessage(const std::string& text) {
   }
 }
 
+// Reads diagnostic record `record` of a handle into `buffer`, through the
+// wide entry point for UTF-16 text and the narrow one for UTF-8, growing
+// the buffer once when the message is longer. False when there is no such
+// record.
+template <typename Text>
+bool readDiagRecord(SQLSMALLINT kind, SQLHANDLE handle, SQLSMALLINT record, Text& buffer) {
+  SQLINTEGER native = 0;
+  SQLSMALLINT length = 0;
+  const auto get = [&] {
+    if constexpr (std::is_same_v<Text, std::u16string>) {
+      SQLWCHAR state[6] = {};
+      return SQLGetDiagRecW(kind, handle, record, state, &native, sqlText(buffer),
+                            static_cast<SQLSMALLINT>(buffer.size()), &length);
+    } else {
+      SQLCHAR state[6] = {};
+      return SQLGetDiagRec(kind, handle, record, state, &native, sqlText(buffer),
+                           static_cast<SQLSMALLINT>(buffer.size()), &length);
+    }
+  };
+  SQLRETURN rc = get();
+  if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(buffer.size())) {
+    buffer.assign(static_cast<std::size_t>(length) + 1, typename Text::value_type{});
+    rc = get();
+  }
+  if (!SQL_SUCCEEDED(rc)) {
+    return false;
+  }
+  buffer.resize(
+      std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), buffer.size() - 1));
+  return true;
+}
+
 }  // namespace
 
 std::string diagnostics(SQLSMALLINT kind, SQLHANDLE handle, TextMode mode) {
   std::vector<std::string> messages;
   for (SQLSMALLINT record = 1; record <= 32; ++record) {
     std::string message;
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
     if (mode == TextMode::Wide) {
-      SQLWCHAR state[6] = {};
       std::u16string buffer(512, u'\0');
-      SQLRETURN rc = SQLGetDiagRecW(kind, handle, record, state, &native, sqlText(buffer),
-                                    static_cast<SQLSMALLINT>(buffer.size()), &length);
-      if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(buffer.size())) {
-        buffer.assign(static_cast<std::size_t>(length) + 1, u'\0');
-        rc = SQLGetDiagRecW(kind, handle, record, state, &native, sqlText(buffer),
-                            static_cast<SQLSMALLINT>(buffer.size()), &length);
-      }
-      if (!SQL_SUCCEEDED(rc)) {
+      if (!readDiagRecord(kind, handle, record, buffer)) {
         break;
       }
-      buffer.resize(
-          std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), buffer.size() - 1));
       message = utf16ToUtf8(buffer);
     } else {
-      SQLCHAR state[6] = {};
       std::string buffer(1024, '\0');
-      SQLRETURN rc = SQLGetDiagRec(kind, handle, record, state, &native, sqlText(buffer),
-                                   static_cast<SQLSMALLINT>(buffer.size()), &length);
-      if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(buffer.size())) {
-        buffer.assign(static_cast<std::size_t>(length) + 1, '\0');
-        rc = SQLGetDiagRec(kind, handle, record, state, &native, sqlText(buffer),
-                           static_cast<SQLSMALLINT>(buffer.size()), &length);
-      }
-      if (!SQL_SUCCEEDED(rc)) {
+      if (!readDiagRecord(kind, handle, record, buffer)) {
         break;
       }
-      buffer.resize(
-          std::min(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)), buffer.size() - 1));
       message = std::move(buffer);
     }
     if (std::find(messages.begin(), messages.end(), message) == messages.end()) {
