@@ -1,37 +1,77 @@
 #include "app/preflight_sql.h"
 
-#include <cctype>
 #include <set>
+#include <utility>
 
 #include "db/names.h"
+#include "db/sqlite/tsql_syntax.h"
 
 namespace cvt::preflight {
 
 namespace {
 
-bool identChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
+using tsql::isKw;
+using tsql::isPunct;
+using tsql::kNone;
+using tsql::Tok;
 
-// Positions of `sql` outside quoted strings and at paren depth 0.
-template <typename Visit>
-void topLevel(std::string_view sql, Visit visit) {
+// A statement text read into tokens once, with each token's place in it,
+// so that the parts handed back are quoted as written. A text the
+// tokenizer refuses (an unterminated literal) has no tokens, and so no
+// words and no commas.
+struct Reading {
+  std::string_view sql;
+  tsql::Tokens tokens;
+  std::vector<tsql::Span> spans;
+};
+
+Reading readText(std::string_view sql) {
+  Reading r{sql, {}, {}};
+  std::string error;
+  if (!tsql::tokenize(sql, r.tokens, r.spans, error)) {
+    r.tokens.clear();
+    r.spans.clear();
+  }
+  return r;
+}
+
+// The first token that is the word `word` outside parentheses and starts
+// at byte `from` or later, or kNone.
+std::size_t topWord(const Reading& r, std::string_view word, std::size_t from) {
   int depth = 0;
-  bool quoted = false;
-  for (std::size_t i = 0; i < sql.size(); ++i) {
-    const char c = sql[i];
-    if (quoted) {
-      quoted = c != '\'';
-      continue;
-    }
-    if (c == '\'') {
-      quoted = true;
-    } else if (c == '(') {
+  for (std::size_t i = 0; i < r.tokens.size(); ++i) {
+    const tsql::Token& t = r.tokens[i];
+    if (isPunct(t, "(")) {
       ++depth;
-    } else if (c == ')') {
+    } else if (isPunct(t, ")")) {
       --depth;
-    } else if (depth == 0 && !visit(i)) {
-      return;
+    } else if (depth == 0 && r.spans[i].begin >= from && isKw(t, word)) {
+      return i;
     }
   }
+  return kNone;
+}
+
+// The text of bytes [begin, end) split at the commas outside parentheses
+// among tokens [from, to), each part as written between its commas,
+// trimmed.
+std::vector<std::string> partsOf(const Reading& r, std::size_t from, std::size_t to,
+                                 std::size_t begin, std::size_t end) {
+  std::vector<std::string> parts;
+  std::size_t start = begin;
+  for (const auto& range : tsql::splitTop(r.tokens, from, to)) {
+    if (range.second < to) {  // a comma ends the part
+      const tsql::Span& comma = r.spans[range.second];
+      parts.push_back(trimmed(r.sql.substr(start, comma.begin - start)));
+      start = comma.end;
+    }
+  }
+  parts.push_back(trimmed(r.sql.substr(start, end - start)));
+  return parts;
+}
+
+std::string textBetween(const Reading& r, std::size_t begin, std::size_t end) {
+  return trimmed(r.sql.substr(begin, end - begin));
 }
 
 }  // namespace
@@ -45,81 +85,52 @@ std::string trimmed(std::string_view text) {
   return std::string(text.substr(first, last - first + 1));
 }
 
-// The first whole word `word` (any case) at depth 0 from `from`, or npos.
 std::size_t findWord(std::string_view sql, std::string_view word, std::size_t from) {
-  std::size_t found = std::string_view::npos;
-  topLevel(sql, [&](std::size_t i) {
-    if (i < from || i + word.size() > sql.size()) {
-      return true;
-    }
-    if ((i > 0 && identChar(sql[i - 1])) ||
-        (i + word.size() < sql.size() && identChar(sql[i + word.size()]))) {
-      return true;
-    }
-    if (lowered(sql.substr(i, word.size())) == word) {
-      found = i;
-      return false;
-    }
-    return true;
-  });
-  return found;
+  const Reading r = readText(sql);
+  const std::size_t at = topWord(r, word, from);
+  return at == kNone ? std::string_view::npos : r.spans[at].begin;
 }
 
 std::vector<std::string> splitTop(std::string_view text) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  topLevel(text, [&](std::size_t i) {
-    if (text[i] == ',') {
-      parts.push_back(trimmed(text.substr(start, i - start)));
-      start = i + 1;
-    }
-    return true;
-  });
-  parts.push_back(trimmed(text.substr(start)));
-  return parts;
+  const Reading r = readText(text);
+  return partsOf(r, 0, r.tokens.size(), 0, text.size());
 }
 
 std::optional<RefillShape> parseRefill(std::string_view sql) {
+  const Reading r = readText(sql);
+  const tsql::Tokens& t = r.tokens;
+  const std::size_t insert = topWord(r, "insert", 0);
+  if (insert == kNone) {
+    return std::nullopt;
+  }
+  std::size_t open = insert + 1;
+  while (open < t.size() && !isPunct(t[open], "(")) {
+    ++open;
+  }
+  const std::size_t close = open < t.size() ? tsql::matchParen(t, open) : kNone;
+  if (close == kNone) {
+    return std::nullopt;
+  }
   RefillShape shape;
-  std::size_t at = findWord(sql, "insert", 0);
-  if (at == std::string_view::npos) {
+  std::size_t at = r.spans[insert].end;
+  const std::size_t into = topWord(r, "into", at);
+  if (into != kNone && into < open) {
+    at = r.spans[into].end;
+  }
+  shape.target = textBetween(r, at, r.spans[open].begin);
+  shape.columns = partsOf(r, open + 1, close, r.spans[open].end, r.spans[close].begin);
+  const std::size_t select = topWord(r, "select", r.spans[close].begin);
+  const std::size_t from = select == kNone ? kNone : topWord(r, "from", r.spans[select].begin);
+  if (from == kNone) {
     return std::nullopt;
   }
-  at += 6;
-  const std::size_t into = findWord(sql, "into", at);
-  const std::size_t open = sql.find('(', at);
-  if (open == std::string_view::npos) {
-    return std::nullopt;
-  }
-  if (into != std::string_view::npos && into < open) {
-    at = into + 4;
-  }
-  shape.target = trimmed(sql.substr(at, open - at));
-  int depth = 0;
-  std::size_t close = open;
-  for (; close < sql.size(); ++close) {
-    depth += sql[close] == '(' ? 1 : sql[close] == ')' ? -1 : 0;
-    if (depth == 0) {
-      break;
-    }
-  }
-  if (close >= sql.size()) {
-    return std::nullopt;
-  }
-  shape.columns = splitTop(sql.substr(open + 1, close - open - 1));
-  const std::size_t select = findWord(sql, "select", close);
-  const std::size_t from =
-      select == std::string_view::npos ? select : findWord(sql, "from", select);
-  if (from == std::string_view::npos) {
-    return std::nullopt;
-  }
-  shape.exprs = splitTop(sql.substr(select + 6, from - select - 6));
-  const std::size_t where = findWord(sql, "where", from);
-  if (where == std::string_view::npos) {
-    shape.from = trimmed(sql.substr(from + 4));
+  shape.exprs = partsOf(r, select + 1, from, r.spans[select].end, r.spans[from].begin);
+  const std::size_t where = topWord(r, "where", r.spans[from].begin);
+  if (where == kNone) {
+    shape.from = textBetween(r, r.spans[from].end, sql.size());
   } else {
-    shape.from = trimmed(sql.substr(from + 4, where - from - 4));
-    shape.where = trimmed(sql.substr(where + 5));
+    shape.from = textBetween(r, r.spans[from].end, r.spans[where].begin);
+    shape.where = textBetween(r, r.spans[where].end, sql.size());
   }
   if (shape.columns.size() != shape.exprs.size()) {
     return std::nullopt;
@@ -151,35 +162,26 @@ std::vector<ColumnRef> columnsOf(std::string_view expr) {
   static const std::set<std::string> kKeywords = {
       "case", "when", "then", "else", "end",    "is",      "null",   "not",    "and",  "or",
       "in",   "like", "as",   "with", "nolock", "between", "exists", "select", "from", "where"};
+  const Reading r = readText(expr);
+  const tsql::Tokens& t = r.tokens;
   std::vector<ColumnRef> out;
-  for (std::size_t i = 0; i < expr.size();) {
-    const char c = expr[i];
-    if (c == '\'') {
-      const auto close = expr.find('\'', i + 1);
-      i = close == std::string_view::npos ? expr.size() : close + 1;
-      continue;
-    }
-    if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
-      while (i < expr.size() && (identChar(expr[i]) || expr[i] == '.')) {
-        ++i;
-      }
-      continue;
-    }
-    if (!identChar(c)) {
+  for (std::size_t i = 0; i < t.size();) {
+    // Variables are no columns, and digits glued to a number are its own.
+    const bool glued = i > 0 && !t[i].space && t[i - 1].type == Tok::Number;
+    if (!tsql::isName(t[i]) || t[i].text.front() == '@' || glued) {
       ++i;
       continue;
     }
-    std::size_t end = i;
-    while (end < expr.size() && (identChar(expr[end]) || expr[end] == '.')) {
+    // A name with its qualifiers: names and dots with nothing between.
+    std::string word = tsql::nameOf(t[i]);
+    std::size_t end = i + 1;
+    while (end < t.size() && !t[end].space && (tsql::isName(t[end]) || isPunct(t[end], "."))) {
+      word += tsql::nameOf(t[end]);
       ++end;
     }
-    const std::string word(expr.substr(i, end - i));
-    std::size_t next = end;
-    while (next < expr.size() && expr[next] == ' ') {
-      ++next;
-    }
+    const bool call = end < t.size() && isPunct(t[end], "(");
     i = end;
-    if ((next < expr.size() && expr[next] == '(') || kKeywords.count(lowered(word)) > 0) {
+    if (call || kKeywords.count(lowered(word)) > 0) {
       continue;
     }
     ColumnRef ref;

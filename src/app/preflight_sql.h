@@ -2,7 +2,10 @@
 
 // Reading the conversion's own statement texts for the pre-flight check:
 // an insert ... select taken apart, the tables of a from clause, the
-// columns an expression reads. Only the shapes those texts have are read.
+// columns an expression reads. Only the shapes those texts have are read;
+// the texts are split into tokens by the T-SQL syntax module the rewriter
+// uses (db/sqlite/tsql_syntax.h), and the parts handed back are quoted as
+// written.
 
 #include <optional>
 #include <string>

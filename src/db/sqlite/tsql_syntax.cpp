@@ -44,14 +44,19 @@ std::string lowered(std::string_view s) {
   return out;
 }
 
-// Splits `sql` into tokens. Comments become the `space` flag of the next
-// token. Returns false with `error` set on an unterminated literal.
-bool tokenize(std::string_view sql, Tokens& out, std::string& error) {
+namespace {
+
+// The tokenizer; `spans`, when given, receives each token's place.
+bool readTokens(std::string_view sql, Tokens& out, std::vector<Span>* spans, std::string& error) {
   std::size_t i = 0;
   const std::size_t n = sql.size();
   bool space = false;
-  auto push = [&](Tok type, std::string text) {
+  // Every token starts at `i`, where the loop stands, and ends at `end`.
+  auto push = [&](Tok type, std::string text, std::size_t end) {
     out.push_back(Token{type, std::move(text), space});
+    if (spans != nullptr) {
+      spans->push_back(Span{i, end});
+    }
     space = false;
   };
   while (i < n) {
@@ -93,7 +98,7 @@ bool tokenize(std::string_view sql, Tokens& out, std::string& error) {
         text += sql[j++];
       }
       text += '\'';
-      push(Tok::String, std::move(text));
+      push(Tok::String, std::move(text), j);
       i = j;
     } else if (c == '[' || c == '"') {
       const char close = (c == '[') ? ']' : '"';
@@ -123,7 +128,7 @@ bool tokenize(std::string_view sql, Tokens& out, std::string& error) {
         }
       }
       text += '"';
-      push(Tok::Quoted, std::move(text));
+      push(Tok::Quoted, std::move(text), j);
       i = j;
     } else if (isDigit(c) || (c == '.' && i + 1 < n && isDigit(sql[i + 1]))) {
       std::size_t j = i;
@@ -155,17 +160,17 @@ bool tokenize(std::string_view sql, Tokens& out, std::string& error) {
           }
         }
       }
-      push(Tok::Number, std::string(sql.substr(i, j - i)));
+      push(Tok::Number, std::string(sql.substr(i, j - i)), j);
       i = j;
     } else if (isWordStart(c)) {
       std::size_t j = i + 1;
       while (j < n && isWordChar(sql[j])) {
         ++j;
       }
-      push(Tok::Word, std::string(sql.substr(i, j - i)));
+      push(Tok::Word, std::string(sql.substr(i, j - i)), j);
       i = j;
     } else if (c == '?') {
-      push(Tok::Param, "?");
+      push(Tok::Param, "?", i + 1);
       ++i;
     } else {
       static constexpr std::array<std::string_view, 8> kTwo = {
@@ -183,11 +188,22 @@ bool tokenize(std::string_view sql, Tokens& out, std::string& error) {
       } else if (text == "!>") {
         text = "<=";
       }
-      i += text.size();
-      push(Tok::Punct, std::move(text));
+      const std::size_t end = i + text.size();
+      push(Tok::Punct, std::move(text), end);
+      i = end;
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool tokenize(std::string_view sql, Tokens& out, std::string& error) {
+  return readTokens(sql, out, nullptr, error);
+}
+
+bool tokenize(std::string_view sql, Tokens& out, std::vector<Span>& spans, std::string& error) {
+  return readTokens(sql, out, &spans, error);
 }
 
 std::string render(const Tokens& tokens) {

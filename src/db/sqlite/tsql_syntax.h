@@ -39,6 +39,16 @@ std::string lowered(std::string_view s);
 // Splits `sql` into tokens. Comments become the `space` flag of the next
 // token. Returns false with `error` set on an unterminated literal.
 bool tokenize(std::string_view sql, Tokens& out, std::string& error);
+
+// Where a token stands in the text it was read from: bytes [begin, end).
+struct Span {
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
+// As above, and `spans` receives each token's place in `sql`, for a reader
+// that quotes parts of the text as written (the pre-flight check).
+bool tokenize(std::string_view sql, Tokens& out, std::vector<Span>& spans, std::string& error);
 // The tokens as one text, blanks where the source had them or where two
 // words would run together.
 std::string render(const Tokens& tokens);
