@@ -263,6 +263,8 @@ inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const voi
 #include "db/sqlite/ext/tsql_more_functions.h"
 // LIKE as the server matches it.
 #include "db/sqlite/ext/tsql_like.h"
+// Long decimals ordered by value.
+#include "db/sqlite/ext/tsql_decimal_order.h"
 
 namespace cvt::tsql_impl {
 
@@ -327,6 +329,9 @@ inline int registerAll(sqlite3* db) {
   if (const int rc = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
                                                 singleStep, singleFinal, nullptr);
       rc != SQLITE_OK) {
+    return rc;
+  }
+  if (const int rc = registerDecimalOrder(db); rc != SQLITE_OK) {
     return rc;
   }
   const int rc =
