@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "db/names.h"
-#include "db/sqlite/ext/tsql_functions_impl.h"
+#include "db/sqlite/ext/tsql_parts.h"
 #include "db/sqlite/sqlite_session_parts.h"
 #include "db/sqlite/tsql_functions.h"
 #include "platform/paths.h"

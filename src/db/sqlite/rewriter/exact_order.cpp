@@ -6,7 +6,7 @@
 //    blob that SQLite ranks above every number, < > <= >= !< !> become
 //    tsql_compare(a, b) op 0, BETWEEN becomes tsql_between, ORDER BY sorts
 //    by tsql_decimal_key and min / max become tsql_min_decimal /
-//    tsql_max_decimal (db/sqlite/ext/tsql_decimal_order.h). Equality needs
+//    tsql_max_decimal (db/sqlite/ext/tsql_decimal_order.cpp). Equality needs
 //    nothing: such a value has one stored form. Everything else keeps
 //    SQLite's plain comparison, so that indexes serve it.
 //  - collatedTexts: texts that SQL Server compares under the database's

@@ -1,5 +1,3 @@
-#pragma once
-
 // The order of exact decimals. A decimal of more than 15 significant digits
 // is stored as a blob of its text (tsql_decimal.h), and SQLite ranks every
 // blob above every number; these functions order decimals by their values
@@ -15,8 +13,8 @@
 //    back as it is;
 //  - tsql_min_decimal(x), tsql_max_decimal(x): min and max by value; the
 //    result is the value as stored.
-// Included by tsql_functions_impl.h under the same rules as tsql_decimal.h.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -25,10 +23,14 @@
 #include <string>
 #include <type_traits>
 
+#include "db/sqlite/ext/tsql_parts.h"
+
 namespace cvt::tsql_impl {
 
+namespace {
+
 // Negative, zero or positive as `a` is below, equal to or above `b`.
-inline int decCompare(const Dec& a, const Dec& b) {
+int decCompare(const Dec& a, const Dec& b) {
   if (a.scale == b.scale) {
     return a.unscaled < b.unscaled ? -1 : a.unscaled > b.unscaled ? 1 : 0;
   }
@@ -40,14 +42,14 @@ inline int decCompare(const Dec& a, const Dec& b) {
   // Same sign: bring both to the larger scale; 512 bits hold the product
   // of any 76-digit value and a power of ten up to 10^76.
   const int scale = std::max(a.scale, b.scale);
-  const Wider x = Wider(a.unscaled) * powerOfTen<Wider>(scale - a.scale);
-  const Wider y = Wider(b.unscaled) * powerOfTen<Wider>(scale - b.scale);
+  const Wider x = Wider(a.unscaled) * Wider(wideTen(scale - a.scale));
+  const Wider y = Wider(b.unscaled) * Wider(wideTen(scale - b.scale));
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
 // Negative, zero or positive as the integer `i` is below, equal to or above
 // the real `r` (no NaN), exactly: neither is rounded to the other's type.
-inline int intRealCompare(std::int64_t i, double r) {
+int intRealCompare(std::int64_t i, double r) {
   if (r < -9223372036854775808.0) {
     return 1;
   }
@@ -65,7 +67,7 @@ inline int intRealCompare(std::int64_t i, double r) {
 // Compares two values that are numbers as SQLite holds them, without
 // reading them as decimals: nearly every value is an integer or a real,
 // and only a blob or a text needs the decimal. False when either is one.
-inline bool compareNumbers(sqlite3_value* a, sqlite3_value* b, int& out) {
+bool compareNumbers(sqlite3_value* a, sqlite3_value* b, int& out) {
   const int ta = sqlite3_value_type(a);
   const int tb = sqlite3_value_type(b);
   if (ta == SQLITE_INTEGER && tb == SQLITE_INTEGER) {
@@ -96,7 +98,7 @@ inline bool compareNumbers(sqlite3_value* a, sqlite3_value* b, int& out) {
 
 // Reads an argument that is not NULL as a decimal; false with the
 // conversion error set when it is no number.
-inline bool decArgument(sqlite3_context* ctx, sqlite3_value* value, Dec& out) {
+bool decArgument(sqlite3_context* ctx, sqlite3_value* value, Dec& out) {
   if (decFromValue(value, out)) {
     return true;
   }
@@ -104,7 +106,7 @@ inline bool decArgument(sqlite3_context* ctx, sqlite3_value* value, Dec& out) {
   return false;
 }
 
-inline void compareFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void compareFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
@@ -121,7 +123,7 @@ inline void compareFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
-inline void betweenFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void betweenFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
@@ -160,7 +162,7 @@ inline void betweenFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 // digits; for a negative value the exponent and digits are inverted and a
 // final 0xFF makes a shorter digit string (a smaller magnitude) sort
 // above a longer one that begins with it.
-inline std::string decSortKey(const Dec& d) {
+std::string decSortKey(const Dec& d) {
   if (d.unscaled == 0) {
     return std::string(1, '\x80');
   }
@@ -186,7 +188,7 @@ inline std::string decSortKey(const Dec& d) {
   return key;
 }
 
-inline void decimalKeyFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void decimalKeyFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Dec d;
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL || !decFromValue(argv[0], d)) {
     sqlite3_result_value(ctx, argv[0]);
@@ -210,7 +212,7 @@ static_assert(std::is_trivially_destructible_v<ExtremeState>,
 
 // SQLite's aggregate memory is aligned for 8 bytes; the wide integer asks
 // for more, so the state sits at the first aligned address within it.
-inline ExtremeState* extremeState(sqlite3_context* ctx, bool create) {
+ExtremeState* extremeState(sqlite3_context* ctx, bool create) {
   constexpr std::size_t kBytes = sizeof(ExtremeState) + alignof(ExtremeState);
   void* memory = sqlite3_aggregate_context(ctx, create ? static_cast<int>(kBytes) : 0);
   if (memory == nullptr) {
@@ -228,7 +230,7 @@ inline ExtremeState* extremeState(sqlite3_context* ctx, bool create) {
 }
 
 template <int kSign>  // -1: min, 1: max
-inline void extremeStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void extremeStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
   ExtremeState* s = extremeState(ctx, true);
   if (s == nullptr) {
     sqlite3_result_error_nomem(ctx);
@@ -258,7 +260,7 @@ inline void extremeStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
 
 // Also runs when SQLite drops a group early (a failed statement), so the
 // copy is always freed.
-inline void extremeFinal(sqlite3_context* ctx) {
+void extremeFinal(sqlite3_context* ctx) {
   ExtremeState* s = extremeState(ctx, false);
   if (s == nullptr) {
     sqlite3_result_null(ctx);
@@ -275,8 +277,9 @@ inline void extremeFinal(sqlite3_context* ctx) {
   s->best = nullptr;
 }
 
-// Registers the functions above on `db`; an SQLite result code.
-inline int registerDecimalOrder(sqlite3* db) {
+}  // namespace
+
+int registerDecimalOrder(sqlite3* db) {
   constexpr int kFlags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   int rc = sqlite3_create_function_v2(db, "tsql_compare", 2, kFlags, nullptr, compareFunction,
                                       nullptr, nullptr, nullptr);
