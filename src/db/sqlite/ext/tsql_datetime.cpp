@@ -3,7 +3,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -403,15 +402,33 @@ DatetimeRead datetimeFromDays(double days, DateTime& out) {
   return fromTicks(static_cast<long long>(whole), ticks, out);
 }
 
+// Written digit by digit: every value stored into a datetime column passes
+// here, and a formatted print costs several times the rest of the fit.
 std::string formatDatetime(const DateTime& d) {
-  char buf[64];
-  if (d.hour == 0 && d.minute == 0 && d.second == 0 && d.millis == 0) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
-                  d.hour, d.minute, d.second, d.millis);
+  const bool midnight = d.hour == 0 && d.minute == 0 && d.second == 0 && d.millis == 0;
+  std::string out(midnight ? 10 : 23, '0');
+  auto put = [&out](std::size_t at, int value, int width) {
+    for (std::size_t i = at + static_cast<std::size_t>(width); i-- > at;) {
+      out[i] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+  };
+  put(0, d.year, 4);
+  out[4] = '-';
+  put(5, d.month, 2);
+  out[7] = '-';
+  put(8, d.day, 2);
+  if (!midnight) {
+    out[10] = ' ';
+    put(11, d.hour, 2);
+    out[13] = ':';
+    put(14, d.minute, 2);
+    out[16] = ':';
+    put(17, d.second, 2);
+    out[19] = '.';
+    put(20, d.millis, 3);
   }
-  return buf;
+  return out;
 }
 
 }  // namespace cvt::tsql_impl

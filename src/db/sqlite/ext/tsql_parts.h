@@ -16,6 +16,7 @@
 #include "db/sqlite/ext/tsql_datetime.h"
 #include "db/sqlite/ext/tsql_decimal.h"
 #include "db/sqlite/ext/tsql_sqlite_api.h"
+#include "db/text_helpers.h"  // trimBlanks
 
 namespace cvt::tsql_impl {
 
@@ -53,16 +54,6 @@ inline void resultText(sqlite3_context* ctx, std::string_view text) {
 
 inline void resultError(sqlite3_context* ctx, const std::string& text) {
   sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
-}
-
-inline std::string_view trimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && s.back() == ' ') {
-    s.remove_suffix(1);
-  }
-  return s;
 }
 
 inline bool isDigitChar(char c) { return c >= '0' && c <= '9'; }
