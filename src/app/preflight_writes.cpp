@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <regex>
 #include <set>
 #include <utility>
 
@@ -58,6 +59,16 @@ struct Model {
   std::optional<std::string> keep;
   // The step takes a failure of this statement without failing.
   bool tolerated = false;
+  // Insert: the rows are every combination of the from clause's tables
+  // that the where clause lets through, so that a value read from one table
+  // may be looked at over that table alone first.
+  bool product = false;
+  // Insert: the where clause can fail on no row (it compares texts with
+  // texts only), so rows it lets through need not be read to know that.
+  bool whereCannotFail = false;
+  // Insert: columns on which no written row matches a row that stays (the
+  // where clause leaves out every row whose values there match one).
+  std::vector<std::string> absentFromKept;
 };
 
 std::string quoted(std::string_view text) {
@@ -254,6 +265,132 @@ bool missingObject(const std::string& error) {
          e.find("invalid object name") != std::string::npos;
 }
 
+// ------------------------------------------------------------- shortcuts
+
+// `expr` as a column name with its qualifier, when it is nothing more.
+std::optional<preflight::ColumnRef> plainColumn(std::string_view expr) {
+  std::string text = preflight::trimmed(expr);
+  while (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
+    text = preflight::trimmed(text.substr(1, text.size() - 2));
+  }
+  auto identifier = [](std::string_view word) {
+    return !word.empty() &&
+           (std::isalpha(static_cast<unsigned char>(word.front())) != 0 || word.front() == '_') &&
+           std::all_of(word.begin(), word.end(), [](char c) {
+             return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+           });
+  };
+  preflight::ColumnRef ref;
+  const auto dot = text.find('.');
+  ref.name = dot == std::string::npos ? text : text.substr(dot + 1);
+  ref.qualifier = dot == std::string::npos ? std::string() : text.substr(0, dot);
+  if (!identifier(ref.name) || (dot != std::string::npos && !identifier(ref.qualifier)) ||
+      lowered(ref.name) == "null") {
+    return std::nullopt;
+  }
+  return ref;
+}
+
+// `expr` as the value it always is, when it is a literal: a quoted text,
+// a number or NULL. Empty optional: not a literal.
+std::optional<Value> literalValue(std::string_view expr) {
+  std::string text = preflight::trimmed(expr);
+  while (text.size() >= 2 && text.front() == '(' && text.back() == ')') {
+    text = preflight::trimmed(text.substr(1, text.size() - 2));
+  }
+  if (lowered(text) == "null") {
+    return Value();
+  }
+  if (text.size() >= 2 && text.front() == '\'' && text.back() == '\'') {
+    std::string body;
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+      if (text[i] == '\'') {
+        if (text[i + 1] != '\'' || i + 2 >= text.size()) {
+          return std::nullopt;  // two texts side by side, not one
+        }
+        ++i;
+      }
+      body += text[i];
+    }
+    return Value(body);
+  }
+  if (!text.empty() && normalizeDecimal(text) && text.find_first_of("eE") == std::string::npos) {
+    return Value(text);
+  }
+  return std::nullopt;
+}
+
+// Whether every value a column of `from` can hold fits a column of `to`
+// unchanged in kind: as wide or wider, as many places or more. Types
+// without such a comparison do not fit.
+bool holdsEvery(const FitLimits& from, const ColumnInfo& fromColumn, const FitLimits& to,
+                const ColumnInfo& toColumn) {
+  switch (to.kind) {
+    case FitLimits::Kind::Text:
+      return from.kind == FitLimits::Kind::Text && from.utf16 == to.utf16 && from.length > 0 &&
+             from.length <= to.length;
+    case FitLimits::Kind::Decimal:
+      return from.kind == FitLimits::Kind::Decimal && from.scale <= to.scale &&
+             from.precision - from.scale <= to.precision - to.scale;
+    case FitLimits::Kind::Integer:
+      return from.kind == FitLimits::Kind::Integer && from.bytes <= to.bytes;
+    case FitLimits::Kind::Datetime:
+      return from.kind == FitLimits::Kind::Datetime &&
+             lowered(fromColumn.type) == lowered(toColumn.type);
+    default:
+      return false;
+  }
+}
+
+// Whether two text columns compare their values alike, blanks at the end
+// ignored (as a column padded with blanks needs): the same collation, one
+// that is not among SQLite's own that mind those blanks.
+bool sameComparison(const ColumnInfo& a, const ColumnInfo& b) {
+  const std::string name = lowered(a.collation);
+  return !name.empty() && name == lowered(b.collation) && name != "binary" && name != "nocase";
+}
+
+// Whether a where clause may fail on a row: it computes or compares with
+// a number. A text compared with a text cannot fail.
+bool whereMayFail(const std::string& where) {
+  bool quoted = false;
+  for (std::size_t i = 0; i < where.size(); ++i) {
+    const char c = where[i];
+    if (c == '\'') {
+      quoted = !quoted;
+      continue;
+    }
+    if (quoted) {
+      continue;
+    }
+    const bool word = i > 0 && (std::isalnum(static_cast<unsigned char>(where[i - 1])) != 0 ||
+                                where[i - 1] == '_');
+    if (std::isdigit(static_cast<unsigned char>(c)) != 0 && !word) {
+      // "select 1" and "top 1" compute nothing from a row.
+      std::size_t back = i;
+      while (back > 0 && where[back - 1] == ' ') {
+        --back;
+      }
+      std::size_t begin = back;
+      while (begin > 0 && std::isalpha(static_cast<unsigned char>(where[begin - 1])) != 0) {
+        --begin;
+      }
+      const std::string before = lowered(where.substr(begin, back - begin));
+      if (before != "select" && before != "top") {
+        return true;
+      }
+      while (i + 1 < where.size() && std::isdigit(static_cast<unsigned char>(where[i + 1])) != 0) {
+        ++i;
+      }
+      continue;
+    }
+    if (c == '+' || c == '-' || c == '*' || c == '/' || c == '%') {
+      return true;
+    }
+  }
+  return false;
+}
+
 // ------------------------------------------------------------- predictor
 
 // Rows that break one rule, counted, with the first few as examples.
@@ -373,7 +510,7 @@ class Predictor {
 
   void evaluate(const Model& m);
   void evaluateRows(const Model& m, Table& t, const std::string& rowSelect,
-                    const std::vector<bool>& written);
+                    const std::vector<bool>& written, const std::vector<std::string>& exprs);
   using Breaches = std::map<std::pair<std::size_t, std::string>, Breach>;
   bool fitRows(const Model& m, Table& t, const std::string& query, const std::vector<bool>& fitted,
                Breaches& breaches);
@@ -392,8 +529,12 @@ class Predictor {
   void renumberClasses();
   void balances(const std::string& branchNo);
   void recharges(const std::string& branchNo);
+  // `known`: columns every value of which is known to fit; `unread`: rows
+  // written besides `rows`, left out because no rule needs their values.
   void fitBound(const Model& m, const std::vector<std::string>& columns,
-                const std::vector<Row>& rows, const std::vector<std::string>& keys, bool checkKeys);
+                const std::vector<Row>& rows, const std::vector<std::string>& keys, bool checkKeys,
+                const std::vector<bool>& known = {}, long long unread = 0);
+  bool mentioned(const Table& t, const std::vector<std::string>& columns) const;
 
   Session& SQLCA_;
   Catalog& catalog_;
@@ -403,6 +544,41 @@ class Predictor {
   std::map<std::string, Table> tables_;
   std::map<std::string, std::string> states_;
   std::set<std::string> triggersWarned_;
+
+  // What lets the check skip reading rows (see knownToFit, keysDistinct).
+  struct Origin {
+    std::string alias;
+    std::string database;  // empty: the target
+    std::string table;
+    const ColumnInfo* column = nullptr;
+    bool mayBeNull = false;  // NULL as well when no row matches
+  };
+  std::optional<Origin> origin(const Model& m, const std::string& expr);
+  const TableInfo& sourceTable(const std::string& database, const std::string& name);
+  const TableRules* rulesOf(const Origin& o);
+  enum class Typed { No, Checked, Written };
+  Typed typed(const Origin& o);
+  FitLimits limitsOf(const ColumnInfo& c) {
+    return ValueFitter::limits(fitter_.rule(declaredOf(c)));
+  }
+  bool knownToFit(const Model& m, const ColumnInfo& c, const std::string& expr);
+  bool keysDistinct(const Model& m, const Table& t, const std::vector<std::size_t>& parts,
+                    bool others);
+  std::optional<std::string> givenExpr(const Model& m, const ColumnInfo& c) const;
+
+  std::map<std::string, TableInfo> sources_;
+  std::map<std::string, std::optional<TableRules>> sourceRules_;
+  // Target tables whose rows, as the run leaves them so far, were all
+  // written by statements the check fitted; the columns of target tables
+  // where a value did not fit (or could not be fitted); whether a target
+  // column's rows as they stand before the run all fit its type.
+  std::set<std::string> rewritten_;
+  std::map<std::string, bool> conforms_;
+  std::map<std::string, std::set<std::string>> breached_;
+  // Target tables where a key of a unique index may be shared.
+  std::set<std::string> keysBreached_;
+  // The columns of the statement being evaluated whose values broke a rule.
+  std::set<std::size_t> modelBreached_;
 };
 
 void Predictor::warnTriggers(const Model& m, Table& t) {
@@ -431,6 +607,236 @@ void Predictor::warnTriggers(const Model& m, Table& t) {
           (t.rules.triggers.size() == 1 ? "it does" : "they do") +
           " with the rows written was not checked",
       {}, "trigger");
+}
+
+const TableInfo& Predictor::sourceTable(const std::string& database, const std::string& name) {
+  const std::string key = lowered(database) + ".." + lowered(name);
+  auto found = sources_.find(key);
+  if (found == sources_.end()) {
+    TableInfo info;
+    catalog_.describe(database, name, info);
+    found = sources_.emplace(key, std::move(info)).first;
+  }
+  return found->second;
+}
+
+// The unique indexes that hold over the rows `o`'s table gives the
+// statement; null when none can be relied on.
+const TableRules* Predictor::rulesOf(const Origin& o) {
+  if (o.database.empty()) {
+    Table& t = table(o.table);
+    const bool held = t.rulesRead && t.rules.exposed && keysBreached_.count(lowered(o.table)) == 0;
+    return held ? &t.rules : nullptr;
+  }
+  const std::string key = lowered(o.database) + ".." + lowered(o.table);
+  auto found = sourceRules_.find(key);
+  if (found == sourceRules_.end()) {
+    TableRules rules;
+    const bool read = !catalog_.rules(o.database, o.table, rules).failed() && rules.exposed;
+    found = sourceRules_.emplace(key, read ? std::optional<TableRules>(rules) : std::nullopt).first;
+  }
+  return found->second ? &*found->second : nullptr;
+}
+
+// Where the value `expr` of `m` comes from, when it is one column of one
+// table the statement reads.
+std::optional<Predictor::Origin> Predictor::origin(const Model& m, const std::string& expr) {
+  // The first match's column of a table the run has written, or NULL:
+  // "(select top 1 s.col from @table s where ...)", whose where clause
+  // cannot fail on a row.
+  static const std::regex kFirstMatch(
+      R"(^\(\s*select\s+top\s+1\s+(\w+)\.(\w+)\s+from\s+@(\w+)\s+(\w+)\s+where\s[^()]*\)$)",
+      std::regex::icase);
+  std::smatch match;
+  const std::string text = preflight::trimmed(expr);
+  if (std::regex_match(text, match, kFirstMatch) && sameName(match[1].str(), match[4].str()) &&
+      !whereMayFail(text)) {
+    const ColumnInfo* c = table(match[3].str()).info.find(match[2].str());
+    if (c == nullptr) {
+      return std::nullopt;
+    }
+    return Origin{match[4].str(), "", match[3].str(), c, true};
+  }
+  const auto ref = plainColumn(expr);
+  if (!ref) {
+    return std::nullopt;
+  }
+  if (m.update) {
+    if (!ref->qualifier.empty() && !sameName(ref->qualifier, "t")) {
+      return std::nullopt;
+    }
+    const ColumnInfo* c = table(m.table).info.find(ref->name);
+    return c == nullptr ? std::nullopt : std::optional<Origin>(Origin{"t", "", m.table, c, false});
+  }
+  std::optional<Origin> found;
+  for (const auto& s : preflight::fromTables(m.from)) {
+    const bool state = !s.table.empty() && s.table.front() == '@';
+    if (s.database.empty() && !state) {
+      return std::nullopt;  // a target table read as it stands: not one this check wrote
+    }
+    Origin o;
+    o.database = s.database;
+    o.table = state ? s.table.substr(1) : s.table;
+    o.alias = s.alias.empty() ? o.table : s.alias;
+    if (!ref->qualifier.empty() && !sameName(ref->qualifier, o.alias)) {
+      continue;
+    }
+    const TableInfo& info =
+        o.database.empty() ? table(o.table).info : sourceTable(o.database, o.table);
+    o.column = info.find(ref->name);
+    if (o.column == nullptr) {
+      continue;
+    }
+    if (found) {
+      return std::nullopt;  // the name is not the statement's to resolve here
+    }
+    found = o;
+  }
+  return found;
+}
+
+// Whether the values of `o` are known to be of its column's declared type.
+// A source database's are: the server that holds it keeps every column to
+// its type (Written). A target table's are when none of that column's
+// values written by the run so far broke a rule, and the table's rows were
+// either all written by the run (Written) or, for those it has from before
+// the run, found to fit by a query (Checked).
+Predictor::Typed Predictor::typed(const Origin& o) {
+  if (!o.database.empty()) {
+    return Typed::Written;
+  }
+  const std::string key = lowered(o.table);
+  const std::string column = lowered(o.column->name);
+  const auto breached = breached_.find(key);
+  if (breached != breached_.end() && breached->second.count(column) > 0) {
+    return Typed::No;
+  }
+  if (rewritten_.count(key) > 0) {
+    return Typed::Written;
+  }
+  auto found = conforms_.find(key + "." + column);
+  if (found == conforms_.end()) {
+    const ColumnInfo& c = *o.column;
+    const std::string value = "t." + c.name;
+    std::string condition = preflight::mayNotFit(limitsOf(c), value);
+    if (!c.nullable) {
+      condition += (condition.empty() ? "" : " or ") + value + " is null";
+    }
+    bool fits = true;
+    if (!condition.empty()) {
+      auto cursor = SQLCA_.openCursor("select top 1 1 from " + o.table + " t where " + condition);
+      Row row;
+      fits = cursor->fetch(row) == kSqlNoData;
+    }
+    found = conforms_.emplace(key + "." + column, fits).first;
+  }
+  return found->second ? Typed::Checked : Typed::No;
+}
+
+// The expression `m` writes into `c`: the given one, or the default an
+// insert gives a column it leaves out.
+std::optional<std::string> Predictor::givenExpr(const Model& m, const ColumnInfo& c) const {
+  const auto given = std::find_if(m.values.begin(), m.values.end(),
+                                  [&](const auto& v) { return sameName(v.first, c.name); });
+  if (given != m.values.end()) {
+    return given->second;
+  }
+  if (m.update || c.identity) {
+    return std::nullopt;
+  }
+  return defaultExpression(c.defaultValue);
+}
+
+// Whether every value `expr` gives `c` fits it without a row being read: a
+// literal that fits, or a column whose type every value of fits `c` (and
+// that holds no NULL when `c` takes none).
+bool Predictor::knownToFit(const Model& m, const ColumnInfo& c, const std::string& expr) {
+  if (const auto literal = literalValue(expr)) {
+    const FitOutcome fit = fitter_.fit(fitter_.rule(declaredOf(c)), *literal);
+    return fit.ok && (fit.stored.has_value() || c.nullable);
+  }
+  const auto o = origin(m, expr);
+  return o && typed(*o) != Typed::No && (c.nullable || (!o->column->nullable && !o->mayBeNull)) &&
+         holdsEvery(limitsOf(*o->column), *o->column, limitsOf(c), c);
+}
+
+// Whether the rows `m` writes cannot share a key of the index on `parts`,
+// known from where their keys come from: every table the statement reads
+// gives its rows a unique index of columns without NULLs, and each of those
+// columns is written unchanged into a column of the key that compares
+// alike. The written rows then differ in the key as their sources differ.
+// With `others` (rows that stay beside them), the statement's where clause
+// must also leave out every row matching one of those.
+bool Predictor::keysDistinct(const Model& m, const Table& t, const std::vector<std::size_t>& parts,
+                             bool others) {
+  if (m.update) {
+    return false;
+  }
+  const auto& columns = t.info.columns;
+  std::map<std::string, std::set<std::string>> covered;  // alias -> its columns in the key
+  for (const auto i : parts) {
+    const ColumnInfo& c = columns[i];
+    const auto expr = givenExpr(m, c);
+    if (!expr || modelBreached_.count(i) > 0) {
+      return false;
+    }
+    if (literalValue(*expr)) {
+      continue;  // the same in every row, and stored (no breach): the other columns tell
+    }
+    const auto o = origin(m, *expr);
+    if (!o || o->mayBeNull) {
+      return false;
+    }
+    // The value is stored as it is read: by its type, or, for a text that
+    // was fitted one by one without fault, because a text that fits is
+    // stored unchanged (blanks at its end aside).
+    const FitLimits from = limitsOf(*o->column);
+    const FitLimits to = limitsOf(c);
+    const bool text = from.kind == FitLimits::Kind::Text && to.kind == FitLimits::Kind::Text;
+    const bool unchanged = typed(*o) == Typed::Written
+                               ? !o->column->nullable && holdsEvery(from, *o->column, to, c)
+                               : text && !c.nullable;
+    if (!unchanged || (to.kind == FitLimits::Kind::Text && !sameComparison(*o->column, c))) {
+      return false;
+    }
+    covered[lowered(o->alias)].insert(lowered(o->column->name));
+  }
+  if (others) {
+    for (const auto& name : m.absentFromKept) {
+      const bool inKey = std::any_of(parts.begin(), parts.end(), [&](std::size_t i) {
+        return sameName(columns[i].name, name);
+      });
+      if (!inKey) {
+        return false;
+      }
+    }
+    if (m.absentFromKept.empty()) {
+      return false;
+    }
+  }
+  for (const auto& s : preflight::fromTables(m.from)) {
+    Origin o;
+    o.database = s.database;
+    const bool state = !s.table.empty() && s.table.front() == '@';
+    o.table = state ? s.table.substr(1) : s.table;
+    o.alias = s.alias.empty() ? o.table : s.alias;
+    const TableRules* rules = rulesOf(o);
+    const auto mine = covered.find(lowered(o.alias));
+    if (rules == nullptr || mine == covered.end()) {
+      return false;
+    }
+    const bool unique =
+        std::any_of(rules->indexes.begin(), rules->indexes.end(), [&](const IndexInfo& index) {
+          return index.unique && !index.columns.empty() &&
+                 std::all_of(index.columns.begin(), index.columns.end(), [&](const std::string& n) {
+                   return mine->second.count(lowered(n)) > 0;
+                 });
+        });
+    if (!unique) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void Predictor::evaluate(const Model& m) {
@@ -505,29 +911,51 @@ void Predictor::evaluate(const Model& m) {
       return;
     }
   }
-  evaluateRows(m, t, rowSelect, written);
+  modelBreached_.clear();
+  evaluateRows(m, t, rowSelect, written, exprs);
   checkUnique(m, t, rowSelect, written);
   checkQueries(m, t, rowSelect, written);
   advance(m, t, exprs);
+  for (const auto i : modelBreached_) {
+    breached_[lowered(m.table)].insert(lowered(t.info.columns[i].name));
+  }
+  if (!m.update && !m.keep) {
+    rewritten_.insert(lowered(m.table));
+  }
 }
 
 // The rows whose values all fit are left out by the query itself; those
 // that may not are fetched and fitted one by one. When the database cannot
 // put that query (a condition it refuses, a value it cannot compare), every
-// row is fetched.
+// row is fetched. Values known to fit without a row being read (see
+// knownToFit) are not looked at.
 void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSelect,
-                             const std::vector<bool>& written) {
+                             const std::vector<bool>& written,
+                             const std::vector<std::string>& exprs) {
   const auto& columns = t.info.columns;
+  const std::vector<preflight::SourceTable> from =
+      m.update ? std::vector<preflight::SourceTable>() : preflight::fromTables(m.from);
   // One query per set of tables the values read: a condition over one
   // table of a join is then tested once per row of that table, not once
   // per row of the join. Each query fits only its own columns, so that
   // every value is fitted once.
-  std::map<std::string, std::pair<std::string, std::vector<bool>>> groups;
+  struct Group {
+    std::string condition;
+    std::vector<bool> fitted;
+    std::string list;  // the group's values over its one table (see below)
+  };
+  std::map<std::string, Group> groups;
+  std::vector<bool> looked(columns.size(), false);
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const ColumnInfo& c = columns[i];
     if (c.identity || !written[i]) {
       continue;
     }
+    const auto expr = givenExpr(m, c);
+    if (expr && knownToFit(m, c, *expr)) {
+      continue;
+    }
+    looked[i] = true;
     const std::string value = "t." + c.name;
     std::string condition =
         preflight::mayNotFit(ValueFitter::limits(fitter_.rule(declaredOf(c))), value);
@@ -541,9 +969,7 @@ void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSel
     }
     std::set<std::string> reads;
     if (!m.update) {
-      const auto given = std::find_if(m.values.begin(), m.values.end(),
-                                      [&](const auto& v) { return sameName(v.first, c.name); });
-      for (const auto& ref : preflight::columnsOf(given != m.values.end() ? given->second : "")) {
+      for (const auto& ref : preflight::columnsOf(expr ? *expr : "")) {
         reads.insert(lowered(ref.qualifier));
       }
     }
@@ -552,26 +978,73 @@ void Predictor::evaluateRows(const Model& m, Table& t, const std::string& rowSel
       key += r + ",";
     }
     auto& group = groups[key];
-    group.first += (group.first.empty() ? "" : " or ") + condition;
-    group.second.resize(columns.size(), false);
-    group.second[i] = true;
+    group.condition += (group.condition.empty() ? "" : " or ") + condition;
+    group.fitted.resize(columns.size(), false);
+    group.fitted[i] = true;
+    group.list += (group.list.empty() ? "" : ", ") + exprs[i] + " as " + c.name;
   }
+  // The values of a product of tables that read one of them are looked at
+  // over that table alone first, all its rows: when none may break a rule
+  // there, none of those the statement writes does.
+  auto alone = [&](const std::string& key, const Group& group) -> std::optional<std::string> {
+    if (!m.product || from.size() < 2 || key.empty() || key.find(',') + 1 != key.size()) {
+      return std::nullopt;
+    }
+    for (const auto& s : from) {
+      const std::string name =
+          !s.table.empty() && s.table.front() == '@' ? s.table.substr(1) : s.table;
+      const std::string alias = s.alias.empty() ? name : s.alias;
+      if (lowered(alias) + "," == key) {
+        const std::string source =
+            s.database.empty() ? expand(s.table) : s.database + ".." + s.table;
+        return "select top 1 1 from (select " + group.list + " from " + source + " " + alias +
+               ") t where " + group.condition;
+      }
+    }
+    return std::nullopt;
+  };
   Breaches breaches;
   bool filtered = true;
+  bool readRows = false;
   for (const auto& [key, group] : groups) {
-    filtered = filtered && fitRows(m, t, "select * from (" + rowSelect + ") t where " + group.first,
-                                   group.second, breaches);
+    if (const auto query = alone(key, group)) {
+      auto cursor = SQLCA_.openCursor(*query);
+      Row row;
+      if (cursor->fetch(row) == kSqlNoData) {
+        continue;
+      }
+    }
+    readRows = true;
+    filtered =
+        filtered && fitRows(m, t, "select * from (" + rowSelect + ") t where " + group.condition,
+                            group.fitted, breaches);
   }
   if (!filtered) {
     breaches.clear();
-    if (!fitRows(m, t, rowSelect, written, breaches)) {
+    if (!fitRows(m, t, rowSelect, looked, breaches)) {
       add(m, severityOf(m),
           m.what + " fails on the rows it would write: " + SQLCA_.SQLErrText() + consequence(m));
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        modelBreached_.insert(i);
+      }
+      return;
+    }
+  } else if (!readRows && !m.whereCannotFail && whereMayFail(m.where)) {
+    // No value needed a row read, but the rows the statement picks may
+    // still make it fail.
+    Value n;
+    if (SQLCA_.selectInto("select count(*) from (" + rowSelect + ") t", {}, {&n}) != kSqlOk) {
+      add(m, severityOf(m),
+          m.what + " fails on the rows it would write: " + SQLCA_.SQLErrText() + consequence(m));
+      for (std::size_t i = 0; i < columns.size(); ++i) {
+        modelBreached_.insert(i);
+      }
       return;
     }
   }
   for (const auto& [where, b] : breaches) {
     const ColumnInfo& c = columns[where.first];
+    modelBreached_.insert(where.first);
     if (b.rule == "NOT NULL") {
       report(m, b,
              m.table + "." + c.name + " is NOT NULL, but " + m.what + " would leave it NULL in " +
@@ -666,6 +1139,9 @@ void Predictor::checkUnique(const Model& m, Table& t, const std::string& rowSele
     } else if (!m.update && m.keep) {
       others = *m.keep;
     }
+    if (keysDistinct(m, t, parts, others.has_value())) {
+      continue;
+    }
     if (keysMayCollide(m, t, rowSelect, parts, others)) {
       compareKeys(m, t, rowSelect, index, parts, others);
     }
@@ -739,13 +1215,17 @@ void Predictor::compareKeys(const Model& m, Table& t, const std::string& rowSele
     return code >= 0;
   };
   if (!read("select " + list + " from (" + rowSelect + ") t", true)) {
+    keysBreached_.insert(lowered(m.table));
     return;  // the rows' own failure is reported with their values
   }
+  // Keys not found apart leave the table's unique indexes unrelied on by
+  // later statements.
   if (others &&
       !read("select " + list + " from (" + state(m.table) + ") t where " + *others, false)) {
     add(m, CheckSeverity::Warning,
         "the rows that stay in " + m.table + " beside those " + m.what +
             " writes could not be read to compare keys: " + SQLCA_.SQLErrText());
+    keysBreached_.insert(lowered(m.table));
     return;
   }
   if (t.rules.nullsDistinct) {
@@ -814,6 +1294,7 @@ void Predictor::compareKeys(const Model& m, Table& t, const std::string& rowSele
            plural(b.rows, "key", "keys") + " of " + m.table + " (" + names +
                ") would be given to several rows by " + m.what + ", which the " + b.rule +
                " forbids");
+    keysBreached_.insert(lowered(m.table));
   }
 }
 
@@ -924,7 +1405,7 @@ void Predictor::advance(const Model& m, Table& t, const std::vector<std::string>
 // unique indexes among themselves and the CHECK constraints.
 void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns,
                          const std::vector<Row>& rows, const std::vector<std::string>& keys,
-                         bool checkKeys) {
+                         bool checkKeys, const std::vector<bool>& known, long long unread) {
   Table& t = table(m.table);
   if (!t.info.exists) {
     return;
@@ -939,10 +1420,18 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
     targets.push_back(c);
   }
   warnTriggers(m, t);
+  const long long written = static_cast<long long>(rows.size()) + unread;
+  std::vector<const ValueFitter::Rule*> rules;
+  for (const auto* c : targets) {
+    rules.push_back(fitter_.rule(declaredOf(*c)));
+  }
   std::map<std::pair<std::size_t, std::string>, Breach> breaches;
   for (std::size_t r = 0; r < rows.size(); ++r) {
     for (std::size_t i = 0; i < targets.size() && i < rows[r].size(); ++i) {
-      const FitOutcome fit = fitter_.fit(declaredOf(*targets[i]), rows[r][i]);
+      if (i < known.size() && known[i]) {
+        continue;
+      }
+      const FitOutcome fit = fitter_.fit(rules[i], rows[r][i]);
       std::string rule;
       std::string error;
       if (!fit.ok) {
@@ -964,6 +1453,7 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
     }
   }
   for (const auto& [at, b] : breaches) {
+    breached_[lowered(m.table)].insert(lowered(b.column));
     report(m, b,
            m.table + "." + b.column + " is " + b.rule + ", but " + m.what + " would write " +
                plural(b.rows, "value", "values") + " it cannot hold (" + b.error + ")");
@@ -973,18 +1463,18 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
     for (const auto& c : t.info.columns) {
       const bool given = std::any_of(columns.begin(), columns.end(),
                                      [&](const std::string& n) { return sameName(n, c.name); });
-      if (!given && !c.nullable && !c.identity && !c.defaultValue && !rows.empty()) {
+      if (!given && !c.nullable && !c.identity && !c.defaultValue && written > 0) {
         Breach b;
         b.column = c.name;
         b.rule = "NOT NULL";
-        b.rows = static_cast<long long>(rows.size());
+        b.rows = written;
         report(m, b,
                m.table + "." + c.name + " is NOT NULL without a default, but " + m.what +
                    " leaves it out of " + plural(b.rows, "row", "rows"));
       }
     }
   }
-  if (!t.rules.exposed || rows.empty()) {
+  if (!t.rules.exposed || written == 0) {
     return;
   }
   // The values as literal rows, for the rules only the database can judge.
@@ -1121,16 +1611,49 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
   }
 }
 
+bool Predictor::mentioned(const Table& t, const std::vector<std::string>& columns) const {
+  return std::any_of(t.rules.checks.begin(), t.rules.checks.end(), [&](const CheckInfo& check) {
+    return std::any_of(columns.begin(), columns.end(),
+                       [&](const std::string& c) { return mentions(check.clause, c); });
+  });
+}
+
+// The widest text a balance of a decimal(p, s) column becomes once
+// multiplied by 10000 and written without leading zeros: its digits, four
+// more places before the point, a sign and, with more than four places, a
+// point.
+int scaledBalanceWidth(const FitLimits& balance) {
+  const int places = balance.scale > 4 ? 1 : 0;
+  return std::max(balance.precision - balance.scale + 4, balance.precision) + 1 + places;
+}
+
 // The balance phase: every source card's balance x 10000, enciphered, into
-// residual_amt of its card.
+// residual_amt of its card. The cipher keeps a text's length, so when the
+// source's balances are decimals that give texts no longer than the column
+// takes, no card need be read.
 void Predictor::balances(const std::string& /*branchNo*/) {
   Model m;
   m.category = "vip";
   m.what = "the balance update";
   m.table = "t_rm_vip_info";
   m.update = true;
-  auto cursor =
-      SQLCA_.openCursor("SELECT card_id, card_balance  FROM " + source_ + "..pos_t_vip_info;");
+  const std::string cards = source_ + "..pos_t_vip_info";
+  const ColumnInfo* balance = sourceTable(source_, "pos_t_vip_info").find("card_balance");
+  Table& t = table(m.table);
+  const ColumnInfo* residual = t.info.find("residual_amt");
+  if (balance != nullptr && residual != nullptr && !mentioned(t, {"residual_amt"})) {
+    const FitLimits from = limitsOf(*balance);
+    const FitLimits to = limitsOf(*residual);
+    if (from.kind == FitLimits::Kind::Decimal && to.kind == FitLimits::Kind::Text &&
+        to.length >= scaledBalanceWidth(from) && to.length <= 4000) {
+      Value n;
+      if (SQLCA_.selectInto("select count(*) from " + cards, {}, {&n}) == kSqlOk && n) {
+        fitBound(m, {"residual_amt"}, {}, {}, false, {true}, std::atoll(n->c_str()));
+        return;
+      }
+    }
+  }
+  auto cursor = SQLCA_.openCursor("SELECT card_id, card_balance  FROM " + cards + ";");
   std::vector<Row> rows;
   std::vector<std::string> keys;
   Breach bad;
@@ -1172,6 +1695,70 @@ void Predictor::recharges(const std::string& branchNo) {
   m.category = "vip";
   m.what = "the recharge records";
   m.table = "t_rm_saving_plus_record";
+  const std::vector<std::string> columns = {
+      "card_id", "plus_count", "oper_id", "old_count", "branch_no", "other1", "plus_real_count"};
+  const std::vector<Value> literals = {
+      Value(), Value(), Value("1001"), Value("0"), Value(branchNo), Value("数据转入"), Value()};
+  // Which columns take every value the loop could give them: the card
+  // numbers and amounts by their source columns' types (the amounts are the
+  // balances, which the cipher gives back unchanged), the rest as the
+  // literals they are.
+  Table& t = table(m.table);
+  const TableInfo& source = sourceTable(source_, "pos_t_vip_info");
+  const ColumnInfo* card = source.find("card_id");
+  const ColumnInfo* balance = source.find("card_balance");
+  std::vector<bool> known(columns.size(), false);
+  for (std::size_t i = 0; i < columns.size() && t.info.exists; ++i) {
+    const ColumnInfo* to = t.info.find(columns[i]);
+    if (to == nullptr) {
+      continue;
+    }
+    const ColumnInfo* from = i == 0 ? card : literals[i] ? nullptr : balance;
+    if (literals[i]) {
+      const FitOutcome fit = fitter_.fit(fitter_.rule(declaredOf(*to)), literals[i]);
+      known[i] = fit.ok && (fit.stored.has_value() || to->nullable);
+    } else if (from != nullptr) {
+      known[i] = holdsEvery(limitsOf(*from), *from, limitsOf(*to), *to) &&
+                 (to->nullable || i > 0 || !from->nullable);
+    }
+  }
+  // The keys among the records: a unique index that takes in the card
+  // number, which the source's unique index keeps apart, is met.
+  const Origin cardOrigin{"", source_, "pos_t_vip_info", card, false};
+  const TableRules* sourceRules = card != nullptr ? rulesOf(cardOrigin) : nullptr;
+  const bool cardsApart = card != nullptr && !card->nullable && sourceRules != nullptr &&
+                          t.info.find("card_id") != nullptr &&
+                          sameComparison(*card, *t.info.find("card_id")) &&
+                          std::any_of(sourceRules->indexes.begin(), sourceRules->indexes.end(),
+                                      [](const IndexInfo& index) {
+                                        return index.unique && index.columns.size() == 1 &&
+                                               sameName(index.columns.front(), "card_id");
+                                      });
+  const bool keysMet =
+      std::all_of(t.rules.indexes.begin(), t.rules.indexes.end(), [&](const IndexInfo& index) {
+        const bool ours =
+            std::all_of(index.columns.begin(), index.columns.end(), [&](const std::string& n) {
+              return std::any_of(columns.begin(), columns.end(),
+                                 [&](const std::string& c) { return sameName(c, n); });
+            });
+        const bool byCard =
+            std::any_of(index.columns.begin(), index.columns.end(),
+                        [](const std::string& n) { return sameName(n, "card_id"); });
+        return !index.unique || !ours || (byCard && cardsApart && known[0]);
+      });
+  if (t.info.exists && std::all_of(known.begin(), known.end(), [](bool k) { return k; }) &&
+      keysMet && !mentioned(t, columns) && balance != nullptr &&
+      limitsOf(*balance).kind == FitLimits::Kind::Decimal) {
+    Value n;
+    if (SQLCA_.selectInto("select count(*) from " + source_ +
+                              "..pos_t_vip_info where card_type in ( '02' , '03' ) and "
+                              "card_balance <> 0",
+                          {}, {&n}) == kSqlOk &&
+        n) {
+      fitBound(m, columns, {}, {}, true, known, std::atoll(n->c_str()));
+      return;
+    }
+  }
   // The cards' types as the refill stores them, with the balances the
   // balance phase enciphers and this loop reads back.
   auto cursor = SQLCA_.openCursor("select card_id, card_balance from " + source_ +
@@ -1201,10 +1788,7 @@ void Predictor::recharges(const std::string& branchNo) {
   if (code < 0) {
     return;
   }
-  fitBound(
-      m,
-      {"card_id", "plus_count", "oper_id", "old_count", "branch_no", "other1", "plus_real_count"},
-      rows, keys, true);
+  fitBound(m, columns, rows, keys, true, known);
 }
 
 // The class renumbering: the long codes move to free six-character codes
@@ -1480,6 +2064,9 @@ void Predictor::run(const std::vector<std::string>& chosen, bool subnoToNo) {
       "c.branch_no = b.branch_no and c.item_no = a.item_no)";
   prices.key = "b.branch_no + '/' + a.item_no";
   prices.keep = "1 = 1";
+  prices.product = true;
+  prices.whereCannotFail = true;
+  prices.absentFromKept = {"branch_no", "item_no"};
   evaluate(prices);
 }
 
