@@ -51,7 +51,7 @@
 #include "app/run_driver.h"
 #include "bench_util.h"
 #include "db/session.h"
-#include "db/sqlite/ext/tsql_functions_impl.h"
+#include "db/sqlite/ext/tsql_parts.h"
 #include "db/sqlite/sqlite_session.h"
 #include "db/sqlite/tsql_functions.h"
 #include "demo/generator.h"

@@ -17,6 +17,7 @@
 #include "app/settings_store.h"
 #include "db/rehearsal_session.h"
 #include "db/session.h"
+#include "db/text_helpers.h"
 #include "steps/catalog.h"
 
 namespace cvt {
@@ -27,15 +28,6 @@ constexpr std::string_view kProgramName = "convert-batch";
 
 using Event = RunEvent;
 
-std::string trimmed(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \t");
-  return std::string(text.substr(first, last - first + 1));
-}
-
 // Ticks the categories of a comma list; returns the first unknown name.
 std::optional<std::string> tickCategories(std::string_view list, std::array<bool, 9>& ticked) {
   const auto& cats = categories();
@@ -45,7 +37,7 @@ std::optional<std::string> tickCategories(std::string_view list, std::array<bool
     if (comma == std::string_view::npos) {
       comma = list.size();
     }
-    const std::string name = trimmed(list.substr(start, comma - start));
+    const std::string name(trimmedOf(list.substr(start, comma - start), " \t"));
     start = comma + 1;
     if (name.empty()) {
       continue;

@@ -2,15 +2,6 @@
 
 namespace cvt {
 
-std::string trimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 namespace {
 
 // A port number is a run of decimal digits. Signs, decimal points and
@@ -34,7 +25,7 @@ PortJoin joinPort(std::string_view serverName, const std::optional<std::string>&
   if (!conn_port) {
     return out;
   }
-  std::string port = trimBlanks(*conn_port);
+  std::string port(trimBlanks(*conn_port));
   if (port.empty() || port == kDefaultPort) {
     return out;
   }

@@ -4,14 +4,12 @@
 #include <string>
 #include <string_view>
 
+#include "db/text_helpers.h"  // trimBlanks: the fields are trimmed of blanks only
+
 namespace cvt {
 
 // The port that a server name carries by default; it is never written out.
 inline constexpr std::string_view kDefaultPort = "1433";
-
-// Removes leading and trailing blanks (code 32 only; tabs and other white
-// space stay).
-std::string trimBlanks(std::string_view text);
 
 // The outcome of the port joining rule.
 struct PortJoin {

@@ -5,19 +5,11 @@
 #include <algorithm>
 
 #include "app/settings_store.h"
+#include "db/text_helpers.h"
 
 namespace cvt {
 
 namespace {
-
-std::string_view trimSpace(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
-}
 
 bool sameLetters(std::string_view a, std::string_view b) {
   const auto lower = [](char c) {
@@ -48,7 +40,7 @@ void configureIniParser() {
 // Keeps the values of the settings key (and those before any section).
 int keepValue(void* user, const char* section, const char* name, const char* value) {
   const std::string_view ours = kSettingsKey;
-  const std::string_view sectionName = trimSpace(section);
+  const std::string_view sectionName = trimmedOf(section, " \t");
   const bool inOurs = sectionName.empty() || sameLetters(sectionName, ours);
   if (inOurs && *name != '\0') {
     std::string_view text = value;

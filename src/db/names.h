@@ -24,4 +24,15 @@ inline std::string lowered(std::string_view text) {
   return out;
 }
 
+// A name that needs no quoting: a letter or '_' first, then letters, digits
+// and '_'. Files named so in a database folder are attached under their name.
+inline bool isPlainIdentifier(std::string_view name) {
+  if (name.empty() || std::isdigit(static_cast<unsigned char>(name.front())) != 0) {
+    return false;
+  }
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  });
+}
+
 }  // namespace cvt

@@ -3,18 +3,11 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "db/text_helpers.h"
+
 namespace cvt {
 
 namespace {
-
-std::string_view trimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  const auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
 
 // d(i) = 2 * (n - i - 2) for the position i = k + 1 of a text of length n,
 // as the amount to add modulo 256 (a negative shift wraps instead of

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/text_helpers.h"
 #include "members/balance_cipher.h"
 #include "members/decimal_text.h"
 #include "steps/catalog.h"
@@ -99,14 +100,6 @@ constexpr const char* kLf = "\n";
 // once.
 constexpr std::size_t kBatchCards = 500;
 
-std::string trimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
-}
-
 // Column `i` of a fetched row; null when the row is shorter than expected,
 // so that an odd result can never make the step throw.
 const Value& column(const Row& row, std::size_t i) {
@@ -141,7 +134,7 @@ std::string pointsFailText(const std::string& sql, std::string_view digit) {
 std::string readBranchNo(Session& SQLCA) {
   Value ls_branch_no;
   SQLCA.selectInto(kSelectBranchNoSql, {}, {&ls_branch_no});
-  std::string branch = trimBlanks(ls_branch_no.value_or(std::string()));
+  std::string branch(trimBlanks(ls_branch_no.value_or(std::string())));
   if (branch.empty()) {
     branch = kDefaultBranchNo;
   }

@@ -5,6 +5,7 @@
 #include <QTableWidget>
 
 #include "app/preflight.h"
+#include "app/preflight_zh.h"
 #include "app/run_driver.h"
 #include "steps/catalog.h"
 
@@ -103,7 +104,13 @@ QTableWidget* checkFindingsTable(const CheckReport& report, QWidget* parent) {
     put(*table, row, 1,
         f.severity == CheckSeverity::WillFail ? QStringLiteral("将会失败")
                                               : QStringLiteral("警告"));
-    put(*table, row, 2, qs(f.text));
+    // The reason in Chinese; its tooltip adds the check's own sentence,
+    // which names the statement and keeps the database's error whole.
+    const QString reason = qs(checkReasonZh(f));
+    put(*table, row, 2, reason);
+    if (reason != qs(f.text)) {
+      table->item(row, 2)->setToolTip(reason + QStringLiteral("\n\n") + qs(f.text));
+    }
     ++row;
   }
   fit(*table);

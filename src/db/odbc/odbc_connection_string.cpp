@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "db/names.h"
 #include "db/odbc/odbc_handles.h"
+#include "db/text_helpers.h"
 #include "platform/driver_paths.h"
 
 namespace cvt {
@@ -15,25 +17,6 @@ namespace cvt {
 namespace {
 
 using Attribute = std::pair<std::string, std::string>;
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-bool sameKey(std::string_view a, std::string_view b) { return lowered(a) == lowered(b); }
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())) != 0) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())) != 0) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 bool isSeparator(char c) { return c == ',' || c == ';'; }
 
@@ -43,7 +26,7 @@ class AttributeList {
  public:
   void set(std::string key, std::string value) {
     for (auto& attribute : list_) {
-      if (sameKey(attribute.first, key)) {
+      if (sameName(attribute.first, key)) {
         attribute.second = std::move(value);
         return;
       }
@@ -90,7 +73,9 @@ class AttributeList {
 // The SQLite3 ODBC driver reads its own attributes up to the next ';' and
 // keeps braces as part of the value: a braced file path names no file. The
 // driver manager's own (the driver, the data source) take braces.
-bool bareForSqlite(std::string_view key) { return !sameKey(key, "Driver") && !sameKey(key, "DSN"); }
+bool bareForSqlite(std::string_view key) {
+  return !sameName(key, "Driver") && !sameName(key, "DSN");
+}
 
 // The key of the first bare value that holds a ';', which no syntax can
 // carry to a driver that reads up to it; empty when there is none.
@@ -145,7 +130,7 @@ ParsedParm parseDbParm(std::string_view text) {
     while (i < text.size() && text[i] != '=' && !isSeparator(text[i])) {
       ++i;
     }
-    const std::string key(trimmed(text.substr(key_start, i - key_start)));
+    const std::string key(trimSpace(text.substr(key_start, i - key_start)));
     if (i >= text.size() || text[i] != '=') {
       parsed.error = "DBParm: \"" + key + "\" is not a key=value pair.";
       return parsed;
@@ -180,7 +165,7 @@ ParsedParm parseDbParm(std::string_view text) {
       while (i < text.size() && !isSeparator(text[i])) {
         ++i;
       }
-      value = std::string(trimmed(text.substr(value_start, i - value_start)));
+      value = std::string(trimSpace(text.substr(value_start, i - value_start)));
     }
     parsed.pairs.emplace_back(key, std::move(value));
   }
@@ -201,22 +186,6 @@ std::optional<int> parseSeconds(std::string_view text) {
     return std::nullopt;
   }
   return value;
-}
-
-bool allDigits(std::string_view text) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// "host,port" -> host and port; a suffix that is not a number stays part of
-// the host (the driver then reports it as unknown).
-std::pair<std::string, std::string> splitServer(std::string_view server) {
-  const auto comma = server.rfind(',');
-  if (comma != std::string_view::npos && allDigits(trimmed(server.substr(comma + 1)))) {
-    return {std::string(trimmed(server.substr(0, comma))),
-            std::string(trimmed(server.substr(comma + 1)))};
-  }
-  return {std::string(server), {}};
 }
 
 }  // namespace
@@ -282,19 +251,19 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
   std::optional<std::string> dsn;
   std::vector<Attribute> extra;
   for (auto& [key, value] : parm.pairs) {
-    if (sameKey(key, "Driver")) {
+    if (sameName(key, "Driver")) {
       driver = value;
-    } else if (sameKey(key, "DSN")) {
+    } else if (sameName(key, "DSN")) {
       dsn = value;
-    } else if (sameKey(key, "LoginTimeout")) {
-      const auto seconds = parseSeconds(trimmed(value));
+    } else if (sameName(key, "LoginTimeout")) {
+      const auto seconds = parseSeconds(trimSpace(value));
       if (!seconds) {
         request.error = "DBParm: LoginTimeout must be a whole number of seconds from 1 to " +
                         std::to_string(kMaxLoginTimeoutSeconds) + ".";
         return request;
       }
       request.loginTimeoutSeconds = *seconds;
-    } else if (sameKey(key, "Provider")) {
+    } else if (sameName(key, "Provider")) {
       // An OLE DB provider name carried over from an installation's
       // settings; no ODBC driver understands it.
     } else {
@@ -314,12 +283,12 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
   }
   request.driverKind = driver ? odbcDriverKindOf(*driver) : OdbcDriverKind::Other;
 
-  const std::string server(trimmed(settings.ServerName));
+  const std::string server(trimSpace(settings.ServerName));
   if (request.driverKind == OdbcDriverKind::Sqlite) {
     // The embedded backend's layout: the folder holds <database>.db. The
     // file is never created by a connect.
     std::string file = settings.Database + ".db";
-    const std::string folder = splitServer(server).first;
+    const std::string folder = splitServerAddress(server).host;
     if (!folder.empty()) {
       file = folder + "/" + file;
     }
@@ -328,7 +297,7 @@ OdbcConnectRequest buildOdbcConnectRequest(const SessionSettings& settings,
   } else {
     if (!server.empty()) {
       if (request.driverKind == OdbcDriverKind::FreeTds) {
-        auto [host, port] = splitServer(server);
+        auto [host, port] = splitServerAddress(server);
         if (lowered(host).rfind("tcp:", 0) == 0) {
           host.erase(0, 4);
         }

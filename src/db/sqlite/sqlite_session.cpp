@@ -10,9 +10,10 @@
 #include <thread>
 
 #include "db/names.h"
-#include "db/sqlite/ext/tsql_functions_impl.h"
+#include "db/sqlite/ext/tsql_parts.h"
 #include "db/sqlite/sqlite_session_parts.h"
 #include "db/sqlite/tsql_functions.h"
+#include "db/text_helpers.h"
 #include "platform/paths.h"
 
 namespace cvt {
@@ -76,38 +77,8 @@ int busyWait(void* budget, int /*count*/) {
   return 1;
 }
 
-std::string trimmed(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && s.back() == ' ') {
-    s.remove_suffix(1);
-  }
-  return std::string(s);
-}
-
 // "folder,1433" -> "folder": a port means nothing to a folder.
-std::string folderOf(const std::string& serverName) {
-  std::string folder = trimmed(serverName);
-  const std::size_t comma = folder.rfind(',');
-  if (comma != std::string::npos) {
-    const std::string port = trimmed(std::string_view(folder).substr(comma + 1));
-    if (std::all_of(port.begin(), port.end(),
-                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
-      folder = trimmed(std::string_view(folder).substr(0, comma));
-    }
-  }
-  return folder;
-}
-
-bool isPlainIdentifier(const std::string& name) {
-  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0])) != 0) {
-    return false;
-  }
-  return std::all_of(name.begin(), name.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
-  });
-}
+std::string folderOf(const std::string& serverName) { return splitServerAddress(serverName).host; }
 
 // `<folder>/<name>.db`; database names ignore case as on SQL Server, so a
 // file whose name differs only in case is the same database.
@@ -138,7 +109,7 @@ long SqliteSession::connect() {
     return report(SqlResult::error(
         "No database folder given: ServerName must name the folder that holds tillexv8.db."));
   }
-  std::string mainName = trimmed(settings.Database);
+  std::string mainName(trimBlanks(settings.Database));
   if (mainName.empty()) {
     mainName = kDefaultDatabase;
   }

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "db/names.h"
-#include "db/sqlite/ext/tsql_functions_impl.h"
+#include "db/sqlite/ext/tsql_parts.h"
 #include "db/sqlite/sqlite_session_parts.h"
 
 namespace cvt::embedded {

@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "db/sqlite/ext/tsql_functions_impl.h"
+#include "db/sqlite/ext/tsql_parts.h"
 
 namespace cvt {
 

@@ -7,7 +7,7 @@
 #include <sqlite3ext.h>
 SQLITE_EXTENSION_INIT1
 
-#include "db/sqlite/ext/tsql_functions_impl.h"
+#include "db/sqlite/ext/tsql_parts.h"
 
 extern "C" {
 

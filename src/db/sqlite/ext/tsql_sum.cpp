@@ -1,21 +1,23 @@
-#pragma once
-
 // tsql_sum(x, kind, scale): SQL Server's SUM. The sum of an int column is
 // an int and fails with the int overflow error beyond int's range (kind 4),
 // of a bigint a bigint (8); of a decimal(p, s) it is a decimal(38, s),
 // summed exactly and failing beyond 38 digits (kind 0; scale -1: the
 // values' own); kind -1 (type unknown) takes integers that all lie in
 // int's range for ints, other integers for bigints, and sums any fraction
-// exactly. A text value fails as SQL Server's SUM of a varchar
-// does. Included by tsql_strict_impl.h under its rules.
+// exactly. A text value fails as SQL Server's SUM of a varchar does.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <new>
 #include <type_traits>
 
+#include "db/sqlite/ext/tsql_parts.h"
+
 namespace cvt::tsql_impl {
+
+namespace {
 
 struct SumState {
   bool started = false;
@@ -34,7 +36,7 @@ static_assert(std::is_trivially_destructible_v<SumState>,
 
 // SQLite's aggregate memory is aligned for 8 bytes; the wide integer asks
 // for more, so the state sits at the first aligned address within it.
-inline SumState* sumState(sqlite3_context* ctx, bool create) {
+SumState* sumState(sqlite3_context* ctx, bool create) {
   constexpr std::size_t kBytes = sizeof(SumState) + alignof(SumState);
   void* memory = sqlite3_aggregate_context(ctx, create ? static_cast<int>(kBytes) : 0);
   if (memory == nullptr) {
@@ -51,7 +53,7 @@ inline SumState* sumState(sqlite3_context* ctx, bool create) {
   return state;
 }
 
-inline void addExact(SumState& s, const Dec& d) {
+void addExact(SumState& s, const Dec& d) {
   if (!s.exact) {
     s.total = Dec{Wide(s.integer), 0};
     s.exact = true;
@@ -62,7 +64,9 @@ inline void addExact(SumState& s, const Dec& d) {
           scale};
 }
 
-inline void sumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+}  // namespace
+
+void sumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
   SumState* s = sumState(ctx, true);
   if (s == nullptr) {
     sqlite3_result_error_nomem(ctx);
@@ -104,7 +108,7 @@ inline void sumStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
 }
 
-inline void sumFinal(sqlite3_context* ctx) {
+void sumFinal(sqlite3_context* ctx) {
   SumState* s = sumState(ctx, false);
   if (s == nullptr || !s->any) {
     sqlite3_result_null(ctx);
@@ -138,6 +142,47 @@ inline void sumFinal(sqlite3_context* ctx) {
     return;
   }
   resultDec(ctx, total);
+}
+
+// tsql_sum_int(x, bytes): sum of an int (bytes 4) or bigint (8) column;
+// a total beyond the type fails with its arithmetic overflow error, as
+// SQL Server's does. NULLs are skipped; no row, or only NULLs, give NULL.
+struct IntSum {
+  sqlite3_int64 total;
+  sqlite3_int64 bytes;
+  bool any;
+  bool overflow;
+};
+
+void sumIntStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, sizeof(IntSum)));
+  if (state == nullptr) {
+    sqlite3_result_error_nomem(ctx);
+    return;
+  }
+  state->bytes = sqlite3_value_int64(argv[1]);
+  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || state->overflow) {
+    return;
+  }
+  state->any = true;
+  sqlite3_int64 next = 0;
+  if (__builtin_add_overflow(state->total, sqlite3_value_int64(argv[0]), &next) ||
+      (state->bytes == 4 && !isInt32(next))) {
+    state->overflow = true;
+    return;
+  }
+  state->total = next;
+}
+
+void sumIntFinal(sqlite3_context* ctx) {
+  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, 0));
+  if (state == nullptr || !state->any) {
+    sqlite3_result_null(ctx);
+  } else if (state->overflow) {
+    resultError(ctx, state->bytes == 4 ? kIntOverflow : kBigintOverflow);
+  } else {
+    sqlite3_result_int64(ctx, state->total);
+  }
 }
 
 }  // namespace cvt::tsql_impl

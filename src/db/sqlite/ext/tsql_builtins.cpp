@@ -1,5 +1,3 @@
-#pragma once
-
 // T-SQL built-in functions that SQLite lacks or has with another meaning:
 //  - tsql_round(x, n, cut, p, s): round(x, n[, cut]) on the exact decimal,
 //    half away from zero (cut != 0 cuts toward zero), n < 0 rounding left
@@ -13,16 +11,19 @@
 //    fails with SQL Server's conversion error;
 //  - tsql_datetime_text(x, style): convert(varchar, datetime, style) for
 //    the styles 0/100, 20/120, 21/121, 23, 102, 108, 111, 112.
-// Included by tsql_functions_impl.h under its rules: <sqlite3.h> or
-// <sqlite3ext.h> comes first and everything is inline.
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <string_view>
 
+#include "db/sqlite/ext/tsql_parts.h"
+
 namespace cvt::tsql_impl {
 
-inline void roundFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void roundFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
@@ -56,7 +57,7 @@ inline void roundFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   resultDec(ctx, d);
 }
 
-inline void datalengthFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void datalengthFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
     return;
@@ -72,7 +73,7 @@ inline void datalengthFunction(sqlite3_context* ctx, int, sqlite3_value** argv) 
   sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(bytes == -2 ? units * 2 : units));
 }
 
-inline void numberFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void numberFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   const int type = sqlite3_value_type(argv[0]);
   if (type != SQLITE_TEXT) {
     sqlite3_result_value(ctx, argv[0]);
@@ -86,7 +87,7 @@ inline void numberFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   resultDec(ctx, d);
 }
 
-inline void datetimeTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void datetimeTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   std::string text;
   if (!argText(argv[0], text)) {
     sqlite3_result_null(ctx);

@@ -1,37 +1,23 @@
-#pragma once
-
-// The T-SQL functions and the TSQL collation, written once for two homes:
-// the conversion core (linked against SQLite) and the loadable extension
-// libtsqlext (which reaches SQLite through the extension API table). The
-// including file must have included <sqlite3.h>, or <sqlite3ext.h> after
-// SQLITE_EXTENSION_INIT1, first; every function here is inline so that the
-// two homes never clash.
+// The text functions: len, left, right, substring, convert to a text type,
+// tsql_error and getdate, the plain text of an argument as SQL Server would
+// see it, and the TSQL collation's comparison.
 
 #include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 #include <string_view>
 
 #include "db/sqlite/collation.h"
+#include "db/sqlite/ext/tsql_parts.h"
 #include "platform/local_time.h"
 
 namespace cvt::tsql_impl {
 
-inline sqlite3_destructor_type transientText() {
-  // SQLITE_TRANSIENT without its C-style cast.
-  return reinterpret_cast<sqlite3_destructor_type>(static_cast<std::intptr_t>(-1));
-}
-
-// Plain decimal text of a double: at most 15 significant digits (what
-// SQLite keeps of a decimal stored as REAL), no exponent, no trailing
-// zeros: 12.5 -> "12.5", 3.0 -> "3", 1e20 -> "100000000000000000000".
-inline std::string formatReal(double value) {
+std::string formatReal(double value) {
   if (std::isnan(value)) {
     return "NaN";
   }
@@ -87,8 +73,7 @@ inline std::string formatReal(double value) {
   return out;
 }
 
-// The text SQL Server would see for an argument; false for NULL.
-inline bool argText(sqlite3_value* value, std::string& out) {
+bool argText(sqlite3_value* value, std::string& out) {
   switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       return false;
@@ -107,52 +92,11 @@ inline bool argText(sqlite3_value* value, std::string& out) {
   }
 }
 
-inline bool isUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-inline std::size_t utf8Length(std::string_view s) {
-  std::size_t n = 0;
-  for (char c : s) {
-    if (!isUtf8Continuation(c)) {
-      ++n;
-    }
-  }
-  return n;
-}
-
-// Byte offset of character `chars` of `s` (s.size() when past the end).
-inline std::size_t utf8Offset(std::string_view s, std::size_t chars) {
-  std::size_t i = 0;
-  while (i < s.size() && chars > 0) {
-    ++i;
-    while (i < s.size() && isUtf8Continuation(s[i])) {
-      ++i;
-    }
-    --chars;
-  }
-  return i;
-}
-
-inline void resultText(sqlite3_context* ctx, std::string_view text) {
-  sqlite3_result_text64(ctx, text.data(), text.size(), transientText(), SQLITE_UTF8);
-}
-
-// len(x): characters without the trailing blanks; NULL stays NULL.
-inline void lenFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  std::string text;
-  if (!argText(argv[0], text)) {
-    sqlite3_result_null(ctx);
-    return;
-  }
-  std::string_view view(text);
-  while (!view.empty() && view.back() == ' ') {
-    view.remove_suffix(1);
-  }
-  sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf8Length(view)));
-}
+namespace {
 
 // left(x, n) and right(x, n) in characters; a negative n fails with SQL
 // Server's message. The user data is the function's name, for the message.
-inline void leftRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
+void leftRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
   std::string text;
   if (!argText(argv[0], text) || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
     sqlite3_result_null(ctx);
@@ -176,18 +120,30 @@ inline void leftRight(sqlite3_context* ctx, sqlite3_value** argv, bool left) {
   }
 }
 
-inline void leftFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  leftRight(ctx, argv, true);
+}  // namespace
+
+// len(x): characters without the trailing blanks; NULL stays NULL.
+void lenFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  std::string text;
+  if (!argText(argv[0], text)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string_view view(text);
+  while (!view.empty() && view.back() == ' ') {
+    view.remove_suffix(1);
+  }
+  sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(utf8Length(view)));
 }
-inline void rightFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  leftRight(ctx, argv, false);
-}
+
+void leftFunction(sqlite3_context* ctx, int, sqlite3_value** argv) { leftRight(ctx, argv, true); }
+void rightFunction(sqlite3_context* ctx, int, sqlite3_value** argv) { leftRight(ctx, argv, false); }
 
 // tsql_convert_text(n, pad, x): convert(varchar(n) / char(n), x). Text is
 // cut to n characters as SQL Server does; a number that does not fit fails
 // with SQL Server's overflow error instead of losing digits. n = 0 means no
 // limit (varchar(max)); pad = 1 fills char(n) with blanks.
-inline void convertTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void convertTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   std::string text;
   if (!argText(argv[2], text)) {
     sqlite3_result_null(ctx);
@@ -224,7 +180,7 @@ inline void convertTextFunction(sqlite3_context* ctx, int, sqlite3_value** argv)
 
 // tsql_error(text): fails the statement with `text`. Lets a rewritten
 // statement report SQL Server's own message.
-inline void errorFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void errorFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   std::string text;
   if (!argText(argv[0], text)) {
     text = "Error raised by the statement.";
@@ -235,7 +191,7 @@ inline void errorFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
 // getdate(): local time 'YYYY-MM-DD HH:MM:SS.mmm'. Rewritten statements do
 // not call it (they take SQLite's statement time, fixed for a statement);
 // it is there for texts written directly for SQLite, such as triggers.
-inline void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
+void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
   const auto now = std::chrono::system_clock::now();
   const std::tm local = cvt::platform::localTime(std::chrono::system_clock::to_time_t(now));
   const auto millis =
@@ -249,89 +205,38 @@ inline void getdateFunction(sqlite3_context* ctx, int, sqlite3_value**) {
 
 // The TSQL collation: the server's default Chinese collation (see
 // db/sqlite/collation.h for what it ignores and what it keeps).
-inline int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const void* b) {
+int tsqlCompare(void*, int lengthA, const void* a, int lengthB, const void* b) {
   return collation::compare(static_cast<const char*>(a), static_cast<std::size_t>(lengthA),
                             static_cast<const char*>(b), static_cast<std::size_t>(lengthB));
 }
 
-}  // namespace cvt::tsql_impl
-
-#include "db/sqlite/ext/tsql_strict_impl.h"
-// The built-ins use the exact decimals and datetimes included above.
-#include "db/sqlite/ext/tsql_builtins_impl.h"
-// Needs the strict functions' helpers.
-#include "db/sqlite/ext/tsql_more_functions.h"
-// LIKE as the server matches it.
-#include "db/sqlite/ext/tsql_like.h"
-
-namespace cvt::tsql_impl {
-
-// Registers everything on `db` and sets the connection up (see
-// configureConnection). Returns the first SQLite error code, or SQLITE_OK.
-inline int registerAll(sqlite3* db) {
-  struct Fn {
-    const char* name;
-    int args;
-    void (*fn)(sqlite3_context*, int, sqlite3_value**);
-    bool deterministic;
-  };
-  static const Fn kFunctions[] = {
-      {"tsql_len", 1, lenFunction, true},
-      {"len", 1, lenFunction, true},
-      {"tsql_left", 2, leftFunction, true},
-      {"tsql_right", 2, rightFunction, true},
-      {"tsql_convert_text", 3, convertTextFunction, true},
-      {"tsql_error", 1, errorFunction, false},
-      {"getdate", 0, getdateFunction, false},
-      {"tsql_substring", 3, substringFunction, true},
-      {"tsql_add", 2, addFunction, true},
-      {"tsql_subtract", 2, subtractFunction, true},
-      {"tsql_multiply", 2, multiplyFunction, true},
-      {"tsql_divide", 2, divideFunction, true},
-      {"tsql_modulo", 2, moduloFunction, true},
-      {"tsql_add", 6, addFunction, true},
-      {"tsql_subtract", 6, subtractFunction, true},
-      {"tsql_multiply", 6, multiplyFunction, true},
-      {"tsql_divide", 6, divideFunction, true},
-      {"tsql_modulo", 6, moduloFunction, true},
-      {"tsql_fit_text", 4, fitTextFunction, true},
-      {"tsql_fit_decimal", 4, fitDecimalFunction, true},
-      {"tsql_fit_int", 2, fitIntFunction, true},
-      {"tsql_fit_datetime", 1, fitDatetimeFunction, true},
-      {"tsql_round", 5, roundFunction, true},
-      {"tsql_datalength", 2, datalengthFunction, true},
-      {"tsql_replace", 3, replaceFunction, true},
-      {"like", 2, likeFunction, true},
-      {"like", 3, likeFunction, true},
-      {"tsql_number", 1, numberFunction, true},
-      {"tsql_datetime_text", 2, datetimeTextFunction, true},
-  };
-  for (const Fn& f : kFunctions) {
-    const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
-    const int rc = sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr,
-                                              nullptr, nullptr);
-    if (rc != SQLITE_OK) {
-      return rc;
-    }
+// tsql_substring(x, start, length) in characters: the characters at
+// positions start .. start + length - 1 that exist (a start before 1 eats
+// into the length); a negative length fails.
+void substringFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  std::string text;
+  if (!argText(argv[0], text) || sqlite3_value_type(argv[1]) == SQLITE_NULL ||
+      sqlite3_value_type(argv[2]) == SQLITE_NULL) {
+    sqlite3_result_null(ctx);
+    return;
   }
-  if (const int rc = sqlite3_create_function_v2(db, "tsql_sum", 3, SQLITE_UTF8, nullptr, nullptr,
-                                                sumStep, sumFinal, nullptr);
-      rc != SQLITE_OK) {
-    return rc;
+  const sqlite3_int64 start = sqlite3_value_int64(argv[1]);
+  const sqlite3_int64 length = sqlite3_value_int64(argv[2]);
+  if (length < 0) {
+    sqlite3_result_error(ctx, "Invalid length parameter passed to the substring function.", -1);
+    return;
   }
-  if (const int rc = sqlite3_create_function_v2(db, "tsql_sum_int", 2, SQLITE_UTF8, nullptr,
-                                                nullptr, sumIntStep, sumIntFinal, nullptr);
-      rc != SQLITE_OK) {
-    return rc;
+  const sqlite3_int64 first = start < 1 ? 1 : start;
+  const sqlite3_int64 end = start > std::numeric_limits<sqlite3_int64>::max() - length
+                                ? std::numeric_limits<sqlite3_int64>::max()
+                                : start + length;  // one past the last position
+  if (end <= first) {
+    resultText(ctx, "");
+    return;
   }
-  if (const int rc = sqlite3_create_function_v2(db, "tsql_single", 1, SQLITE_UTF8, nullptr, nullptr,
-                                                singleStep, singleFinal, nullptr);
-      rc != SQLITE_OK) {
-    return rc;
-  }
-  const int rc =
-      sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, tsqlCompare, nullptr);
-  return rc != SQLITE_OK ? rc : configureConnection(db);
+  const std::size_t from = utf8Offset(text, static_cast<std::size_t>(first - 1));
+  const std::size_t to = utf8Offset(text, static_cast<std::size_t>(end - 1));
+  resultText(ctx, std::string_view(text).substr(from, to - from));
 }
 
 }  // namespace cvt::tsql_impl

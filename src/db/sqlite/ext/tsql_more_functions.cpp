@@ -1,22 +1,16 @@
-#pragma once
-
-// T-SQL functions that a conversion might write beyond the core set:
-// replace with SQL Server's outcome (datalength and round: tsql_builtins_impl.h), and the
-// aggregate that makes a subquery used as a value fail on a second row.
-// Part of the shared function code (see tsql_functions_impl.h): included
-// after tsql_strict_impl.h, inline throughout.
+// replace with SQL Server's outcome, and the aggregate that makes a
+// subquery used as a value fail on a second row.
 
 #include <cctype>
 #include <string>
 #include <string_view>
 
 #include "db/sqlite/collation.h"
+#include "db/sqlite/ext/tsql_parts.h"
 
 namespace cvt::tsql_impl {
 
-// Whether `a` and `b` hold the same characters as the TSQL collation sees
-// them (case and width aside); ASCII without the collation's cost.
-inline bool sameUnderCollation(std::string_view a, std::string_view b) {
+bool sameUnderCollation(std::string_view a, std::string_view b) {
   bool ascii = a.size() == b.size();
   for (std::size_t i = 0; ascii && i < a.size(); ++i) {
     const auto x = static_cast<unsigned char>(a[i]);
@@ -38,7 +32,7 @@ inline bool sameUnderCollation(std::string_view a, std::string_view b) {
 // replace(s, find, with): every occurrence of find in s, found as the
 // TSQL collation compares (so 'B' finds 'b'), left to right, replaced.
 // NULL in any argument gives NULL; an empty find changes nothing.
-inline void replaceFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void replaceFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   std::string s;
   std::string find;
   std::string with;
@@ -71,47 +65,6 @@ inline void replaceFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   resultText(ctx, out);
 }
 
-// tsql_sum_int(x, bytes): sum of an int (bytes 4) or bigint (8) column;
-// a total beyond the type fails with its arithmetic overflow error, as
-// SQL Server's does. NULLs are skipped; no row, or only NULLs, give NULL.
-struct IntSum {
-  sqlite3_int64 total;
-  sqlite3_int64 bytes;
-  bool any;
-  bool overflow;
-};
-
-inline void sumIntStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, sizeof(IntSum)));
-  if (state == nullptr) {
-    sqlite3_result_error_nomem(ctx);
-    return;
-  }
-  state->bytes = sqlite3_value_int64(argv[1]);
-  if (sqlite3_value_type(argv[0]) == SQLITE_NULL || state->overflow) {
-    return;
-  }
-  state->any = true;
-  sqlite3_int64 next = 0;
-  if (__builtin_add_overflow(state->total, sqlite3_value_int64(argv[0]), &next) ||
-      (state->bytes == 4 && !isInt32(next))) {
-    state->overflow = true;
-    return;
-  }
-  state->total = next;
-}
-
-inline void sumIntFinal(sqlite3_context* ctx) {
-  auto* state = static_cast<IntSum*>(sqlite3_aggregate_context(ctx, 0));
-  if (state == nullptr || !state->any) {
-    sqlite3_result_null(ctx);
-  } else if (state->overflow) {
-    resultError(ctx, state->bytes == 4 ? kIntOverflow : kBigintOverflow);
-  } else {
-    sqlite3_result_int64(ctx, state->total);
-  }
-}
-
 // tsql_single(x): the one value of a subquery used as a value; NULL for
 // none, SQL Server's error for a second.
 struct SingleValue {
@@ -119,7 +72,7 @@ struct SingleValue {
   sqlite3_value* value;
 };
 
-inline void singleStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
+void singleStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
   auto* state = static_cast<SingleValue*>(sqlite3_aggregate_context(ctx, sizeof(SingleValue)));
   if (state == nullptr) {
     sqlite3_result_error_nomem(ctx);
@@ -136,7 +89,7 @@ inline void singleStep(sqlite3_context* ctx, int, sqlite3_value** argv) {
                        -1);
 }
 
-inline void singleFinal(sqlite3_context* ctx) {
+void singleFinal(sqlite3_context* ctx) {
   auto* state = static_cast<SingleValue*>(sqlite3_aggregate_context(ctx, 0));
   if (state == nullptr || state->value == nullptr) {
     sqlite3_result_null(ctx);

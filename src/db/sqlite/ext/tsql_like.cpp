@@ -1,5 +1,3 @@
-#pragma once
-
 // LIKE as SQL Server matches it, in place of SQLite's own like(): '%' any
 // run of characters, '_' one character, '[abc]' and '[a-c]' one character
 // of a set or range, '[^...]' one character outside it, ESCAPE making the
@@ -7,8 +5,6 @@
 // compares them (case and width aside), ranges by the collation's order.
 // The rewriter trims the matched value's trailing blanks; the pattern's
 // own count.
-// Part of the shared function code (see tsql_functions_impl.h): included
-// after tsql_more_functions.h, inline throughout.
 
 #include <string>
 #include <string_view>
@@ -16,11 +12,14 @@
 #include <vector>
 
 #include "db/sqlite/collation.h"
+#include "db/sqlite/ext/tsql_parts.h"
 
 namespace cvt::tsql_impl {
 
+namespace {
+
 // One character of UTF-8 text from byte `i` on.
-inline std::string_view likeCharAt(std::string_view s, std::size_t i) {
+std::string_view likeCharAt(std::string_view s, std::size_t i) {
   std::size_t end = i + 1;
   while (end < s.size() && isUtf8Continuation(s[end])) {
     ++end;
@@ -37,7 +36,7 @@ struct LikeItem {
 
 // The pattern as items; false when it can match nothing (a '[' without
 // its ']', an escape character at the end).
-inline bool likeParse(std::string_view p, std::string_view escape, std::vector<LikeItem>& out) {
+bool likeParse(std::string_view p, std::string_view escape, std::vector<LikeItem>& out) {
   std::size_t i = 0;
   while (i < p.size()) {
     const std::string_view c = likeCharAt(p, i);
@@ -90,7 +89,7 @@ inline bool likeParse(std::string_view p, std::string_view escape, std::vector<L
   return true;
 }
 
-inline bool likeItemMatches(const LikeItem& item, std::string_view c) {
+bool likeItemMatches(const LikeItem& item, std::string_view c) {
   switch (item.kind) {
     case LikeItem::Kind::Char:
       return sameUnderCollation(item.text, c);
@@ -116,7 +115,7 @@ inline bool likeItemMatches(const LikeItem& item, std::string_view c) {
 
 // Whether `value` matches `items`: a walk that remembers the last '%' and
 // lets it take one more character whenever what follows it fails.
-inline bool likeMatches(const std::vector<LikeItem>& items, std::string_view value) {
+bool likeMatches(const std::vector<LikeItem>& items, std::string_view value) {
   std::size_t p = 0;
   std::size_t v = 0;
   std::size_t starP = std::string_view::npos;
@@ -146,9 +145,11 @@ inline bool likeMatches(const std::vector<LikeItem>& items, std::string_view val
   return p == items.size();
 }
 
+}  // namespace
+
 // like(pattern, value[, escape]): SQLite calls it for `value LIKE pattern
 // [ESCAPE escape]`. NULL in any argument gives NULL.
-inline void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   std::string pattern;
   std::string value;
   std::string escape;
