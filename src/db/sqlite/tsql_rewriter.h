@@ -58,6 +58,23 @@
 //    decimal as a number, a text literal beside a datetime as a datetime;
 //    two texts of which neither is a column compare under TSQL; LIKE
 //    ignores the trailing blanks of the value it matches;
+//  - texts that come from no column compare under TSQL too: min / max of
+//    an expression take the collation on their argument, and in a query a
+//    text literal standing as a value of its own (a select list item, an
+//    item of a VALUES row, a CASE result, the left side of IN) carries
+//    COLLATE TSQL, so that ORDER BY, GROUP BY, DISTINCT, UNION and min /
+//    max over the column it makes follow the collation;
+//  - `(VALUES ...) AS t(a, b)`: (SELECT column1 AS a, column2 AS b FROM
+//    (VALUES ...)) AS t;
+//  - a decimal of more than 15 significant digits (stored as a blob, see
+//    Declared types) orders by its value: where an operand may hold one
+//    (a declared precision above 15, a literal of more digits, arithmetic
+//    of such a type), < > <= >= !< !> become tsql_compare(a, b) op 0,
+//    BETWEEN tsql_between, ORDER BY sorts by tsql_decimal_key (also for
+//    an item named by position or by a select list alias), min / max
+//    become tsql_min_decimal / tsql_max_decimal. Equality needs nothing
+//    (such a value has a single stored form), and every other comparison
+//    stays SQLite's own, so that indexes serve it;
 //  - T-SQL's statement forms (db/sqlite/rewriter/forms.h): conditions where a
 //    condition is expected, values in select lists, `select name = value`,
 //    GROUP BY rules, aliases unknown in WHERE, subqueries used as values
@@ -97,14 +114,16 @@
 // SAVEPOINT name and ROLLBACK TO SAVEPOINT name, for rehearsals) and
 // any statement that does not begin with SELECT, WITH, INSERT, UPDATE,
 // DELETE, TRUNCATE, ALTER, CREATE or DROP, any function that is not on the
-// allow-list (ifnull, substr, length, instr, printf, ..., also min and max
-// with two arguments), and SQLite's own syntax: || == << >> -> x'..',
-// LIMIT, OFFSET, GLOB, REGEXP, MATCH, ISNULL and NOTNULL as operators,
-// COLLATE, INDEXED BY, INSERT OR ..., ON CONFLICT, RETURNING, NULLS
-// FIRST / LAST, `backquoted` names. A
-// double-quoted text is a name (the connection turns off SQLite's reading
-// of it as a string), so "abc" fails as an unknown column. CREATE, DROP and
-// ALTER texts are table definitions for SQLite and pass unchecked.
+// allow-list: one of SQL Server's own (charindex, dateadd, ...) as a
+// function the embedded engine does not run, any other name (ifnull,
+// substr, length, instr, printf, ...) with the server's "'x' is not a
+// recognized built-in function name.", min and max with two arguments
+// with its "The max function requires 1 argument(s).", and SQLite's own syntax: || == << >> ->
+// x'..', LIMIT, OFFSET, GLOB, REGEXP, MATCH, ISNULL and NOTNULL as operators, COLLATE, INDEXED BY,
+// INSERT OR ..., ON CONFLICT, RETURNING, NULLS FIRST / LAST, `backquoted` names. A double-quoted
+// text is a name (the connection turns off SQLite's reading of it as a string), so "abc" fails as
+// an unknown column. CREATE, DROP and ALTER texts are table definitions for SQLite and pass
+// unchecked.
 //
 // What a SQLite database declares to behave like SQL Server:
 //  - every text column declares `COLLATE TSQL`, the server's default
@@ -112,9 +131,9 @@
 //    accent-sensitive, trailing blanks ignored, Chinese by pinyin,
 //    punctuation before digits before letters, in =, <>, <, IN, MAX,
 //    GROUP BY and keys (the session registers the collation, the functions
-//    and the loadable extension libtsqlext registers the same); where
-//    neither side is such a column (two literals, or a column declared
-//    without it) the comparison stays SQLite's binary one. The order comes
+//    and the loadable extension libtsqlext registers the same); literals
+//    and expressions get it from the rewriter (above); a column declared
+//    without it compares as SQLite's binary one. The order comes
 //    from ICU's Chinese tailoring, which still differs from the server's
 //    in places: '-' and the apostrophe count as punctuation (the server
 //    nearly ignores them), an accented Latin letter sorts before its plain
@@ -157,7 +176,7 @@
 //                             digits (it reads back as those digits), else a
 //                             blob of its decimal text, which the column's
 //                             affinity leaves alone and reads give as text;
-//                             such a blob compares and sorts after numbers.
+//                             the rewriter orders such values by value.
 //      tinyint, smallint, int, bigint
 //                             a number loses its fraction, a text must be an
 //                             integer ('' is 0), out of range fails with the

@@ -170,6 +170,14 @@ void singleFinal(sqlite3_context* ctx);
 
 void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
+// ---------------------------------------------- tsql_decimal_order.cpp
+
+// Registers tsql_compare, tsql_between, tsql_decimal_key,
+// tsql_min_decimal and tsql_max_decimal, which order decimals of more
+// than 15 significant digits (held as blobs) by value; an SQLite result
+// code.
+int registerDecimalOrder(sqlite3* db);
+
 // ------------------------------------------------- tsql_register.cpp
 
 // What a connection must not do to give SQL Server's results:

@@ -80,6 +80,9 @@ int registerAll(sqlite3* db) {
       rc != SQLITE_OK) {
     return rc;
   }
+  if (const int rc = registerDecimalOrder(db); rc != SQLITE_OK) {
+    return rc;
+  }
   const int rc =
       sqlite3_create_collation_v2(db, "TSQL", SQLITE_UTF8, nullptr, tsqlCompare, nullptr);
   return rc != SQLITE_OK ? rc : configureConnection(db);

@@ -175,6 +175,16 @@ Rewriter::ExprType Rewriter::typeOfNumber(const std::string& text) {
   return t;
 }
 
+namespace {
+
+bool sameRule(const ColumnRule& a, const ColumnRule& b) {
+  return a.kind == b.kind && a.length == b.length && a.utf16 == b.utf16 && a.pad == b.pad &&
+         a.precision == b.precision && a.scale == b.scale && a.money == b.money &&
+         a.bytes == b.bytes;
+}
+
+}  // namespace
+
 // The column a name or qualified name [b, e) stands for in the
 // statement's tables; nullptr when unknown or ambiguous.
 const ColumnRule* Rewriter::columnAt(std::size_t b, std::size_t e,
@@ -195,7 +205,9 @@ const ColumnRule* Rewriter::columnAt(std::size_t b, std::size_t e,
       continue;
     }
     if (const ColumnRule* rule = table.columns->find(column)) {
-      if (found != nullptr) {
+      // The same name in two tables (or twice the same table, in a
+      // subquery) is one type when both declare the same.
+      if (found != nullptr && !sameRule(*found, *rule)) {
         return nullptr;
       }
       found = rule;

@@ -301,17 +301,25 @@ bool wrapScalarSubqueries(Tokens& t, std::string& error) {
     }
     Tokens inner(t.begin() + static_cast<std::ptrdiff_t>(open + 1),
                  t.begin() + static_cast<std::ptrdiff_t>(close));
-    // The item's alias goes; the value is named tsql_v.
+    // The value is named by the item's alias, which its ORDER BY may use,
+    // else tsql_v.
+    Token name = word("tsql_v");
+    if (!item.alias.empty() && isName(t[items[0].second - 1])) {
+      name = t[items[0].second - 1];
+      name.space = true;
+    }
     const std::size_t itemEnd = items[0].second - (open + 1);
     inner.erase(inner.begin() + static_cast<std::ptrdiff_t>(item.end - (open + 1)),
                 inner.begin() + static_cast<std::ptrdiff_t>(itemEnd));
     const std::size_t at = item.end - (open + 1);
-    inner.insert(inner.begin() + static_cast<std::ptrdiff_t>(at), {word("AS"), word("tsql_v")});
+    inner.insert(inner.begin() + static_cast<std::ptrdiff_t>(at), {word("AS"), name});
+    Token argument = name;
+    argument.space = false;
     Tokens wrapped{punct("(", t[open].space),
                    word("SELECT"),
                    word("tsql_single"),
                    punct("("),
-                   word("tsql_v"),
+                   argument,
                    punct(")"),
                    word("FROM"),
                    punct("(", true)};

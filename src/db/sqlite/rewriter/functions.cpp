@@ -15,10 +15,46 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
 #include "db/sqlite/rewriter/rewriter.h"
 
 namespace cvt::rewrite {
+
+namespace {
+
+// Whether `name` (lower case) is one of SQL Server's built-in functions,
+// whether or not the embedded engine runs it: a name outside this list is
+// unknown to the server as well.
+bool isTsqlBuiltin(std::string_view name) {
+  // Each name between blanks; the check runs only on the way to an error.
+  static constexpr std::string_view kBuiltins =
+      " abs acos app_name approx_count_distinct ascii asin atan atn2 avg binary_checksum cast "
+      "ceiling char charindex checksum checksum_agg choose coalesce col_length col_name "
+      "columnproperty compress concat concat_ws context_info convert cos cot count count_big "
+      "cume_dist current_timestamp current_user cursor_status databasepropertyex datalength "
+      "date_bucket dateadd datediff datediff_big datefromparts datename datepart "
+      "datetime2fromparts datetimefromparts datetimeoffsetfromparts datetrunc day db_id db_name "
+      "decompress degrees dense_rank difference eomonth error_line error_message error_number "
+      "error_procedure error_severity error_state exp file_id file_name filegroup_id "
+      "filegroup_name first_value floor format formatmessage getansinull getdate getutcdate "
+      "greatest grouping grouping_id has_perms_by_name host_id host_name ident_current ident_incr "
+      "ident_seed identity iif index_col is_member is_rolemember is_srvrolemember isdate isjson "
+      "isnull isnumeric json_modify json_query json_value lag last_value lead least left len log "
+      "log10 lower ltrim max min month nchar newid newsequentialid ntile nullif object_id "
+      "object_name object_schema_name objectproperty objectpropertyex original_login parse "
+      "parsename patindex percent_rank pi power quotename radians rand rank replace replicate "
+      "reverse right round row_number rowcount_big rtrim schema_id schema_name scope_identity "
+      "serverproperty session_user sessionproperty sign sin smalldatetimefromparts soundex space "
+      "sql_variant_property sqrt square stdev stdevp str string_agg string_escape stuff substring "
+      "sum suser_id suser_name suser_sid suser_sname switchoffset sysdatetime sysdatetimeoffset "
+      "system_user sysutcdatetime tan timefromparts todatetimeoffset translate trim try_cast "
+      "try_convert try_parse type_id type_name typeproperty unicode upper user_id user_name var "
+      "varp xact_state year ";
+  return kBuiltins.find(" " + std::string(name) + " ") != std::string_view::npos;
+}
+
+}  // namespace
 
 // A name before '(' is a function call unless it is a keyword, a table
 // with its column list, a common table expression's column list or a
@@ -55,10 +91,16 @@ bool Rewriter::checkFunctions() {
     }
     const auto& allowed = tsqlFunctionAllowList();
     if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) {
-      return unsupported("the function " + name + " (not a T-SQL function)");
+      // Both fail; the message tells whether SQL Server would run it.
+      if (isTsqlBuiltin(name)) {
+        return unsupported("the T-SQL function " + name +
+                           ", which the embedded engine does not run (a statement that uses it "
+                           "needs SQL Server)");
+      }
+      return fail("'" + t_[i].text + "' is not a recognized built-in function name.");
     }
     if ((name == "min" || name == "max") && splitTop(i + 2, close).size() != 1) {
-      return unsupported(name + " with more than one argument");
+      return fail("The " + name + " function requires 1 argument(s).");
     }
   }
   return true;

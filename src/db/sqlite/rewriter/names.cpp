@@ -8,7 +8,11 @@
 //    database and db.t for an attached one (any other fails with "Invalid
 //    object name"), and drops a leading dbo.;
 //  - dropTableHints removes with (nolock) and the other locking hints and
-//    refuses any other hint.
+//    refuses any other hint;
+//  - valuesTables names the columns of a table value constructor as its
+//    column list does: (VALUES ...) AS t(a, b) becomes (SELECT column1 AS
+//    a, column2 AS b FROM (VALUES ...)) AS t, since SQLite names them
+//    column1, column2, ... and takes no column list after an alias.
 // Leaves one statement of T-SQL's own syntax whose tables are t, main.t or
 // db.t, without hints.
 
@@ -165,6 +169,50 @@ bool Rewriter::dropTableHints() {
     }
     replace(i, close + 1, {});
     --i;
+  }
+  return true;
+}
+
+bool Rewriter::valuesTables() {
+  for (std::size_t i = 0; i + 1 < t_.size(); ++i) {
+    if (!isPunct(t_[i], "(") || !isKw(t_[i + 1], "values")) {
+      continue;
+    }
+    const std::size_t close = matchParen(i);
+    std::size_t alias = close + 1;
+    if (alias < t_.size() && isKw(t_[alias], "as")) {
+      ++alias;
+    }
+    if (alias + 1 >= t_.size() || !isName(t_[alias]) || !isPunct(t_[alias + 1], "(")) {
+      continue;
+    }
+    const std::size_t listClose = matchParen(alias + 1);
+    Tokens select = {punct("(", t_[i].space), word("SELECT")};
+    int n = 0;
+    for (std::size_t k = alias + 2; k < listClose; ++k) {
+      if (isPunct(t_[k], ",") && k > alias + 2) {
+        continue;
+      }
+      if (!isName(t_[k])) {
+        return fail("Incorrect syntax near '" + t_[k].text + "'.");
+      }
+      if (n > 0) {
+        select.push_back(punct(","));
+      }
+      select.push_back(word("column" + std::to_string(++n)));
+      select.push_back(word("AS"));
+      Token name = t_[k];
+      name.space = true;
+      select.push_back(std::move(name));
+    }
+    select.push_back(word("FROM"));
+    Tokens values = slice(i, close + 1);
+    values.front().space = true;
+    select.insert(select.end(), values.begin(), values.end());
+    select.push_back(punct(")"));
+    const Tokens named = slice(close + 1, alias + 1);
+    select.insert(select.end(), named.begin(), named.end());
+    replace(i, listClose + 1, std::move(select));
   }
   return true;
 }

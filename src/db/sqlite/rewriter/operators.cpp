@@ -318,13 +318,20 @@ bool Rewriter::exactLiterals() {
     if (significant.size() <= 15 || (fraction.empty() && digits.size() <= 18)) {
       continue;
     }
-    const std::string canonical =
-        (digits.empty() ? std::string("0") : digits) + (fraction.empty() ? "" : "." + fraction);
+    // A unary minus belongs to the digits: SQLite would read the blob
+    // as its nearest real to negate it.
+    const bool negative = i > 0 && isPunct(t_[i - 1], "-") &&
+                          (i == 1 || (t_[i - 2].type == Tok::Punct && !isPunct(t_[i - 2], ")")) ||
+                           isStopWord(t_[i - 2]) || isKw(t_[i - 2], "case"));
+    const std::string canonical = std::string(negative ? "-" : "") +
+                                  (digits.empty() ? std::string("0") : digits) +
+                                  (fraction.empty() ? "" : "." + fraction);
+    const std::size_t from = negative ? i - 1 : i;
     Tokens exact = {word("CAST"), punct("("),   stringLiteral(canonical),
                     word("AS"),   word("BLOB"), punct(")")};
-    exact.front().space = t_[i].space;
-    replace(i, i + 1, std::move(exact));
-    i += 5;
+    exact.front().space = t_[from].space;
+    replace(from, i + 1, std::move(exact));
+    i = from + 5;
   }
   return true;
 }

@@ -9,9 +9,10 @@ namespace cvt::rewrite {
 RewriteResult Rewriter::run() {
   RewriteResult result;
   if (!tokenize(sql_, t_, error_) || !checkTokens() || !resolveNames() || !dropTableHints() ||
-      !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) || !typedSumsPass() ||
-      !rewriteFunctions() || !typeComparisons() || !rewriteOperators() || !rewriteTop() ||
-      !exactLiterals() || !compareLiteralsPass() || !dispatch(result)) {
+      !valuesTables() || !checkFunctions() || !checkForms(t_, ctx_.types.get(), error_) ||
+      !typedSumsPass() || !rewriteFunctions() || !typeComparisons() || !exactDecimalOrder() ||
+      !collatedTexts() || !rewriteOperators() || !rewriteTop() || !exactLiterals() ||
+      !compareLiteralsPass() || !dispatch(result)) {
     result.statements.clear();
     result.error = error_.empty() ? "The statement could not be translated." : error_;
   }

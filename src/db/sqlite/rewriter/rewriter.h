@@ -10,7 +10,9 @@
 //   functions.cpp         every call on the allow-list (checkFunctions)
 //   forms.h               T-SQL's statement forms; typed sums
 //   functions.cpp         calls given SQL Server's meaning (rewriteFunctions)
-//   operators.cpp         comparisons typed, + - * / % as calls
+//   operators.cpp         comparisons typed
+//   exact_order.cpp       long decimals ordered by value, texts collated
+//   operators.cpp         + - * / % as calls
 //   statements.cpp        TOP as LIMIT
 //   operators.cpp         exact number literals
 //   forms.h               text literals in comparisons
@@ -24,6 +26,7 @@
 // with error_ set (fail, unsupported) when the statement cannot be run.
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,6 +104,7 @@ class Rewriter {
   bool checkDialect(std::size_t i);
   bool resolveNames();
   bool dropTableHints();
+  bool valuesTables();
 
   // --- functions and the allow-list (functions.cpp)
   bool checkFunctions();
@@ -137,6 +141,18 @@ class Rewriter {
   static Tokens call(std::string_view function, Tokens a, Tokens b, const ExprType& ta,
                      const ExprType& tb);
   bool exactLiterals();
+
+  // --- orders SQLite would get wrong: long decimals, texts without a
+  // column's collation (exact_order.cpp)
+  static bool mayHoldLongDecimal(const ExprType& t);
+  std::size_t chainEnd(std::size_t i, std::size_t e) const;
+  bool exactDecimalOrder();
+  void orderByValue(std::size_t at);
+  Tokens callOf(std::string_view function,
+                std::initializer_list<std::pair<std::size_t, std::size_t>> args) const;
+  bool collatedTexts();
+  bool standsAlone(std::size_t i) const;
+  std::size_t openingOf(std::size_t close) const;
 
   // --- statement forms (statements.cpp)
   bool rewriteTop();
