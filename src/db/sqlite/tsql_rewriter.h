@@ -71,7 +71,8 @@
 //    (a declared precision above 15, a literal of more digits, arithmetic
 //    of such a type), < > <= >= !< !> become tsql_compare(a, b) op 0,
 //    BETWEEN tsql_between, ORDER BY sorts by tsql_decimal_key (also for
-//    an item named by position or by a select list alias), min / max
+//    an item named by position or by a select list alias, and for a
+//    derived table's column that passes a decimal column on), min / max
 //    become tsql_min_decimal / tsql_max_decimal. Equality needs nothing
 //    (such a value has a single stored form), and every other comparison
 //    stays SQLite's own, so that indexes serve it;

@@ -4,6 +4,8 @@
 
 #include "db/sqlite/rewriter/rewriter.h"
 
+#include "db/sqlite/rewriter/forms_parts.h"
+
 namespace cvt::rewrite {
 
 RewriteResult Rewriter::run() {
@@ -99,7 +101,50 @@ std::vector<Rewriter::SourceTable> Rewriter::statementTables() const {
     }
     out.push_back(std::move(source));
   }
+  derivedTables(out);
   return out;
+}
+
+// Adds to `tables` each derived table of the statement, `(select ...)
+// alias`, with the decimal columns its select list passes on as they are
+// (`price` or `price AS v`), so that an outer ORDER BY, comparison or min
+// / max over them knows their precision. Other columns stay unknown.
+void Rewriter::derivedTables(std::vector<SourceTable>& tables) const {
+  const std::size_t named = tables.size();
+  for (std::size_t i = 1; i + 1 < t_.size(); ++i) {
+    if (!isPunct(t_[i], "(") || !isKw(t_[i + 1], "select") ||
+        !(isKw(t_[i - 1], "from") || isKw(t_[i - 1], "join") || isPunct(t_[i - 1], ","))) {
+      continue;
+    }
+    const std::size_t close = matchParen(i);
+    std::size_t k = close + 1;
+    if (k < t_.size() && isKw(t_[k], "as")) {
+      ++k;
+    }
+    if (k >= t_.size() || !isName(t_[k]) || isClauseKeyword(t_[k])) {
+      continue;
+    }
+    const tsql::forms::SelectParts parts = tsql::forms::parseSelect(t_, i + 1);
+    if (parts.listBegin == kNone || parts.listEnd == kNone || parts.listEnd > close) {
+      continue;
+    }
+    TableColumns columns;
+    const std::vector<SourceTable> inner(tables.begin(),
+                                         tables.begin() + static_cast<std::ptrdiff_t>(named));
+    for (const auto& [b, e] : splitTop(parts.listBegin, parts.listEnd)) {
+      const tsql::forms::Item item = tsql::forms::splitAlias(t_, b, e);
+      const ColumnRule* rule = columnAt(item.begin, item.end, inner);
+      if (rule == nullptr || rule->kind != ColumnRule::Kind::Decimal) {
+        continue;
+      }
+      const std::string name = !item.alias.empty() ? item.alias : nameOf(t_[item.end - 1]);
+      columns.columns.emplace_back(lowered(name), *rule);
+    }
+    if (!columns.columns.empty()) {
+      derived_.push_back(std::move(columns));
+      tables.push_back(SourceTable{nameOf(t_[k]), &derived_.back()});
+    }
+  }
 }
 
 }  // namespace cvt::rewrite

@@ -26,6 +26,7 @@
 // with error_ set (fail, unsupported) when the statement cannot be run.
 
 #include <cstddef>
+#include <deque>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -98,6 +99,7 @@ class Rewriter {
   void replace(std::size_t from, std::size_t to, Tokens with);
   std::optional<NameRef> tableName(std::size_t at) const;
   std::vector<SourceTable> statementTables() const;
+  void derivedTables(std::vector<SourceTable>& tables) const;
 
   // --- names and the text's own checks (names.cpp)
   bool checkTokens();
@@ -188,6 +190,8 @@ class Rewriter {
   Tokens t_;
   // The statement's tables, for the types of the columns its operands name.
   std::vector<SourceTable> operandTables_;
+  // The columns of derived tables that operandTables_ point to.
+  mutable std::deque<TableColumns> derived_;
   std::string error_;
 };
 
