@@ -28,6 +28,9 @@ struct ColumnInfo {
   // catalogue writes it ("'0'", "((0))", "(getdate())"); none: NULL.
   Value defaultValue;
   bool identity = false;  // numbered by the database itself
+  // The collation that compares the column's values (a text column's
+  // COLLATE); empty when the catalogue does not say.
+  std::string collation;
 };
 
 struct TableInfo {

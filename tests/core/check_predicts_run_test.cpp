@@ -143,8 +143,16 @@ std::string applyChange(std::mt19937& rng, const std::string& file, const std::s
   const std::regex decimal(R"(^(decimal|numeric)\((\d+),(\d+)\)$)", std::regex::icase);
   std::smatch m;
   // Changes of the source that a run notices are those that take something
-  // away; the others are drawn for the target.
-  const int kind = target ? draw(0, 6) : draw(5, 6);
+  // away or let in values the target may not take; the others are drawn for
+  // the target.
+  const int kind = target ? draw(0, 6) : draw(5, 8);
+  auto someRow = [&]() {
+    const auto n = db.rows("SELECT count(*) FROM " + table);
+    const int count = n.empty() ? 0 : std::stoi(n[0][0]);
+    return count == 0 ? std::string()
+                      : "(SELECT rowid FROM " + table + " LIMIT 1 OFFSET " +
+                            std::to_string(draw(0, count - 1)) + ")";
+  };
   switch (kind) {
     case 0: {  // a text column narrowed
       const Column* c = pick([&](const Column& x) {
@@ -221,10 +229,64 @@ std::string applyChange(std::mt19937& rng, const std::string& file, const std::s
                  ? table + "." + c->name + " renamed away"
                  : "";
     }
-    default:  // the table renamed away
+    case 6:  // the table renamed away
       return db.exec("ALTER TABLE " + table + " RENAME TO " + table + "_gone")
                  ? table + " renamed away"
                  : "";
+    case 7: {  // a column widened, and one of its values made that wide
+      const Column* c = pick([&](const Column& x) {
+        return std::regex_match(x.type, m, width) || std::regex_match(x.type, m, decimal);
+      });
+      const std::string row = someRow();
+      if (c == nullptr || row.empty()) {
+        return {};
+      }
+      std::string to;
+      std::string value;
+      std::string shown;
+      if (std::regex_match(c->type, m, width)) {
+        const int n = std::stoi(m[2]) + draw(1, 10);
+        to = std::string(m[1]) + "(" + std::to_string(n) + ")";
+        // As wide as the column now takes, and no other row's value.
+        value = "substr('" + std::string(static_cast<std::size_t>(n), 'W') + "' || rowid, -" +
+                std::to_string(n) + ")";
+        shown = std::to_string(n) + " characters long";
+        if (!db.rewrite(table, "\\b" + c->name + R"(\s+n?(?:var)?char\(\d+\))",
+                        c->name + " " + to)) {
+          return {};
+        }
+      } else if (std::regex_match(c->type, m, decimal)) {
+        const int precision = std::stoi(m[2]) + draw(1, 6);
+        const int whole = std::min(precision - std::stoi(m[3]), 15);
+        to = std::string(m[1]) + "(" + std::to_string(precision) + "," + std::string(m[3]) + ")";
+        value = "1" + std::string(static_cast<std::size_t>(whole - 1), '0');
+        shown = value;
+        if (!db.rewrite(table, "\\b" + c->name + R"(\s+(decimal|numeric)\(\d+,\d+\))",
+                        c->name + " " + to)) {
+          return {};
+        }
+      }
+      RawDb widened(file);
+      return widened.exec("UPDATE " + table + " SET " + c->name + " = " + value +
+                          " WHERE rowid = " + row)
+                 ? table + "." + c->name + " widened to " + to + ", one value " + shown
+                 : "";
+    }
+    default: {  // the primary key dropped, and a row doubled
+      const std::string row = someRow();
+      if (row.empty() || !db.rewrite(table, R"(,?\s*PRIMARY KEY\s*(\([^)]*\))?)", "") ||
+          !db.exec("PRAGMA writable_schema=ON") ||
+          !db.exec("DELETE FROM sqlite_master WHERE type='index' AND tbl_name='" + table +
+                   "' AND name LIKE 'sqlite_autoindex%'") ||
+          !db.exec("PRAGMA writable_schema=OFF")) {
+        return {};
+      }
+      RawDb unkeyed(file);
+      return unkeyed.exec("INSERT INTO " + table + " SELECT * FROM " + table +
+                          " WHERE rowid = " + row)
+                 ? table + " without its primary key, one row doubled"
+                 : "";
+    }
   }
 }
 
@@ -370,6 +432,94 @@ TEST(CheckPredictsRun, WritesOnceMissedAreFound) {
                         f.rows > 0 && !f.examples.empty() && f.examples.size() <= 3);
     }
     EXPECT_TRUE(found) << c.to << "\n" << checkTable(report);
+  }
+}
+
+// The check leaves rows unread where the source's declared types, its
+// unique keys and its collation vouch for them. Each case breaks one of
+// those premises in the source so that the run fails: the check must then
+// read the rows and find what the run trips on.
+TEST(CheckPredictsRun, SourcesThatNoLongerVouchForTheirRowsAreRead) {
+  if (test::odbcBackendRequested()) {
+    GTEST_SKIP() << "the catalogue of a SQLite file is not read through ODBC";
+  }
+  test::DbFolder base;
+  DemoOptions options;
+  options.folder = base.path();
+  options.seed = 5;
+  ASSERT_TRUE(generateDemo(options).ok);
+  struct Case {
+    const char* what;
+    const char* from;  // pattern of pos_t_vip_info's CREATE text
+    const char* to;
+    const char* then;  // run on the changed file, reopened
+    const char* table;
+    const char* column;
+    const char* rule;
+  };
+  const Case cases[] = {
+      {"a card number wider than the target's", R"(card_id varchar\(20\))", "card_id varchar(30)",
+       "UPDATE pos_t_vip_info SET card_id = 'C' || substr('000000000000000000000000000' || rowid, "
+       "-27) WHERE rowid = 1",
+       "t_rm_vip_info", "card_id", "varchar(20)"},
+      {"a balance too long once enciphered", R"(card_balance DECIMAL\(16,4\))",
+       "card_balance DECIMAL(22,4)",
+       "UPDATE pos_t_vip_info SET card_balance = 10000000000000000 WHERE rowid = 1",
+       "t_rm_vip_info", "residual_amt", "varchar(20)"},
+      {"a card number twice, the primary key dropped", R"(\s*PRIMARY KEY)", "",
+       "PRAGMA writable_schema=ON; DELETE FROM sqlite_master WHERE type='index' AND "
+       "tbl_name='pos_t_vip_info'; PRAGMA writable_schema=OFF",
+       "t_rm_vip_info", "card_id", "primary key (card_id)"},
+      {"card numbers apart only by a trailing blank, compared byte by byte",
+       R"(card_id varchar\(20\) COLLATE TSQL)", "card_id varchar(20) COLLATE BINARY",
+       "REINDEX pos_t_vip_info", "t_rm_vip_info", "card_id", "primary key (card_id)"},
+  };
+  for (const Case& c : cases) {
+    test::DbFolder copy;
+    for (const char* db : {"tillexv8", "dravik_pro", "dravik_std"}) {
+      std::filesystem::remove(copy.file(db));
+      std::filesystem::copy_file(base.file(db), copy.file(db));
+    }
+    {
+      RawDb db(copy.file("dravik_pro"));
+      ASSERT_TRUE(db.rewrite("pos_t_vip_info", c.from, c.to)) << c.what;
+    }
+    {
+      RawDb db(copy.file("dravik_pro"));
+      ASSERT_TRUE(db.exec(c.then)) << c.what;
+      if (std::string(c.rule).rfind("primary key", 0) == 0) {
+        // A second card of the same number, as the dropped key or the
+        // byte-wise comparison lets in.
+        const bool blank = std::string(c.to).find("BINARY") != std::string::npos;
+        ASSERT_TRUE(db.exec(std::string("CREATE TEMP TABLE twin AS SELECT * FROM pos_t_vip_info "
+                                        "WHERE rowid = 1; UPDATE twin SET card_id = card_id || ") +
+                            (blank ? "' '" : "''") +
+                            "; INSERT INTO pos_t_vip_info SELECT * FROM twin"))
+            << c.what;
+      }
+    }
+    CheckReport report;
+    {
+      auto session = copy.connect();
+      report = checkConversion(*session, "dravik_pro", {"vip"});
+      session->rollback();
+      session->disconnect();
+    }
+    bool found = false;
+    for (const auto& f : report.findings) {
+      found =
+          found || (f.category == "vip" && f.severity == CheckSeverity::WillFail &&
+                    f.table == c.table && f.column == c.column && f.rule == c.rule && f.rows > 0);
+    }
+    EXPECT_TRUE(found) << c.what << "\n" << checkTable(report);
+    auto session = copy.connect();
+    test::RecordingRunUi ui;
+    RunChoice choice;
+    choice.rb_1 = true;
+    choice.ticked.fill(true);
+    const RunReport run = runConversion(*session, ui, choice);
+    closeSession(*session);
+    EXPECT_TRUE(run.outcome != RunOutcome::Completed || run.failureShown) << c.what;
   }
 }
 

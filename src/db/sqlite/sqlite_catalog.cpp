@@ -56,6 +56,13 @@ class SqliteCatalog final : public Catalog {
     for (auto& column : out.columns) {
       column.identity = keyParts == 1 && column.key && lowered(column.declared) == "integer";
       column.nullable = column.nullable || column.identity;
+      const char* collation = nullptr;
+      if (sqlite3_table_column_metadata(session_.handle(), schema.c_str(), table.c_str(),
+                                        column.name.c_str(), nullptr, &collation, nullptr, nullptr,
+                                        nullptr) == SQLITE_OK &&
+          collation != nullptr) {
+        column.collation = collation;
+      }
     }
     return result;
   }
