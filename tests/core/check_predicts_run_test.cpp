@@ -10,7 +10,6 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <random>
 #include <regex>
 #include <string>
@@ -310,11 +309,7 @@ TEST(CheckPredictsRun, RandomSchemaChangesOfTheTypedDemo) {
   std::string problems;
   for (long trial = 0; trial < trials; ++trial) {
     test::DbFolder copy;
-    for (const char* db : {"tillexv8", "dravik_pro", "dravik_std"}) {
-      // Removed first: MinGW's libstdc++ refuses to overwrite with copy_file.
-      std::filesystem::remove(copy.file(db));
-      std::filesystem::copy_file(base.file(db), copy.file(db));
-    }
+    copy.copyFrom(base);
     const bool target = std::uniform_int_distribution<int>(0, 3)(rng) != 0;
     const std::string table = target ? kTargetTables[std::uniform_int_distribution<std::size_t>(
                                            0, std::size(kTargetTables) - 1)(rng)]
@@ -413,11 +408,7 @@ TEST(CheckPredictsRun, WritesOnceMissedAreFound) {
   };
   for (const Case& c : cases) {
     test::DbFolder copy;
-    for (const char* db : {"tillexv8", "dravik_pro", "dravik_std"}) {
-      // Removed first: MinGW's libstdc++ refuses to overwrite with copy_file.
-      std::filesystem::remove(copy.file(db));
-      std::filesystem::copy_file(base.file(db), copy.file(db));
-    }
+    copy.copyFrom(base);
     {
       RawDb db(copy.file("tillexv8"));
       ASSERT_TRUE(*c.from == '\0' ? db.exec(c.to) : db.rewrite(c.table, c.from, c.to)) << c.to;
@@ -476,10 +467,7 @@ TEST(CheckPredictsRun, SourcesThatNoLongerVouchForTheirRowsAreRead) {
   };
   for (const Case& c : cases) {
     test::DbFolder copy;
-    for (const char* db : {"tillexv8", "dravik_pro", "dravik_std"}) {
-      std::filesystem::remove(copy.file(db));
-      std::filesystem::copy_file(base.file(db), copy.file(db));
-    }
+    copy.copyFrom(base);
     {
       RawDb db(copy.file("dravik_pro"));
       ASSERT_TRUE(db.rewrite("pos_t_vip_info", c.from, c.to)) << c.what;

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
 #include <regex>
 #include <string>
 
@@ -62,7 +62,9 @@ TEST(CheckReasonZh, EveryFindingOfTheCheckIsToldInChinese) {
       {"tillexv8",
        "DELETE FROM t_rm_vip_good_flow; CREATE UNIQUE INDEX ux_flag ON t_rm_vip_good_flow "
        "(vgf_flag)",
-       "", "", "", "vip", "转换会让 t_rm_vip_good_flow 的唯一索引 ux_flag（vgf_flag）出现 2 个重复的键；例如：'1'（178 行）"},
+       "", "", "", "vip",
+       "转换会让 t_rm_vip_good_flow 的唯一索引 ux_flag（vgf_flag）出现 2 "
+       "个重复的键；例如：'1'（178 行）"},
       {"tillexv8", "CREATE TRIGGER tr_cashier AFTER INSERT ON t_rm_cashier BEGIN SELECT 1; END", "",
        "", "", "cashier", "t_rm_cashier 有触发器 tr_cashier，转换不会停用它们"},
       {"tillexv8", "ALTER TABLE t_rm_cashier RENAME COLUMN cashier_grant TO gone", "", "", "",
@@ -78,10 +80,7 @@ TEST(CheckReasonZh, EveryFindingOfTheCheckIsToldInChinese) {
   };
   for (const Case& c : cases) {
     test::DbFolder copy;
-    for (const char* db : {"tillexv8", "dravik_pro", "dravik_std"}) {
-      std::filesystem::remove(copy.file(db));
-      std::filesystem::copy_file(base.file(db), copy.file(db));
-    }
+    copy.copyFrom(base);
     copy.exec(c.db, c.sql.empty() ? rebuilt(copy, c.db, c.table, c.from, c.to) : c.sql);
     auto session = copy.connect();
     const CheckReport report = checkConversion(*session, "dravik_pro", {c.category});

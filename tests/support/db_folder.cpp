@@ -91,6 +91,14 @@ Value DbFolder::scalar(const std::string& database, const std::string& sql) cons
   return rows.front().front();
 }
 
+void DbFolder::copyFrom(const DbFolder& other) const {
+  for (const char* db : {"tillexv8", "dravik_pro", "dravik_std"}) {
+    // Removed first: MinGW's libstdc++ refuses to overwrite with copy_file.
+    std::filesystem::remove(file(db));
+    std::filesystem::copy_file(other.file(db), file(db));
+  }
+}
+
 std::unique_ptr<Session> DbFolder::connect() const {
   if (odbcBackendRequested()) {
     return connectOdbcSqlite(*this);

@@ -31,6 +31,9 @@ class DbFolder {
   // The first column of the first row, or nullopt when there is no row.
   Value scalar(const std::string& database, const std::string& sql) const;
 
+  // Replaces this folder's three databases with copies of `other`'s.
+  void copyFrom(const DbFolder& other) const;
+
   // A session on this folder through the embedded backend, connected.
   std::unique_ptr<Session> connect() const;
 
