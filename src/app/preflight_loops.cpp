@@ -175,58 +175,94 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
   if (!checkKeys) {
     return;
   }
-  // Unique indexes among the written rows (the table is emptied first).
+  // Unique indexes among the written rows (the table is emptied first). A
+  // column the insert leaves out holds one value in every row, its default;
+  // an identity column, or a default the check cannot tell, keeps the rows
+  // apart.
   for (const IndexInfo& index : t.rules.indexes) {
     if (!index.unique) {
       continue;
     }
     std::vector<std::size_t> parts;
+    bool apart = false;
     for (const auto& name : index.columns) {
       const auto at = std::find_if(columns.begin(), columns.end(),
                                    [&](const std::string& n) { return sameName(n, name); });
-      if (at == columns.end()) {
-        parts.clear();
+      if (at != columns.end()) {
+        parts.push_back(static_cast<std::size_t>(at - columns.begin()));
+        continue;
+      }
+      const ColumnInfo* c = t.info.find(name);
+      const auto fixed =
+          c != nullptr && !c->identity ? defaultExpression(c->defaultValue) : std::nullopt;
+      if (!fixed || (*fixed == "NULL" && t.rules.nullsDistinct)) {
+        apart = true;
         break;
       }
-      parts.push_back(static_cast<std::size_t>(at - columns.begin()));
     }
-    if (parts.empty()) {
+    if (apart) {
       continue;
     }
-    std::vector<std::size_t> order(rows.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      order[i] = i;
+    std::string names;
+    for (const auto& n : index.columns) {
+      names += (names.empty() ? "" : ", ") + n;
     }
-    auto compare = [&](std::size_t a, std::size_t b) {
-      for (const auto i : parts) {
-        const std::string x = rows[a][i].value_or("");
-        const std::string y = rows[b][i].value_or("");
-        const int d = isTextType(targets[i]->type) ? collate(x, y)
-                                                   : canonicalNumber(x).compare(canonicalNumber(y));
-        if (d != 0) {
-          return d;
+    Breach b;
+    b.column = names;
+    b.rule = std::string(index.primary ? "primary key" : "unique index ") +
+             (index.primary ? "" : index.name) + " (" + names + ")";
+    if (parts.empty() || rows.empty()) {
+      // Every row gets the same key, or the rows were left unread because
+      // their keys are known apart.
+      if (parts.empty() && written > 1) {
+        b.rows = 1;
+        b.examples.push_back("every row (" + std::to_string(written) + " rows)");
+      }
+    } else {
+      // The keys as the columns store them; under SQLite's rule a key with
+      // a NULL part equals no other.
+      std::vector<Row> stored;
+      std::vector<std::size_t> order;
+      for (std::size_t r = 0; r < rows.size(); ++r) {
+        Row key;
+        bool null = false;
+        for (const auto i : parts) {
+          const FitOutcome fit = fitter_.fit(rules[i], rows[r][i]);
+          key.push_back(fit.ok ? fit.stored : rows[r][i]);
+          null = null || !key.back();
+        }
+        stored.push_back(std::move(key));
+        if (!(null && t.rules.nullsDistinct)) {
+          order.push_back(r);
         }
       }
-      return 0;
-    };
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return compare(a, b) < 0; });
-    Breach b;
-    b.rule = index.primary ? "primary key" : "unique index " + index.name;
-    for (std::size_t i = 0; i < order.size();) {
-      std::size_t j = i + 1;
-      while (j < order.size() && compare(order[i], order[j]) == 0) {
-        ++j;
+      auto compare = [&](std::size_t x, std::size_t y) {
+        for (std::size_t k = 0; k < parts.size(); ++k) {
+          const int d = compareKeyValues(*targets[parts[k]], stored[x][k], stored[y][k]);
+          if (d != 0) {
+            return d;
+          }
+        }
+        return 0;
+      };
+      std::stable_sort(order.begin(), order.end(),
+                       [&](std::size_t x, std::size_t y) { return compare(x, y) < 0; });
+      for (std::size_t i = 0; i < order.size();) {
+        std::size_t j = i + 1;
+        while (j < order.size() && compare(order[i], order[j]) == 0) {
+          ++j;
+        }
+        if (j - i > 1 && ++b.rows <= static_cast<long long>(kExamples)) {
+          b.examples.push_back(shownValue(keys[order[i]]) + " (" + std::to_string(j - i) +
+                               " rows)");
+        }
+        i = j;
       }
-      if (j - i > 1 && ++b.rows <= static_cast<long long>(kExamples)) {
-        b.examples.push_back(shownValue(keys[order[i]]) + " (" + std::to_string(j - i) + " rows)");
-      }
-      i = j;
     }
     if (b.rows > 0) {
       report(m, b,
-             plural(b.rows, "key", "keys") + " of " + m.table +
-                 " would be given to several rows by " + m.what + ", which the " + b.rule +
+             plural(b.rows, "key", "keys") + " of " + m.table + " (" + names +
+                 ") would be given to several rows by " + m.what + ", which the " + b.rule +
                  " forbids");
     }
   }
@@ -307,10 +343,18 @@ void Predictor::recharges(const std::string& branchNo) {
   m.category = "vip";
   m.what = "the recharge records";
   m.table = "t_rm_saving_plus_record";
-  const std::vector<std::string> columns = {
-      "card_id", "plus_count", "oper_id", "old_count", "branch_no", "other1", "plus_real_count"};
-  const std::vector<Value> literals = {
-      Value(), Value(), Value("1001"), Value("0"), Value(branchNo), Value("数据转入"), Value()};
+  // Each record takes the clock as its statement runs; quick statements
+  // that follow each other within one tick of datetime read it alike, so
+  // the check takes it as one value for every record.
+  Value clock;
+  if (SQLCA_.selectInto("select getdate()", {}, {&clock}) != kSqlOk || !clock) {
+    clock = Value("2000-01-01 00:00:00.000");
+  }
+  const std::vector<std::string> columns = {"card_id",   "plus_count",     "oper_id",
+                                            "oper_date", "old_count",      "branch_no",
+                                            "other1",    "plus_real_count"};
+  const std::vector<Value> literals = {Value(),    Value(),         Value("1001"),     clock,
+                                       Value("0"), Value(branchNo), Value("数据转入"), Value()};
   // Which columns take every value the loop could give them: the card
   // numbers and amounts by their source columns' types (the amounts are the
   // balances, which the cipher gives back unchanged), the rest as the
@@ -393,8 +437,8 @@ void Predictor::recharges(const std::string& branchNo) {
     if (!plus || compareWithZero(*plus) == 0) {
       continue;
     }
-    rows.push_back({id, Value(*plus), Value("1001"), Value("0"), Value(branchNo), Value("数据转入"),
-                    Value(*plus)});
+    rows.push_back({id, Value(*plus), Value("1001"), clock, Value("0"), Value(branchNo),
+                    Value("数据转入"), Value(*plus)});
     keys.push_back(id.value_or("NULL"));
   }
   if (code < 0) {

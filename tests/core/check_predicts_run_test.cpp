@@ -405,6 +405,15 @@ TEST(CheckPredictsRun, WritesOnceMissedAreFound) {
        "DELETE FROM t_rm_vip_good_flow; CREATE UNIQUE INDEX ux_flag ON t_rm_vip_good_flow "
        "(vgf_flag)",
        "vip", "vgf_flag", "unique index ux_flag (vgf_flag)"},
+      // The clock is one value for all rows of a statement, and for the
+      // quick statements of a loop alike.
+      {"t_rm_saving_plus_record", "",
+       "CREATE UNIQUE INDEX ux_date ON t_rm_saving_plus_record (oper_date)", "vip", "oper_date",
+       "unique index ux_date (oper_date)"},
+      {"t_rm_vip_good_flow", "", "CREATE UNIQUE INDEX ux_date ON t_rm_vip_good_flow (vgf_date)",
+       "vip", "vgf_date", "unique index ux_date (vgf_date)"},
+      {"t_im_flow", "", "CREATE UNIQUE INDEX ux_date ON t_im_flow (oper_date)", "stock",
+       "oper_date", "unique index ux_date (oper_date)"},
   };
   for (const Case& c : cases) {
     test::DbFolder copy;
