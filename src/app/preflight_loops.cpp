@@ -253,8 +253,11 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
           ++j;
         }
         if (j - i > 1 && ++b.rows <= static_cast<long long>(kExamples)) {
-          b.examples.push_back(shownValue(keys[order[i]]) + " (" + std::to_string(j - i) +
-                               " rows)");
+          std::string value;
+          for (const auto& v : stored[order[i]]) {
+            value += (value.empty() ? "" : ", ") + shownValue(v);
+          }
+          b.examples.push_back(value + " (" + std::to_string(j - i) + " rows)");
         }
         i = j;
       }
