@@ -19,6 +19,21 @@ int scaledBalanceWidth(const FitLimits& balance) {
   return std::max(balance.precision - balance.scale + 4, balance.precision) + 1 + places;
 }
 
+bool givenIn(const std::vector<std::string>& columns, const std::string& name) {
+  return std::any_of(columns.begin(), columns.end(),
+                     [&](const std::string& n) { return sameName(n, name); });
+}
+
+// Whether a column an insert leaves out keeps the written rows' keys apart:
+// an identity, a default the check cannot tell, or NULL where the unique
+// indexes let NULLs repeat. Any other default is one value in every row.
+bool leftOutKeepsApart(const TableInfo& info, const TableRules& rules, const std::string& name) {
+  const ColumnInfo* c = info.find(name);
+  const auto fixed =
+      c != nullptr && !c->identity ? defaultExpression(c->defaultValue) : std::nullopt;
+  return !fixed || (*fixed == "NULL" && rules.nullsDistinct);
+}
+
 }  // namespace
 
 // Values the check computes itself (the loops of the member-card step), in
@@ -82,9 +97,8 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
   if (!m.update) {
     // Columns an insert leaves out get their defaults.
     for (const auto& c : t.info.columns) {
-      const bool given = std::any_of(columns.begin(), columns.end(),
-                                     [&](const std::string& n) { return sameName(n, c.name); });
-      if (!given && !c.nullable && !c.identity && !c.defaultValue && written > 0) {
+      if (!givenIn(columns, c.name) && !c.nullable && !c.identity && !c.defaultValue &&
+          written > 0) {
         Breach b;
         b.column = c.name;
         b.rule = "NOT NULL";
@@ -122,8 +136,7 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
     bool any = false;
     for (const auto& c : t.info.columns) {
       if (mentions(check.clause, c.name)) {
-        const bool given = std::any_of(columns.begin(), columns.end(),
-                                       [&](const std::string& n) { return sameName(n, c.name); });
+        const bool given = givenIn(columns, c.name);
         all = all && given;
         any = any || given;
       }
@@ -192,10 +205,7 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
         parts.push_back(static_cast<std::size_t>(at - columns.begin()));
         continue;
       }
-      const ColumnInfo* c = t.info.find(name);
-      const auto fixed =
-          c != nullptr && !c->identity ? defaultExpression(c->defaultValue) : std::nullopt;
-      if (!fixed || (*fixed == "NULL" && t.rules.nullsDistinct)) {
+      if (leftOutKeepsApart(t.info, t.rules, name)) {
         apart = true;
         break;
       }
@@ -395,15 +405,12 @@ void Predictor::recharges(const std::string& branchNo) {
                                       });
   const bool keysMet =
       std::all_of(t.rules.indexes.begin(), t.rules.indexes.end(), [&](const IndexInfo& index) {
-        const bool ours =
-            std::all_of(index.columns.begin(), index.columns.end(), [&](const std::string& n) {
-              return std::any_of(columns.begin(), columns.end(),
-                                 [&](const std::string& c) { return sameName(c, n); });
+        const bool byCard = givenIn(index.columns, "card_id") && cardsApart && known[0];
+        const bool leftOutApart =
+            std::any_of(index.columns.begin(), index.columns.end(), [&](const std::string& n) {
+              return !givenIn(columns, n) && leftOutKeepsApart(t.info, t.rules, n);
             });
-        const bool byCard =
-            std::any_of(index.columns.begin(), index.columns.end(),
-                        [](const std::string& n) { return sameName(n, "card_id"); });
-        return !index.unique || !ours || (byCard && cardsApart && known[0]);
+        return !index.unique || byCard || leftOutApart;
       });
   if (t.info.exists && std::all_of(known.begin(), known.end(), [](bool k) { return k; }) &&
       keysMet && !mentioned(t, columns) && balance != nullptr &&
