@@ -13,9 +13,6 @@ namespace cvt {
 namespace {
 
 constexpr const char* kDatabaseExistsSql = "select case when db_id(?) is null then 0 else 1 end";
-constexpr const char* kTriggersOffSql =
-    "select distinct object_name(parent_id) from sys.triggers where is_disabled = 1 and "
-    "parent_class = 1";
 constexpr const char* kHasRightSql = "select isnull(HAS_PERMS_BY_NAME(?, 'OBJECT', ?), 0)";
 
 // Database names are spliced into the catalogue's texts (a view cannot be
@@ -193,7 +190,7 @@ class TsqlCatalog final : public Catalog {
                         std::vector<std::string>& off) override {
     off.clear();
     std::vector<std::string> disabled;
-    auto cursor = session_.openCursor(kTriggersOffSql);
+    auto cursor = session_.openCursor(kDisabledTriggerTablesSql);
     Row row;
     long code = 0;
     while ((code = cursor->fetch(row)) == kSqlOk) {
