@@ -29,6 +29,7 @@ from sqlglot.tokens import TokenType
 # Statement forms of T-SQL that this sqlglot cannot parse, matched whole.
 KNOWN_FORMS = [
     re.compile(r"\s*alter\s+table\s+\w+\s+(enable|disable)\s+trigger\s+all\s*", re.I),
+    re.compile(r"\s*(save|rollback)\s+transaction\s+\w+\s*", re.I),
 ]
 
 # Forms that sqlglot passes through as an unparsed command; each is T-SQL.
@@ -149,7 +150,7 @@ def check(text, allowed, tokenizer):
             if fault:
                 return fault
     for name in tree.find_all(exp.Identifier):
-        if name.this.startswith("@"):
+        if name.this.startswith("@") and not name.this.startswith("@@"):
             return "the variable %s, which no statement declares" % name.this
     condition = condition_as_value(tree)
     if condition is not None:

@@ -1,10 +1,11 @@
 // Every statement text the tool sends, checked as T-SQL by a real parser:
 // full runs of every category from both sources, with and without the
-// weighed items' option, and the pre-flight check over the same and over
-// targets and sources changed so that it takes its slower paths, record
-// each distinct text; a Python check (scripts/check_tsql_texts.py, with
-// sqlglot's T-SQL dialect) parses each one and holds its functions to the
-// allow-list of the T-SQL adapter.
+// weighed items' option, a dry run with its savepoints, the pre-flight
+// check over the same demo and over targets and sources changed so that it
+// takes its slower paths, and the SQL Server catalogue's queries each
+// record their distinct texts; a Python check (scripts/check_tsql_texts.py,
+// with sqlglot's T-SQL dialect) parses each one and holds its functions to
+// the allow-list of the T-SQL adapter.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -22,6 +23,7 @@
 #include "db/catalog.h"
 #include "db/forwarding_session.h"
 #include "db/odbc/tsql_catalog.h"
+#include "db/rehearsal_session.h"
 #include "db/sqlite/tsql_rewriter.h"
 #include "demo/generator.h"
 #include "steps/catalog.h"
@@ -167,6 +169,24 @@ TEST(StatementTexts, EveryTextOfFullRunsIsTsqlWithAllowedFunctionsOnly) {
       }
       EXPECT_EQ(report.outcome, RunOutcome::Completed) << shown;
     }
+  }
+  // The batch command's dry run: a commit becomes a savepoint, a rollback
+  // after one returns to it.
+  {
+    test::DbFolder db;
+    DemoOptions options;
+    options.folder = db.path();
+    ASSERT_TRUE(generateDemo(options).ok);
+    RecordingSession SQLCA(db.connect(), texts);
+    RehearsalSession rehearsal(SQLCA);
+    test::RecordingRunUi ui;
+    RunChoice choice;
+    choice.rb_1 = true;
+    choice.ticked.fill(true);
+    EXPECT_EQ(runConversion(rehearsal, ui, choice).outcome, RunOutcome::Completed);
+    EXPECT_GT(rehearsal.savepoints(), 0);
+    EXPECT_EQ(rehearsal.rollback(), 0) << rehearsal.SQLErrText();
+    EXPECT_EQ(rehearsal.finish(), 0) << rehearsal.SQLErrText();
   }
   EXPECT_TRUE(allTsql(texts, "statement_texts"));
   EXPECT_GT(texts.size(), 50U);
@@ -436,6 +456,8 @@ TEST(StatementTexts, TheTextCheckRefusesWhatSqlServerRefuses) {
       {"select (a > b) as c from t", "the condition (a > b) stands where"},
       {"select a from t where b in (select b from @t_bd_item_info)",
        "the variable @t_bd_item_info"},
+      {"select @@TRANCOUNT", ""},
+      {"SAVE TRANSACTION convert_rehearsal", ""},
       {"select top 1 a from (select a, b from t union all select a, 0 from u) v where "
        "case when (b <> 'x') then 0 else 1 end = 1 and not exists (select 1 from w where w.a = "
        "v.a)",
