@@ -7,8 +7,12 @@ TEXTS_FILE holds one statement text per line, each as a JSON string.
 FUNCTIONS is the comma-separated allow-list of T-SQL functions (lower case)
 that a text may call. Each text must parse as one T-SQL statement with
 sqlglot's T-SQL dialect, must not use SQLite's own operators and words
-(||, ==, LIMIT), and may call only functions of the allow-list. Prints every
-text that fails, with the reason, and exits 1 when any does.
+(||, ==, LIMIT) or double quotes, and may call only functions of the
+allow-list. What the parser takes but SQL Server refuses is refused too: a
+derived table without an alias, or with a column that has no name or a
+name twice, or ordered without TOP; a comparison standing where a value
+is expected; a variable that no statement declares. Prints every text that
+fails, with the reason, and exits 1 when any does.
 
 Needs Debian's python3-sqlglot (run with /usr/bin/python3).
 """
@@ -25,6 +29,7 @@ from sqlglot.tokens import TokenType
 # Statement forms of T-SQL that this sqlglot cannot parse, matched whole.
 KNOWN_FORMS = [
     re.compile(r"\s*alter\s+table\s+\w+\s+(enable|disable)\s+trigger\s+all\s*", re.I),
+    re.compile(r"\s*(save|rollback)\s+transaction\s+\w+\s*", re.I),
 ]
 
 # Forms that sqlglot passes through as an unparsed command; each is T-SQL.
@@ -44,6 +49,73 @@ FORBIDDEN_TOKENS = {
     TokenType.DPIPE: "the operator || (T-SQL joins texts with +)",
     TokenType.LIMIT: "LIMIT (T-SQL has TOP)",
 }
+
+
+# Nodes that are a condition, and those that may stand between a condition
+# and the clause that takes it.
+CONDITIONS = (exp.Predicate, exp.And, exp.Or, exp.Not)
+LOGICAL = (exp.Paren, exp.And, exp.Or, exp.Not)
+
+
+def double_quoted(text):
+    """Whether `text` has a double quote outside its string literals."""
+    quoted = False
+    for c in text:
+        if c == "'":
+            quoted = not quoted
+        elif c == '"' and not quoted:
+            return True
+    return False
+
+
+def first_select(node):
+    """The select that names the columns of a query (a union's first)."""
+    while isinstance(node, exp.Union):
+        node = node.this
+    return node
+
+
+def derived_table_fault(subquery):
+    """Why SQL Server refuses `subquery` as a table of a from clause, or None."""
+    if not subquery.alias:
+        return "a derived table without an alias"
+    query = subquery.this
+    if isinstance(query, exp.Select) and query.args.get("order") and not query.args.get("limit"):
+        return "a derived table ordered without TOP"
+    select = first_select(query)
+    if not isinstance(select, exp.Select):
+        return None
+    names = set()
+    for number, column in enumerate(select.expressions, 1):
+        if isinstance(column, exp.Star) or (isinstance(column, exp.Column)
+                                            and isinstance(column.this, exp.Star)):
+            continue
+        name = column.alias_or_name
+        if not name or not isinstance(column, (exp.Alias, exp.Column)):
+            return "column %d of the derived table %s has no name" % (number, subquery.alias)
+        if name.lower() in names:
+            return "the derived table %s names %s twice" % (subquery.alias, name)
+        names.add(name.lower())
+    return None
+
+
+def condition_as_value(tree):
+    """A comparison that stands where T-SQL wants a value, or None."""
+    for node in tree.find_all(*CONDITIONS):
+        outer = node.parent
+        while isinstance(outer, LOGICAL) or isinstance(outer, exp.Predicate) and isinstance(
+                node, (exp.And, exp.Or, exp.Not)):
+            node, outer = outer, outer.parent
+        if isinstance(outer, (exp.Where, exp.Having)):
+            continue
+        if isinstance(outer, exp.Join) and node.arg_key == "on":
+            continue
+        if isinstance(outer, exp.If) and node.arg_key == "this":
+            continue
+        if isinstance(outer, exp.Update) and node.arg_key == "expressions":
+            continue  # an assignment of the set clause
+        return node
+    return None
 
 
 def check(text, allowed, tokenizer):
@@ -70,6 +142,19 @@ def check(text, allowed, tokenizer):
         return "is not a statement the T-SQL parser understands"
     if any(True for _ in tree.find_all(exp.DPipe)):
         return "the operator || (T-SQL joins texts with +)"
+    if double_quoted(text):
+        return "double quotes (T-SQL quotes texts with ' and names with [])"
+    for subquery in tree.find_all(exp.Subquery):
+        if isinstance(subquery.parent, (exp.From, exp.Join)):
+            fault = derived_table_fault(subquery)
+            if fault:
+                return fault
+    for name in tree.find_all(exp.Identifier):
+        if name.this.startswith("@") and not name.this.startswith("@@"):
+            return "the variable %s, which no statement declares" % name.this
+    condition = condition_as_value(tree)
+    if condition is not None:
+        return "the condition %s stands where T-SQL wants a value" % condition.sql("tsql")[:80]
     tables = {t.name.lower() for t in tree.find_all(exp.Table)}
     types = {dt.this.value.lower() for dt in tree.find_all(exp.DataType)}
     for i, token in enumerate(tokens[:-1]):

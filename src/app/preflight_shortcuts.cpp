@@ -85,7 +85,8 @@ bool holdsEvery(const FitLimits& from, const ColumnInfo& fromColumn, const FitLi
 
 // Whether two text columns compare their values alike, blanks at the end
 // ignored (as a column padded with blanks needs): the same collation, one
-// that is not among SQLite's own that mind those blanks.
+// that is not among SQLite's own that mind those blanks (every collation
+// SQL Server's catalogue names ignores them).
 bool sameComparison(const ColumnInfo& a, const ColumnInfo& b) {
   const std::string name = lowered(a.collation);
   return !name.empty() && name == lowered(b.collation) && name != "binary" && name != "nocase";

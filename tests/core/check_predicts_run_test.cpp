@@ -7,7 +7,6 @@
 // CHECK_SEED the seed (default 2026); a failure names the seed and trial.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <cstdlib>
 #include <random>
@@ -17,10 +16,10 @@
 
 #include "app/preflight.h"
 #include "app/run_driver.h"
-#include "db/sqlite/tsql_functions.h"
 #include "demo/generator.h"
 #include "support/db_folder.h"
 #include "support/odbc_sqlite.h"
+#include "support/raw_db.h"
 #include "support/recording_run_ui.h"
 
 namespace cvt {
@@ -40,80 +39,8 @@ long envNumber(const char* name, long fallback) {
   return text != nullptr && *text != '\0' ? std::strtol(text, nullptr, 10) : fallback;
 }
 
-struct Column {
-  std::string name;
-  std::string type;
-  bool notNull = false;
-  bool key = false;
-};
-
-// A database file of the copy, opened raw: the changes are schema edits no
-// statement of the tool would make.
-class RawDb {
- public:
-  explicit RawDb(const std::string& file) {
-    sqlite3_open(file.c_str(), &db_);
-    registerTsqlFunctions(db_);  // the TSQL collation of the text columns
-  }
-  ~RawDb() { sqlite3_close(db_); }
-  RawDb(const RawDb&) = delete;
-  RawDb& operator=(const RawDb&) = delete;
-
-  bool exec(const std::string& sql) {
-    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-  std::vector<std::vector<std::string>> rows(const std::string& sql) {
-    std::vector<std::vector<std::string>> out;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
-      while (sqlite3_step(stmt) == SQLITE_ROW) {
-        std::vector<std::string> row;
-        for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-          const auto* t = sqlite3_column_text(stmt, i);
-          row.emplace_back(t != nullptr ? reinterpret_cast<const char*>(t) : "");
-        }
-        out.push_back(std::move(row));
-      }
-    }
-    sqlite3_finalize(stmt);
-    return out;
-  }
-  std::vector<Column> columns(const std::string& table) {
-    std::vector<Column> out;
-    for (const auto& r :
-         rows("SELECT name, type, \"notnull\", pk FROM pragma_table_info('" + table + "')")) {
-      out.push_back({r[0], r[1], r[2] == "1", r[3] != "0"});
-    }
-    return out;
-  }
-  // Replaces the table's CREATE text; the rows stay as they are, as after
-  // an ALTER that the server would make.
-  bool rewrite(const std::string& table, const std::string& from, const std::string& to) {
-    const auto sql =
-        rows("SELECT sql FROM sqlite_master WHERE type='table' AND name='" + table + "'");
-    if (sql.empty()) {
-      return false;
-    }
-    const std::string changed = std::regex_replace(sql[0][0], std::regex(from, std::regex::icase),
-                                                   to, std::regex_constants::format_first_only);
-    if (changed == sql[0][0]) {
-      return false;
-    }
-    sqlite3_stmt* stmt = nullptr;
-    exec("PRAGMA writable_schema=ON");
-    sqlite3_prepare_v2(db_, "UPDATE sqlite_master SET sql=?1 WHERE type='table' AND name=?2", -1,
-                       &stmt, nullptr);
-    sqlite3_bind_text(stmt, 1, changed.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(stmt, 2, table.c_str(), -1, SQLITE_TRANSIENT);
-    const bool ok = sqlite3_step(stmt) == SQLITE_DONE;
-    sqlite3_finalize(stmt);
-    exec("PRAGMA writable_schema=OFF");
-    return ok;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
+using test::RawDb;
+using Column = test::RawColumn;
 
 // Applies one random change to the database `file`; returns what it did, or
 // "" when the drawn change does not apply (a column of no such type, an

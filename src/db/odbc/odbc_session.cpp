@@ -17,6 +17,7 @@
 #include "db/names.h"
 #include "db/odbc/odbc_connection_string.h"
 #include "db/odbc/odbc_session_parts.h"
+#include "db/odbc/tsql_catalog.h"
 #include "db/odbc/utf16_text.h"
 #include "platform/driver_paths.h"
 #include "platform/paths.h"
@@ -38,10 +39,6 @@ constexpr const char* kAttachDatabase = "ATTACH DATABASE ";  // + 'file' AS name
 constexpr const char* kCreateTriggerOffTable =
     "CREATE TABLE IF NOT EXISTS tsql_trigger_off (table_name TEXT PRIMARY KEY COLLATE NOCASE)";
 
-// Tables whose triggers are switched off, read at connect (SQL Server).
-constexpr const char* kDisabledTriggerTables =
-    "select distinct object_name(parent_id) from sys.triggers where is_disabled = 1 and "
-    "parent_class = 1";
 constexpr const char* kSwitchedOffTables = "SELECT table_name FROM tsql_trigger_off";
 
 // After a failure: is the transaction that held the pending work still
@@ -161,7 +158,7 @@ long OdbcSession::connect() {
         });
   } else {
     runDirect(kRowCountsOn, false, ignored_rows);
-    setTriggersOffAtConnect(readColumn(kDisabledTriggerTables));
+    setTriggersOffAtConnect(readColumn(kDisabledTriggerTablesSql));
   }
   pending_ = false;
   markerWritten_ = false;

@@ -13,9 +13,6 @@ namespace cvt {
 namespace {
 
 constexpr const char* kDatabaseExistsSql = "select case when db_id(?) is null then 0 else 1 end";
-constexpr const char* kTriggersOffSql =
-    "select distinct object_name(parent_id) from sys.triggers where is_disabled = 1 and "
-    "parent_class = 1";
 constexpr const char* kHasRightSql = "select isnull(HAS_PERMS_BY_NAME(?, 'OBJECT', ?), 0)";
 
 // Database names are spliced into the catalogue's texts (a view cannot be
@@ -50,7 +47,7 @@ class TsqlCatalog final : public Catalog {
     const std::string columns =
         "select COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, NUMERIC_PRECISION, "
         "NUMERIC_SCALE, IS_NULLABLE, COLUMN_DEFAULT, columnproperty(object_id(? + TABLE_NAME), "
-        "COLUMN_NAME, 'IsIdentity') from " +
+        "COLUMN_NAME, 'IsIdentity'), COLLATION_NAME from " +
         prefix + "INFORMATION_SCHEMA.COLUMNS where TABLE_NAME = ? order by ORDINAL_POSITION";
     const std::string owner = database.empty() ? std::string() : database + "..";
     auto cursor = session_.openCursor(columns, {owner, table});
@@ -82,6 +79,10 @@ class TsqlCatalog final : public Catalog {
       column.nullable = row.size() > 5 && row.at(5).value_or("YES") == "YES";
       column.defaultValue = row.size() > 6 ? row.at(6) : Value();
       column.identity = row.size() > 7 && row.at(7).value_or("0") == "1";
+      // A text column's own collation (NULL for other types): two columns
+      // of one collation compare their keys alike, which lets the check
+      // trust a source's unique index for the target's key.
+      column.collation = row.size() > 8 ? row.at(8).value_or("") : std::string();
       out.columns.push_back(std::move(column));
       out.exists = true;
     }
@@ -153,8 +154,8 @@ class TsqlCatalog final : public Catalog {
     }
     {
       auto cursor = session_.openCursor(
-          "select f.name, pc.name, object_name(f.referenced_object_id), rc.name from " + prefix +
-              "sys.foreign_keys f join " + prefix +
+          "select f.name, pc.name, ro.name, rc.name from " + prefix + "sys.foreign_keys f join " +
+              prefix + "sys.objects ro on ro.object_id = f.referenced_object_id join " + prefix +
               "sys.foreign_key_columns k on k.constraint_object_id = f.object_id join " + prefix +
               "sys.columns pc on pc.object_id = k.parent_object_id and pc.column_id = "
               "k.parent_column_id join " +
@@ -189,7 +190,7 @@ class TsqlCatalog final : public Catalog {
                         std::vector<std::string>& off) override {
     off.clear();
     std::vector<std::string> disabled;
-    auto cursor = session_.openCursor(kTriggersOffSql);
+    auto cursor = session_.openCursor(kDisabledTriggerTablesSql);
     Row row;
     long code = 0;
     while ((code = cursor->fetch(row)) == kSqlOk) {
