@@ -433,23 +433,7 @@ void Predictor::compareKeys(const Model& m, Table& t, const std::string& rowSele
   }
   auto compare = [&](const Entry& a, const Entry& b) {
     for (std::size_t k = 0; k < parts.size(); ++k) {
-      const Value& x = a.key[k];
-      const Value& y = b.key[k];
-      if (!x || !y) {
-        if (x.has_value() != y.has_value()) {
-          return x.has_value() ? 1 : -1;
-        }
-        continue;
-      }
-      const ColumnInfo& c = columns[parts[k]];
-      int d = 0;
-      if (isTextType(c.type)) {
-        d = collate(*x, *y);
-      } else if (isNumericType(c.type)) {
-        d = canonicalNumber(*x).compare(canonicalNumber(*y));
-      } else {
-        d = x->compare(*y);
-      }
+      const int d = compareKeyValues(columns[parts[k]], a.key[k], b.key[k]);
       if (d != 0) {
         return d;
       }

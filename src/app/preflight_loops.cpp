@@ -19,6 +19,21 @@ int scaledBalanceWidth(const FitLimits& balance) {
   return std::max(balance.precision - balance.scale + 4, balance.precision) + 1 + places;
 }
 
+bool givenIn(const std::vector<std::string>& columns, const std::string& name) {
+  return std::any_of(columns.begin(), columns.end(),
+                     [&](const std::string& n) { return sameName(n, name); });
+}
+
+// Whether a column an insert leaves out keeps the written rows' keys apart:
+// an identity, a default the check cannot tell, or NULL where the unique
+// indexes let NULLs repeat. Any other default is one value in every row.
+bool leftOutKeepsApart(const TableInfo& info, const TableRules& rules, const std::string& name) {
+  const ColumnInfo* c = info.find(name);
+  const auto fixed =
+      c != nullptr && !c->identity ? defaultExpression(c->defaultValue) : std::nullopt;
+  return !fixed || (*fixed == "NULL" && rules.nullsDistinct);
+}
+
 }  // namespace
 
 // Values the check computes itself (the loops of the member-card step), in
@@ -82,9 +97,8 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
   if (!m.update) {
     // Columns an insert leaves out get their defaults.
     for (const auto& c : t.info.columns) {
-      const bool given = std::any_of(columns.begin(), columns.end(),
-                                     [&](const std::string& n) { return sameName(n, c.name); });
-      if (!given && !c.nullable && !c.identity && !c.defaultValue && written > 0) {
+      if (!givenIn(columns, c.name) && !c.nullable && !c.identity && !c.defaultValue &&
+          written > 0) {
         Breach b;
         b.column = c.name;
         b.rule = "NOT NULL";
@@ -122,8 +136,7 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
     bool any = false;
     for (const auto& c : t.info.columns) {
       if (mentions(check.clause, c.name)) {
-        const bool given = std::any_of(columns.begin(), columns.end(),
-                                       [&](const std::string& n) { return sameName(n, c.name); });
+        const bool given = givenIn(columns, c.name);
         all = all && given;
         any = any || given;
       }
@@ -175,58 +188,94 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
   if (!checkKeys) {
     return;
   }
-  // Unique indexes among the written rows (the table is emptied first).
+  // Unique indexes among the written rows (the table is emptied first). A
+  // column the insert leaves out holds one value in every row, its default;
+  // an identity column, or a default the check cannot tell, keeps the rows
+  // apart.
   for (const IndexInfo& index : t.rules.indexes) {
     if (!index.unique) {
       continue;
     }
     std::vector<std::size_t> parts;
+    bool apart = false;
     for (const auto& name : index.columns) {
       const auto at = std::find_if(columns.begin(), columns.end(),
                                    [&](const std::string& n) { return sameName(n, name); });
-      if (at == columns.end()) {
-        parts.clear();
+      if (at != columns.end()) {
+        parts.push_back(static_cast<std::size_t>(at - columns.begin()));
+        continue;
+      }
+      if (leftOutKeepsApart(t.info, t.rules, name)) {
+        apart = true;
         break;
       }
-      parts.push_back(static_cast<std::size_t>(at - columns.begin()));
     }
-    if (parts.empty()) {
+    if (apart) {
       continue;
     }
-    std::vector<std::size_t> order(rows.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      order[i] = i;
+    std::string names;
+    for (const auto& n : index.columns) {
+      names += (names.empty() ? "" : ", ") + n;
     }
-    auto compare = [&](std::size_t a, std::size_t b) {
-      for (const auto i : parts) {
-        const std::string x = rows[a][i].value_or("");
-        const std::string y = rows[b][i].value_or("");
-        const int d = isTextType(targets[i]->type) ? collate(x, y)
-                                                   : canonicalNumber(x).compare(canonicalNumber(y));
-        if (d != 0) {
-          return d;
+    Breach b;
+    b.column = names;
+    b.rule = std::string(index.primary ? "primary key" : "unique index ") +
+             (index.primary ? "" : index.name) + " (" + names + ")";
+    if (parts.empty() || rows.empty()) {
+      // Every row gets the same key, or the rows were left unread because
+      // their keys are known apart.
+      if (parts.empty() && written > 1) {
+        b.rows = 1;
+        b.examples.push_back("every row (" + std::to_string(written) + " rows)");
+      }
+    } else {
+      // The keys as the columns store them; under SQLite's rule a key with
+      // a NULL part equals no other.
+      std::vector<Row> stored;
+      std::vector<std::size_t> order;
+      for (std::size_t r = 0; r < rows.size(); ++r) {
+        Row key;
+        bool null = false;
+        for (const auto i : parts) {
+          const FitOutcome fit = fitter_.fit(rules[i], rows[r][i]);
+          key.push_back(fit.ok ? fit.stored : rows[r][i]);
+          null = null || !key.back();
+        }
+        stored.push_back(std::move(key));
+        if (!(null && t.rules.nullsDistinct)) {
+          order.push_back(r);
         }
       }
-      return 0;
-    };
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return compare(a, b) < 0; });
-    Breach b;
-    b.rule = index.primary ? "primary key" : "unique index " + index.name;
-    for (std::size_t i = 0; i < order.size();) {
-      std::size_t j = i + 1;
-      while (j < order.size() && compare(order[i], order[j]) == 0) {
-        ++j;
+      auto compare = [&](std::size_t x, std::size_t y) {
+        for (std::size_t k = 0; k < parts.size(); ++k) {
+          const int d = compareKeyValues(*targets[parts[k]], stored[x][k], stored[y][k]);
+          if (d != 0) {
+            return d;
+          }
+        }
+        return 0;
+      };
+      std::stable_sort(order.begin(), order.end(),
+                       [&](std::size_t x, std::size_t y) { return compare(x, y) < 0; });
+      for (std::size_t i = 0; i < order.size();) {
+        std::size_t j = i + 1;
+        while (j < order.size() && compare(order[i], order[j]) == 0) {
+          ++j;
+        }
+        if (j - i > 1 && ++b.rows <= static_cast<long long>(kExamples)) {
+          std::string value;
+          for (const auto& v : stored[order[i]]) {
+            value += (value.empty() ? "" : ", ") + shownValue(v);
+          }
+          b.examples.push_back(value + " (" + std::to_string(j - i) + " rows)");
+        }
+        i = j;
       }
-      if (j - i > 1 && ++b.rows <= static_cast<long long>(kExamples)) {
-        b.examples.push_back(shownValue(keys[order[i]]) + " (" + std::to_string(j - i) + " rows)");
-      }
-      i = j;
     }
     if (b.rows > 0) {
       report(m, b,
-             plural(b.rows, "key", "keys") + " of " + m.table +
-                 " would be given to several rows by " + m.what + ", which the " + b.rule +
+             plural(b.rows, "key", "keys") + " of " + m.table + " (" + names +
+                 ") would be given to several rows by " + m.what + ", which the " + b.rule +
                  " forbids");
     }
   }
@@ -307,10 +356,18 @@ void Predictor::recharges(const std::string& branchNo) {
   m.category = "vip";
   m.what = "the recharge records";
   m.table = "t_rm_saving_plus_record";
-  const std::vector<std::string> columns = {
-      "card_id", "plus_count", "oper_id", "old_count", "branch_no", "other1", "plus_real_count"};
-  const std::vector<Value> literals = {
-      Value(), Value(), Value("1001"), Value("0"), Value(branchNo), Value("数据转入"), Value()};
+  // Each record takes the clock as its statement runs; quick statements
+  // that follow each other within one tick of datetime read it alike, so
+  // the check takes it as one value for every record.
+  Value clock;
+  if (SQLCA_.selectInto("select getdate()", {}, {&clock}) != kSqlOk || !clock) {
+    clock = Value("2000-01-01 00:00:00.000");
+  }
+  const std::vector<std::string> columns = {"card_id",   "plus_count",     "oper_id",
+                                            "oper_date", "old_count",      "branch_no",
+                                            "other1",    "plus_real_count"};
+  const std::vector<Value> literals = {Value(),    Value(),         Value("1001"),     clock,
+                                       Value("0"), Value(branchNo), Value("数据转入"), Value()};
   // Which columns take every value the loop could give them: the card
   // numbers and amounts by their source columns' types (the amounts are the
   // balances, which the cipher gives back unchanged), the rest as the
@@ -348,15 +405,12 @@ void Predictor::recharges(const std::string& branchNo) {
                                       });
   const bool keysMet =
       std::all_of(t.rules.indexes.begin(), t.rules.indexes.end(), [&](const IndexInfo& index) {
-        const bool ours =
-            std::all_of(index.columns.begin(), index.columns.end(), [&](const std::string& n) {
-              return std::any_of(columns.begin(), columns.end(),
-                                 [&](const std::string& c) { return sameName(c, n); });
+        const bool byCard = givenIn(index.columns, "card_id") && cardsApart && known[0];
+        const bool leftOutApart =
+            std::any_of(index.columns.begin(), index.columns.end(), [&](const std::string& n) {
+              return !givenIn(columns, n) && leftOutKeepsApart(t.info, t.rules, n);
             });
-        const bool byCard =
-            std::any_of(index.columns.begin(), index.columns.end(),
-                        [](const std::string& n) { return sameName(n, "card_id"); });
-        return !index.unique || !ours || (byCard && cardsApart && known[0]);
+        return !index.unique || byCard || leftOutApart;
       });
   if (t.info.exists && std::all_of(known.begin(), known.end(), [](bool k) { return k; }) &&
       keysMet && !mentioned(t, columns) && balance != nullptr &&
@@ -393,8 +447,8 @@ void Predictor::recharges(const std::string& branchNo) {
     if (!plus || compareWithZero(*plus) == 0) {
       continue;
     }
-    rows.push_back({id, Value(*plus), Value("1001"), Value("0"), Value(branchNo), Value("数据转入"),
-                    Value(*plus)});
+    rows.push_back({id, Value(*plus), Value("1001"), clock, Value("0"), Value(branchNo),
+                    Value("数据转入"), Value(*plus)});
     keys.push_back(id.value_or("NULL"));
   }
   if (code < 0) {

@@ -93,6 +93,10 @@ std::size_t charLength(std::string_view text);
 int collate(const std::string& a, const std::string& b);
 // A number in one form per value.
 std::string canonicalNumber(const std::string& text);
+// Two stored values of a key column of `c` in the column's order: NULLs
+// first and equal to each other, texts under the collation, numbers by
+// value.
+int compareKeyValues(const ColumnInfo& c, const Value& x, const Value& y);
 // Whether `clause` names `column` as a whole word.
 bool mentions(const std::string& clause, const std::string& column);
 // An error of a query that reads a column or table the database lacks.

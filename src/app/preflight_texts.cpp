@@ -108,6 +108,19 @@ std::string canonicalNumber(const std::string& text) {
   return normal ? *normal : text;
 }
 
+int compareKeyValues(const ColumnInfo& c, const Value& x, const Value& y) {
+  if (!x || !y) {
+    return x.has_value() == y.has_value() ? 0 : x.has_value() ? 1 : -1;
+  }
+  if (isTextType(c.type)) {
+    return collate(*x, *y);
+  }
+  if (isNumericType(c.type)) {
+    return canonicalNumber(*x).compare(canonicalNumber(*y));
+  }
+  return x->compare(*y);
+}
+
 bool mentions(const std::string& clause, const std::string& column) {
   const std::string text = lowered(clause);
   const std::string name = lowered(column);

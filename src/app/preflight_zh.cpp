@@ -22,11 +22,15 @@ std::string examplesZh(const CheckFinding& f) {
   if (f.examples.empty()) {
     return {};
   }
-  // A clashing key's example ends with how many rows share it.
+  // A clashing key's example ends with how many rows share it; a key that
+  // every row shares is named so.
   static const std::regex kShared(R"( \((\d+) rows\)$)");
+  static const std::regex kEvery(R"(^every row\b)");
   std::string out = "；例如：";
   for (std::size_t i = 0; i < f.examples.size(); ++i) {
-    out += (i > 0 ? "；" : "") + std::regex_replace(f.examples[i], kShared, "（$1 行）");
+    out += (i > 0 ? "；" : "") +
+           std::regex_replace(std::regex_replace(f.examples[i], kShared, "（$1 行）"), kEvery,
+                              "所有行");
   }
   return out;
 }

@@ -65,6 +65,8 @@ TEST(CheckReasonZh, EveryFindingOfTheCheckIsToldInChinese) {
        "", "", "", "vip",
        "转换会让 t_rm_vip_good_flow 的唯一索引 ux_flag（vgf_flag）出现 2 "
        "个重复的键；例如：'1'（178 行）"},
+      {"tillexv8", "CREATE UNIQUE INDEX ux_date ON t_rm_saving_plus_record (oper_date)", "", "", "",
+       "vip", "转换会让 t_rm_saving_plus_record 的唯一索引 ux_date（oper_date）出现 1 个重复的键"},
       {"tillexv8", "CREATE TRIGGER tr_cashier AFTER INSERT ON t_rm_cashier BEGIN SELECT 1; END", "",
        "", "", "cashier", "t_rm_cashier 有触发器 tr_cashier，转换不会停用它们"},
       {"tillexv8", "ALTER TABLE t_rm_cashier RENAME COLUMN cashier_grant TO gone", "", "", "",
