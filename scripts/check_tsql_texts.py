@@ -103,8 +103,7 @@ def condition_as_value(tree):
     """A comparison that stands where T-SQL wants a value, or None."""
     for node in tree.find_all(*CONDITIONS):
         outer = node.parent
-        while isinstance(outer, LOGICAL) or isinstance(outer, exp.Predicate) and isinstance(
-                node, (exp.And, exp.Or, exp.Not)):
+        while isinstance(outer, LOGICAL):
             node, outer = outer, outer.parent
         if isinstance(outer, (exp.Where, exp.Having)):
             continue
