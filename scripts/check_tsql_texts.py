@@ -11,7 +11,8 @@ sqlglot's T-SQL dialect, must not use SQLite's own operators and words
 allow-list. What the parser takes but SQL Server refuses is refused too: a
 derived table without an alias, or with a column that has no name or a
 name twice, or ordered without TOP; a comparison standing where a value
-is expected; a variable that no statement declares. Prints every text that
+is expected; a variable that no statement declares; queries or CASE
+expressions nested deeper than SQL Server allows. Prints every text that
 fails, with the reason, and exits 1 when any does.
 
 Needs Debian's python3-sqlglot (run with /usr/bin/python3).
@@ -117,6 +118,32 @@ def condition_as_value(tree):
     return None
 
 
+# SQL Server's limits on nesting: subqueries within subqueries, and CASE
+# expressions within CASE expressions.
+MAX_NESTED_QUERIES = 32
+MAX_NESTED_CASES = 10
+
+
+def deepest_nesting(tree):
+    """The deepest nesting of queries, and of CASE expressions within one
+    query, in `tree`."""
+    queries = cases = 0
+    stack = [(tree, 0, 0)]
+    while stack:
+        node, query_depth, case_depth = stack.pop()
+        if isinstance(node, exp.Select):
+            query_depth, case_depth = query_depth + 1, 0
+        elif isinstance(node, exp.Case):
+            case_depth += 1
+        queries = max(queries, query_depth)
+        cases = max(cases, case_depth)
+        for value in node.args.values():
+            for child in value if isinstance(value, list) else [value]:
+                if isinstance(child, exp.Expression):
+                    stack.append((child, query_depth, case_depth))
+    return queries, cases
+
+
 def check(text, allowed, tokenizer):
     """The reason `text` is not acceptable T-SQL, or None."""
     if any(form.fullmatch(text) for form in KNOWN_FORMS):
@@ -154,6 +181,11 @@ def check(text, allowed, tokenizer):
     condition = condition_as_value(tree)
     if condition is not None:
         return "the condition %s stands where T-SQL wants a value" % condition.sql("tsql")[:80]
+    queries, cases = deepest_nesting(tree)
+    if queries > MAX_NESTED_QUERIES:
+        return "queries nested %d deep (SQL Server takes %d)" % (queries, MAX_NESTED_QUERIES)
+    if cases > MAX_NESTED_CASES:
+        return "CASE expressions nested %d deep (SQL Server takes %d)" % (cases, MAX_NESTED_CASES)
     tables = {t.name.lower() for t in tree.find_all(exp.Table)}
     types = {dt.this.value.lower() for dt in tree.find_all(exp.DataType)}
     for i, token in enumerate(tokens[:-1]):

@@ -443,9 +443,24 @@ TEST(StatementTexts, TheTextCheckRefusesWhatSqlServerRefuses) {
   if (test::odbcBackendRequested()) {
     GTEST_SKIP() << "the check does not depend on the backend";
   }
+  // Queries and CASE expressions nested `depth` deep.
+  auto nestedQueries = [](int depth) {
+    std::string text = "select a from t";
+    for (int i = 1; i < depth; ++i) {
+      text = "select a from (" + text + ") t" + std::to_string(i);
+    }
+    return text;
+  };
+  auto nestedCases = [](int depth) {
+    std::string text = "0";
+    for (int i = 0; i < depth; ++i) {
+      text = "case when a = " + std::to_string(i) + " then 1 else " + text + " end";
+    }
+    return "select " + text + " as b from t";
+  };
   const struct {
-    const char* text;
-    const char* reason;  // "" when the text is T-SQL
+    std::string text;
+    std::string reason;  // "" when the text is T-SQL
   } cases[] = {
       {"select a || b from t", "the operator ||"},
       {"select a from t limit 1", "LIMIT"},
@@ -466,6 +481,10 @@ TEST(StatementTexts, TheTextCheckRefusesWhatSqlServerRefuses) {
        "v.a)",
        ""},
       {"update t set a = isnull(b, '0') from u with(nolock) where t.c = u.c", ""},
+      {nestedQueries(32), ""},
+      {nestedQueries(33), "queries nested 33 deep"},
+      {nestedCases(10), ""},
+      {nestedCases(11), "CASE expressions nested 11 deep"},
   };
   std::vector<std::string> texts;
   for (const auto& c : cases) {
@@ -476,7 +495,7 @@ TEST(StatementTexts, TheTextCheckRefusesWhatSqlServerRefuses) {
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const std::string found = "text " + std::to_string(i + 1) + " ";
     const auto at = output.find(found);
-    if (*cases[i].reason == '\0') {
+    if (cases[i].reason.empty()) {
       EXPECT_EQ(at, std::string::npos) << cases[i].text << "\n" << output;
     } else {
       EXPECT_NE(output.find(found + cases[i].reason), std::string::npos) << cases[i].text << "\n"
