@@ -125,8 +125,14 @@ struct Shape {
 
 // The other sentences of the check, by their shape. The error texts they
 // end with are the database's own and stay as the database wrote them.
-const std::array<Shape, 13>& shapes() {
-  static const std::array<Shape, 13> kShapes = {{
+const std::array<Shape, 14>& shapes() {
+  static const std::array<Shape, 14> kShapes = {{
+      {std::regex(R"(^the target (table|column) (\S+) does not exist, so the member cards' points )"
+                  R"(and recharge records take the branch number (\S+)$)"),
+       [](const std::smatch& m) {
+         return (m[1] == "table" ? "目标表 " : "目标列 ") + m[2].str() +
+                " 不存在，会员积分和充值记录将使用门店编号 " + m[3].str();
+       }},
       {std::regex(R"(^the source database (\S+) does not exist$)"),
        [](const std::smatch& m) { return "来源数据库 " + m[1].str() + " 不存在"; }},
       {std::regex(R"(^the target table (\S+) does not exist$)"),

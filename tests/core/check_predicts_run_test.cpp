@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <regex>
@@ -26,10 +27,11 @@ namespace cvt {
 namespace {
 
 constexpr const char* kTargetTables[] = {
-    "t_bd_item_info",     "t_bd_item_cls",           "t_bd_base_code",  "t_bd_supcust_info",
-    "t_bd_cust_type",     "t_rm_vip_type",           "t_rm_vip_info",   "t_rm_vip_consume",
-    "t_rm_vip_good_flow", "t_rm_saving_plus_record", "t_rm_spec_price", "t_rm_cashier",
-    "t_im_flow",          "t_pc_branch_price"};
+    "t_bd_item_info", "t_bd_item_cls", "t_bd_base_code", "t_bd_supcust_info", "t_bd_cust_type",
+    "t_rm_vip_type", "t_rm_vip_info", "t_rm_vip_consume", "t_rm_vip_good_flow",
+    "t_rm_saving_plus_record", "t_rm_spec_price", "t_rm_cashier", "t_im_flow", "t_pc_branch_price",
+    // emptied only, or only read
+    "t_im_branch_stock", "t_bd_branch_info", "t_sys_system"};
 constexpr const char* kSourceTables[] = {
     "bi_t_item_info", "bi_t_item_cls",    "bi_t_region_info", "bi_t_supcust_info", "pos_t_vip_type",
     "pos_t_vip_info", "pos_t_spec_price", "pos_t_cashier",    "ic_t_branch_stock"};
@@ -484,6 +486,42 @@ TEST(CheckPredictsRun, SlowClassRenumberingIsAWarningWithItsMoves) {
   const CheckReport report = checkConversion(*session, "dravik_pro", {"cls"});
   EXPECT_EQ(count(report), 1) << checkTable(report);
   EXPECT_FALSE(report.willFail()) << checkTable(report);
+}
+
+// The member-card step reads its branch number from t_sys_system and takes
+// "00" when it cannot: the table missing is a warning, and the run completes.
+TEST(CheckPredictsRun, TableTheRunCanDoWithoutIsAWarning) {
+  if (test::odbcBackendRequested()) {
+    GTEST_SKIP() << "the catalogue of a SQLite file is not read through ODBC";
+  }
+  test::DbFolder db;
+  DemoOptions options;
+  options.folder = db.path();
+  options.seed = 5;
+  ASSERT_TRUE(generateDemo(options).ok);
+  db.exec("tillexv8", "ALTER TABLE t_sys_system RENAME TO t_sys_system_gone");
+  CheckReport report;
+  {
+    auto session = db.connect();
+    report = checkConversion(*session, "dravik_pro", {"vip"});
+    session->rollback();
+  }
+  EXPECT_FALSE(report.willFail()) << checkTable(report);
+  const bool warned =
+      std::any_of(report.findings.begin(), report.findings.end(), [](const auto& f) {
+        return f.category == "vip" && f.severity == CheckSeverity::Warning &&
+               f.text.find("t_sys_system does not exist") != std::string::npos;
+      });
+  EXPECT_TRUE(warned) << checkTable(report);
+  auto session = db.connect();
+  test::RecordingRunUi ui;
+  RunChoice choice;
+  choice.rb_1 = true;
+  choice.ticked.fill(true);
+  const RunReport run = runConversion(*session, ui, choice);
+  closeSession(*session);
+  EXPECT_EQ(run.outcome, RunOutcome::Completed);
+  EXPECT_FALSE(run.failureShown);
 }
 
 }  // namespace

@@ -71,6 +71,8 @@ TEST(CheckReasonZh, EveryFindingOfTheCheckIsToldInChinese) {
        "", "", "cashier", "t_rm_cashier 有触发器 tr_cashier，转换不会停用它们"},
       {"tillexv8", "ALTER TABLE t_rm_cashier RENAME COLUMN cashier_grant TO gone", "", "", "",
        "cashier", "目标列 t_rm_cashier.cashier_grant 不存在"},
+      {"tillexv8", "ALTER TABLE t_sys_system RENAME TO gone", "", "", "", "vip",
+       "目标表 t_sys_system 不存在，会员积分和充值记录将使用门店编号 00"},
       {"tillexv8", "ALTER TABLE t_rm_cashier RENAME TO gone", "", "", "", "cashier",
        "目标表 t_rm_cashier 不存在"},
       {"dravik_pro", "ALTER TABLE pos_t_cashier RENAME TO gone", "", "", "", "cashier",
