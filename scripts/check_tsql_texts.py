@@ -36,6 +36,7 @@ KNOWN_FORMS = [
 # Forms that sqlglot passes through as an unparsed command; each is T-SQL.
 COMMAND_FORMS = [
     re.compile(r"\s*truncate\s+table\s+\w+\s*", re.I),
+    re.compile(r"\s*set\s+nocount\s+(on|off)\s*", re.I),
 ]
 
 # Words that may stand before '(' without being a function.

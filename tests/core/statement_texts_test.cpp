@@ -22,6 +22,7 @@
 #include "app/run_driver.h"
 #include "db/catalog.h"
 #include "db/forwarding_session.h"
+#include "db/odbc/sql_server_texts.h"
 #include "db/odbc/tsql_catalog.h"
 #include "db/rehearsal_session.h"
 #include "db/sqlite/tsql_rewriter.h"
@@ -374,8 +375,9 @@ class CatalogueStandIn final : public ForwardingSession {
 };
 
 // The catalogue read from SQL Server: its texts, for the target and for a
-// source database, are T-SQL with only the system functions it needs
-// besides the adapter's; and what it makes of the rows, the collation of a
+// source database, and those the session sends the server on its own
+// account, are T-SQL with only the system functions they need besides the
+// adapter's; and what the catalogue makes of the rows, the collation of a
 // text column included, which lets the check trust a source's unique key.
 TEST(StatementTexts, EveryTextOfTheSqlServerCatalogueIsTsql) {
   if (test::odbcBackendRequested()) {
@@ -431,10 +433,11 @@ TEST(StatementTexts, EveryTextOfTheSqlServerCatalogueIsTsql) {
     EXPECT_EQ(rules.foreignKeys[0].refTable, "t_rm_vip_type");
     EXPECT_EQ(rules.triggers, std::vector<std::string>{"tr_card"});
   }
-  EXPECT_TRUE(
-      allTsql(texts, "catalogue_texts",
-              {"db_id", "object_id", "object_name", "columnproperty", "has_perms_by_name"}));
   EXPECT_EQ(texts.size(), 15U);  // three, then six for each database
+  texts.insert({kRowCountsOnSql, kDisabledTriggerTablesSql, kTransactionStateSql});
+  EXPECT_TRUE(allTsql(
+      texts, "catalogue_texts",
+      {"db_id", "object_id", "object_name", "columnproperty", "has_perms_by_name", "xact_state"}));
 }
 
 // The parser check itself refuses what SQL Server refuses, each fault with

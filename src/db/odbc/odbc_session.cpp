@@ -17,7 +17,7 @@
 #include "db/names.h"
 #include "db/odbc/odbc_connection_string.h"
 #include "db/odbc/odbc_session_parts.h"
-#include "db/odbc/tsql_catalog.h"
+#include "db/odbc/sql_server_texts.h"
 #include "db/odbc/utf16_text.h"
 #include "platform/driver_paths.h"
 #include "platform/paths.h"
@@ -28,10 +28,6 @@ namespace odbc {
 
 namespace {
 
-// Sent to SQL Server after connecting: a server configured to suppress row
-// counts would otherwise hide the "changed no rows" outcome (100).
-constexpr const char* kRowCountsOn = "SET NOCOUNT OFF";
-
 // Sent to a SQLite data source after connecting, with auto-commit still on
 // (SQLite cannot attach inside a transaction).
 constexpr const char* kListDatabases = "PRAGMA database_list";
@@ -41,10 +37,6 @@ constexpr const char* kCreateTriggerOffTable =
 
 constexpr const char* kSwitchedOffTables = "SELECT table_name FROM tsql_trigger_off";
 
-// After a failure: is the transaction that held the pending work still
-// open? SQL Server counts its open transactions, and marks one that can no
-// longer commit with XACT_STATE() -1.
-constexpr const char* kTransactionState = "SELECT @@TRANCOUNT, XACT_STATE()";
 // A SQLite data source cannot be asked through the driver, which opens a
 // transaction of its own before every statement: each transaction that
 // carries work first writes a numbered row into a temporary table, and the
@@ -157,7 +149,7 @@ long OdbcSession::connect() {
           return queryDirect(sql, rows);
         });
   } else {
-    runDirect(kRowCountsOn, false, ignored_rows);
+    runDirect(kRowCountsOnSql, false, ignored_rows);
     setTriggersOffAtConnect(readColumn(kDisabledTriggerTablesSql));
   }
   pending_ = false;
@@ -305,7 +297,7 @@ SqlResult OdbcSession::noticeEnded(SqlResult result) {
       markerWritten_ = false;
     }
   } else {
-    const SQLRETURN rc = execDirect(direct_.get(), kTransactionState);
+    const SQLRETURN rc = execDirect(direct_.get(), kTransactionStateSql);
     if (SQL_SUCCEEDED(rc) && SQL_SUCCEEDED(SQLFetch(direct_.get()))) {
       SQLINTEGER trancount = 1;
       SQLINTEGER state = 1;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/names.h"
+#include "db/odbc/sql_server_texts.h"
 
 namespace cvt {
 

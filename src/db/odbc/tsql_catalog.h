@@ -13,11 +13,4 @@ namespace cvt {
 // REQUIRES: `session` is connected to SQL Server and outlives the catalogue.
 std::unique_ptr<Catalog> makeTsqlCatalog(Session& session);
 
-// The names of the tables of the connected database that have a trigger
-// switched off, one per row: read by the catalogue and by the session when
-// it connects.
-inline constexpr const char* kDisabledTriggerTablesSql =
-    "select distinct object_name(parent_id) from sys.triggers where is_disabled = 1 and "
-    "parent_class = 1";
-
 }  // namespace cvt
