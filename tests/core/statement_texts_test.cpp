@@ -209,7 +209,7 @@ TEST(StatementTexts, EveryTextOfTheCheckIsTsqlWithAllowedFunctionsOnly) {
   auto check = [&](const test::DbFolder& db, const std::string& source, bool subno) {
     RecordingSession SQLCA(db.connect(), texts);
     checkConversion(SQLCA, source, every, subno);
-    SQLCA.rollback();
+    EXPECT_EQ(SQLCA.rollback(), 0) << SQLCA.SQLErrText();
     SQLCA.disconnect();
   };
   for (const bool pro : {true, false}) {
