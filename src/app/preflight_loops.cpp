@@ -457,6 +457,44 @@ void Predictor::recharges(const std::string& branchNo) {
   fitBound(m, columns, rows, keys, true, known);
 }
 
+// The weighed items' swap with the box ticked: one item at a time, each in
+// a transaction of its own, and a swap the database refuses leaves that item
+// as it was. The items whose new number another item holds, or an item
+// swapped before it takes (the loop goes by item number), keep theirs; the
+// rows as the later statements read them follow that.
+void Predictor::swapWeighed() {
+  const std::string items = "t_bd_item_info";
+  Table& t = table(items);
+  const std::string before = state(items);
+  evaluate(updateModel(
+      "item", "the weighed items' number swap", items,
+      {{"other2", "t.item_no"}, {"item_subno", "t.item_no"}, {"item_no", "t.item_subno"}},
+      "t.num3=1", "t.item_no", true));
+  if (!t.info.exists || t.info.find("item_no") == nullptr || t.info.find("item_subno") == nullptr ||
+      t.info.find("other2") == nullptr || t.info.find("num3") == nullptr) {
+    return;  // the swap's own findings say why
+  }
+  const std::string swaps =
+      "case when b.num3 = 1 and b.item_subno is not null and not exists (select 1 from (" + before +
+      ") x where x.item_no = b.item_subno and x.item_no <> b.item_no) and not exists (select 1 "
+      "from (" +
+      before +
+      ") y where y.num3 = 1 and y.item_subno = b.item_subno and y.item_no < b.item_no) then 1 "
+      "else 0 end";
+  std::string list;
+  for (const auto& c : t.info.columns) {
+    std::string e = "t." + c.name;
+    if (sameName(c.name, "other2") || sameName(c.name, "item_subno")) {
+      e = "case when t.chk_swap = 1 then t.item_no else t." + c.name + " end";
+    } else if (sameName(c.name, "item_no")) {
+      e = "case when t.chk_swap = 1 then t.item_subno else t.item_no end";
+    }
+    list += (list.empty() ? "" : ", ") + e + " as " + c.name;
+  }
+  states_[lowered(items)] =
+      "select " + list + " from (select b.*, " + swaps + " as chk_swap from (" + before + ") b) t";
+}
+
 // The class renumbering: the long codes move to free six-character codes
 // as the step picks them, their items follow, and every parent is
 // recomputed.

@@ -252,6 +252,7 @@ class Predictor {
   void warnTriggers(const Model& m, Table& t);
 
   void renumberClasses();
+  void swapWeighed();
   void balances(const std::string& branchNo);
   void recharges(const std::string& branchNo);
   // `known`: columns every value of which is known to fit; `unread`: rows

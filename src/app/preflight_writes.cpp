@@ -90,10 +90,7 @@ void Predictor::run(const std::vector<std::string>& chosen, bool subnoToNo) {
       if (!subnoToNo) {
         evaluate(keepNumberModel("1", "the weighed items' numbers"));
       } else {
-        evaluate(updateModel(
-            "item", "the weighed items' number swap", "t_bd_item_info",
-            {{"other2", "t.item_no"}, {"item_subno", "t.item_no"}, {"item_no", "t.item_subno"}},
-            "t.num3=1", "t.item_no", true));
+        swapWeighed();
       }
       evaluate(keepNumberModel("2", "the numbers of the items marked 2"));
     }

@@ -4,7 +4,8 @@
 // predicted, and every run that completes must have been let through.
 //
 // CHECK_TRIALS sets the number of trials (default 10, enough for CI) and
-// CHECK_SEED the seed (default 2026); a failure names the seed and trial.
+// CHECK_SEED the seed (default 2026), CHECK_DEMO_SEED the demo data's seed
+// (default 5); a failure names the seed and trial.
 
 #include <gtest/gtest.h>
 
@@ -232,7 +233,7 @@ TEST(CheckPredictsRun, RandomSchemaChangesOfTheTypedDemo) {
   test::DbFolder base;
   DemoOptions options;
   options.folder = base.path();
-  options.seed = 5;
+  options.seed = static_cast<std::uint64_t>(envNumber("CHECK_DEMO_SEED", 5));
   ASSERT_TRUE(generateDemo(options).ok);
 
   std::mt19937 rng(seed);
@@ -500,6 +501,43 @@ TEST(CheckPredictsRun, SlowClassRenumberingIsAWarningWithItsMoves) {
   const CheckReport report = checkConversion(*session, "dravik_pro", {"cls"});
   EXPECT_EQ(count(report), 1) << checkTable(report);
   EXPECT_FALSE(report.willFail()) << checkTable(report);
+}
+
+// With the box ticked the weighed items swap one at a time, and an item
+// whose new number is taken keeps its own: in the default demo several
+// weighed items have sub-number '0', one of which gets it. The check must
+// follow that, or the branch-price fill seems to give one number twice.
+TEST(CheckPredictsRun, RefusedWeighedSwapsKeepTheirNumbers) {
+  if (test::odbcBackendRequested()) {
+    GTEST_SKIP() << "the catalogue of a SQLite file is not read through ODBC";
+  }
+  test::DbFolder db;
+  DemoOptions options;
+  options.folder = db.path();
+  ASSERT_TRUE(generateDemo(options).ok);
+  CheckReport report;
+  {
+    auto session = db.connect();
+    report = checkConversion(*session, "dravik_pro", {"item"}, true);
+    session->rollback();
+  }
+  EXPECT_FALSE(report.willFail()) << checkTable(report);
+  const bool warned =
+      std::any_of(report.findings.begin(), report.findings.end(), [](const auto& f) {
+        return f.category == "item" && f.severity == CheckSeverity::Warning &&
+               f.table == "t_bd_item_info" && f.rule == "primary key (item_no)" && f.rows > 0;
+      });
+  EXPECT_TRUE(warned) << checkTable(report);
+  auto session = db.connect();
+  test::RecordingRunUi ui;
+  RunChoice choice;
+  choice.rb_1 = true;
+  choice.ticked[0] = true;
+  choice.cbx_subno_to_no = true;
+  const RunReport run = runConversion(*session, ui, choice);
+  closeSession(*session);
+  EXPECT_EQ(run.outcome, RunOutcome::Completed);
+  EXPECT_FALSE(run.failureShown || run.branchPriceFailed);
 }
 
 // The member-card step reads its branch number from t_sys_system and takes
