@@ -74,6 +74,11 @@ std::optional<std::string> defaultExpression(const Value& given) {
   if (text.front() == '\'' && text.back() == '\'' && text.size() >= 2) {
     return text;
   }
+  // SQL Server writes the default of an nvarchar column as N'...'.
+  if ((text.front() == 'N' || text.front() == 'n') && text.size() >= 3 && text[1] == '\'' &&
+      text.back() == '\'') {
+    return text;
+  }
   if (lowered(text) == "getdate()" || lowered(text) == "current_timestamp") {
     return std::string("getdate()");
   }
