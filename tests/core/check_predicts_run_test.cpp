@@ -43,6 +43,24 @@ long envNumber(const char* name, long fallback) {
   return text != nullptr && *text != '\0' ? std::strtol(text, nullptr, 10) : fallback;
 }
 
+// The check on a connection of its own, which it leaves as it found it.
+CheckReport checkOn(test::DbFolder& db, const std::string& source,
+                    const std::vector<std::string>& chosen, bool subno = false) {
+  auto session = db.connect();
+  CheckReport report = checkConversion(*session, source, chosen, subno);
+  session->rollback();
+  session->disconnect();
+  return report;
+}
+
+// A real run on a connection of its own.
+RunReport runOn(test::DbFolder& db, const RunChoice& choice, test::RecordingRunUi& ui) {
+  auto session = db.connect();
+  RunReport run = runConversion(*session, ui, choice);
+  closeSession(*session);
+  return run;
+}
+
 using test::RawDb;
 using Column = test::RawColumn;
 
@@ -272,21 +290,13 @@ TEST(CheckPredictsRun, RandomSchemaChangesOfTheTypedDemo) {
         }
       }
     }
-    CheckReport check;
-    {
-      auto session = copy.connect();
-      check = checkConversion(*session, source, chosen, subno);
-      session->rollback();
-      session->disconnect();
-    }
-    auto session = copy.connect();
+    const CheckReport check = checkOn(copy, source, chosen, subno);
     test::RecordingRunUi ui;
     RunChoice choice;
     choice.rb_1 = pro;
     choice.ticked = ticked;
     choice.cbx_subno_to_no = subno;
-    const RunReport run = runConversion(*session, ui, choice);
-    closeSession(*session);
+    const RunReport run = runOn(copy, choice, ui);
     const bool failed = run.outcome != RunOutcome::Completed || run.failureShown ||
                         run.verificationFlagged() || run.branchPriceFailed;
     failedRuns += failed ? 1 : 0;
@@ -445,13 +455,7 @@ TEST(CheckPredictsRun, SourcesThatNoLongerVouchForTheirRowsAreRead) {
             << c.what;
       }
     }
-    CheckReport report;
-    {
-      auto session = copy.connect();
-      report = checkConversion(*session, "dravik_pro", {"vip"});
-      session->rollback();
-      session->disconnect();
-    }
+    const CheckReport report = checkOn(copy, "dravik_pro", {"vip"});
     bool found = false;
     for (const auto& f : report.findings) {
       found =
@@ -459,13 +463,11 @@ TEST(CheckPredictsRun, SourcesThatNoLongerVouchForTheirRowsAreRead) {
                     f.table == c.table && f.column == c.column && f.rule == c.rule && f.rows > 0);
     }
     EXPECT_TRUE(found) << c.what << "\n" << checkTable(report);
-    auto session = copy.connect();
     test::RecordingRunUi ui;
     RunChoice choice;
     choice.rb_1 = true;
     choice.ticked.fill(true);
-    const RunReport run = runConversion(*session, ui, choice);
-    closeSession(*session);
+    const RunReport run = runOn(copy, choice, ui);
     EXPECT_TRUE(run.outcome != RunOutcome::Completed || run.failureShown) << c.what;
   }
 }
@@ -515,12 +517,7 @@ TEST(CheckPredictsRun, RefusedWeighedSwapsKeepTheirNumbers) {
   DemoOptions options;
   options.folder = db.path();
   ASSERT_TRUE(generateDemo(options).ok);
-  CheckReport report;
-  {
-    auto session = db.connect();
-    report = checkConversion(*session, "dravik_pro", {"item"}, true);
-    session->rollback();
-  }
+  const CheckReport report = checkOn(db, "dravik_pro", {"item"}, true);
   EXPECT_FALSE(report.willFail()) << checkTable(report);
   const bool warned =
       std::any_of(report.findings.begin(), report.findings.end(), [](const auto& f) {
@@ -528,14 +525,12 @@ TEST(CheckPredictsRun, RefusedWeighedSwapsKeepTheirNumbers) {
                f.table == "t_bd_item_info" && f.rule == "primary key (item_no)" && f.rows > 0;
       });
   EXPECT_TRUE(warned) << checkTable(report);
-  auto session = db.connect();
   test::RecordingRunUi ui;
   RunChoice choice;
   choice.rb_1 = true;
   choice.ticked[0] = true;
   choice.cbx_subno_to_no = true;
-  const RunReport run = runConversion(*session, ui, choice);
-  closeSession(*session);
+  const RunReport run = runOn(db, choice, ui);
   EXPECT_EQ(run.outcome, RunOutcome::Completed);
   EXPECT_FALSE(run.failureShown || run.branchPriceFailed);
 }
@@ -552,12 +547,7 @@ TEST(CheckPredictsRun, TableTheRunCanDoWithoutIsAWarning) {
   options.seed = 5;
   ASSERT_TRUE(generateDemo(options).ok);
   db.exec("tillexv8", "ALTER TABLE t_sys_system RENAME TO t_sys_system_gone");
-  CheckReport report;
-  {
-    auto session = db.connect();
-    report = checkConversion(*session, "dravik_pro", {"vip"});
-    session->rollback();
-  }
+  const CheckReport report = checkOn(db, "dravik_pro", {"vip"});
   EXPECT_FALSE(report.willFail()) << checkTable(report);
   const bool warned =
       std::any_of(report.findings.begin(), report.findings.end(), [](const auto& f) {
@@ -565,13 +555,11 @@ TEST(CheckPredictsRun, TableTheRunCanDoWithoutIsAWarning) {
                f.text.find("t_sys_system does not exist") != std::string::npos;
       });
   EXPECT_TRUE(warned) << checkTable(report);
-  auto session = db.connect();
   test::RecordingRunUi ui;
   RunChoice choice;
   choice.rb_1 = true;
   choice.ticked.fill(true);
-  const RunReport run = runConversion(*session, ui, choice);
-  closeSession(*session);
+  const RunReport run = runOn(db, choice, ui);
   EXPECT_EQ(run.outcome, RunOutcome::Completed);
   EXPECT_FALSE(run.failureShown);
 }
