@@ -442,14 +442,7 @@ void Predictor::compareKeys(const Model& m, Table& t, const std::string& rowSele
   };
   std::stable_sort(entries.begin(), entries.end(),
                    [&](const Entry& a, const Entry& b) { return compare(a, b) < 0; });
-  Breach b;
-  std::string names;
-  for (const auto& n : index.columns) {
-    names += (names.empty() ? "" : ", ") + n;
-  }
-  b.rule = std::string(index.primary ? "primary key" : "unique index ") +
-           (index.primary ? "" : index.name) + " (" + names + ")";
-  b.column = names;
+  Breach b = keyBreach(index);
   for (std::size_t i = 0; i < entries.size();) {
     std::size_t j = i + 1;
     bool mine = entries[i].mine;
@@ -459,20 +452,13 @@ void Predictor::compareKeys(const Model& m, Table& t, const std::string& rowSele
     }
     if (j - i > 1 && mine) {
       if (++b.rows <= static_cast<long long>(kExamples)) {
-        std::string value;
-        for (const auto& v : entries[i].key) {
-          value += (value.empty() ? "" : ", ") + shownValue(v);
-        }
-        b.examples.push_back(value + " (" + std::to_string(j - i) + " rows)");
+        b.examples.push_back(keyExample(entries[i].key, j - i));
       }
     }
     i = j;
   }
   if (b.rows > 0) {
-    report(m, b,
-           plural(b.rows, "key", "keys") + " of " + m.table + " (" + names +
-               ") would be given to several rows by " + m.what + ", which the " + b.rule +
-               " forbids");
+    reportKeys(m, b);
     keysBreached_.insert(lowered(m.table));
   }
 }

@@ -213,14 +213,7 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
     if (apart) {
       continue;
     }
-    std::string names;
-    for (const auto& n : index.columns) {
-      names += (names.empty() ? "" : ", ") + n;
-    }
-    Breach b;
-    b.column = names;
-    b.rule = std::string(index.primary ? "primary key" : "unique index ") +
-             (index.primary ? "" : index.name) + " (" + names + ")";
+    Breach b = keyBreach(index);
     if (parts.empty() || rows.empty()) {
       // Every row gets the same key, or the rows were left unread because
       // their keys are known apart.
@@ -263,20 +256,13 @@ void Predictor::fitBound(const Model& m, const std::vector<std::string>& columns
           ++j;
         }
         if (j - i > 1 && ++b.rows <= static_cast<long long>(kExamples)) {
-          std::string value;
-          for (const auto& v : stored[order[i]]) {
-            value += (value.empty() ? "" : ", ") + shownValue(v);
-          }
-          b.examples.push_back(value + " (" + std::to_string(j - i) + " rows)");
+          b.examples.push_back(keyExample(stored[order[i]], j - i));
         }
         i = j;
       }
     }
     if (b.rows > 0) {
-      report(m, b,
-             plural(b.rows, "key", "keys") + " of " + m.table + " (" + names +
-                 ") would be given to several rows by " + m.what + ", which the " + b.rule +
-                 " forbids");
+      reportKeys(m, b);
     }
   }
 }

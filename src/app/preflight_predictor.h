@@ -127,6 +127,12 @@ struct Breach {
   std::vector<std::string> examples;
 };
 
+// A breach of `index` with nothing counted yet: the index's columns as its
+// column, the index as its rule.
+Breach keyBreach(const IndexInfo& index);
+// An example of a key `rows` rows share.
+std::string keyExample(const Row& key, std::size_t rows);
+
 class Predictor {
  public:
   Predictor(Session& SQLCA, Catalog& catalog, std::string source, CheckReport& report)
@@ -231,6 +237,14 @@ class Predictor {
       }
     }
     add(m, severityOf(m), text + consequence(m), b.column, b.rule, b.rows, b.examples);
+  }
+
+  // Keys of a unique index that several rows would share.
+  void reportKeys(const Model& m, const Breach& b) {
+    report(m, b,
+           plural(b.rows, "key", "keys") + " of " + m.table + " (" + b.column +
+               ") would be given to several rows by " + m.what + ", which the " + b.rule +
+               " forbids");
   }
 
   void evaluate(const Model& m);

@@ -126,6 +126,24 @@ int compareKeyValues(const ColumnInfo& c, const Value& x, const Value& y) {
   return x->compare(*y);
 }
 
+Breach keyBreach(const IndexInfo& index) {
+  Breach b;
+  for (const auto& n : index.columns) {
+    b.column += (b.column.empty() ? "" : ", ") + n;
+  }
+  b.rule = std::string(index.primary ? "primary key" : "unique index ") +
+           (index.primary ? "" : index.name) + " (" + b.column + ")";
+  return b;
+}
+
+std::string keyExample(const Row& key, std::size_t rows) {
+  std::string value;
+  for (const auto& v : key) {
+    value += (value.empty() ? "" : ", ") + shownValue(v);
+  }
+  return value + " (" + std::to_string(rows) + " rows)";
+}
+
 bool mentions(const std::string& clause, const std::string& column) {
   const std::string text = lowered(clause);
   const std::string name = lowered(column);
